@@ -1,0 +1,115 @@
+#include "host/Agent.h"
+
+#include "host/Assert.h"
+#include "host/EventLoop.h"
+
+#include <cstdlib>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace Agent {
+
+std::optional<std::string> AgentCommandRequestDirSm::request(const std::string& command) {
+    if (!callback_) {
+        return std::nullopt;
+    }
+    // A memory file stands in for the request's socket: replies of any size fit without a reader.
+    int fd = ::memfd_create("vyr-command", MFD_CLOEXEC);
+    VYR_ASSERT(fd >= 0);
+    callback_->handleCommand(static_cast<uint32_t>(fd), command);
+    std::string reply;
+    ::lseek(fd, 0, SEEK_SET);
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) {
+        reply.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return reply;
+}
+
+} // namespace Agent
+
+namespace Host {
+
+void RecordingExit::exit(int code) {
+    code_ = code;
+    if (auto* loop = Tasking::EventLoop::currentOrNull()) {
+        loop->stop();
+    }
+}
+
+} // namespace Host
+
+namespace VyrAgentLib {
+
+VyrAgent::VyrAgent(std::string name) : AgentBase::CAgent(std::move(name)) {}
+
+VyrAgent::~VyrAgent() {
+    if (auto* loop = Tasking::EventLoop::currentOrNull()) {
+        loop->cancel(this);
+    }
+}
+
+void VyrAgent::doMountAgentCommon(Hubdb::MountGroup& group) {
+    group.doMount(startupStatusPath(), Agent::StartupStatus::kTypeName, "w");
+}
+
+void VyrAgent::doMountsCompleteAgentCommon(const Ert::Ptr<Hubdb::EntityManager>& em) {
+    startupStatus_ = em->getEntity<Agent::StartupStatus>(startupStatusPath());
+    startupSm_ = Ert::make<Agent::StartupSm>(name() + "-startupSm");
+}
+
+void VyrAgent::flushEntityLog() {
+    Tasking::EventLoop::current().post(this, [this] { handleFlushEntityLogComplete(); });
+}
+
+void VyrAgent::exit(int code) {
+    if (env_.process) {
+        env_.process->exit(code);
+    } else {
+        std::exit(code);
+    }
+}
+
+} // namespace VyrAgentLib
+
+namespace Host {
+
+namespace {
+[[maybe_unused]] const bool typesRegistered = [] {
+    Hubdb::registerEntityType<Agent::StartupStatus>();
+    return true;
+}();
+} // namespace
+
+AgentRunner::AgentRunner(std::string rootPath) {
+    env_.entityManager = Ert::make<Hubdb::EntityManager>("sysdb");
+    env_.sharedMemEntityManager = Ert::make<Pelago::EntityManager>("pelago");
+    env_.mirra = Ert::make<Mirra::Service>();
+    env_.commandRequestDirSm = Ert::make<Agent::AgentCommandRequestDirSm>();
+    env_.rootPath = std::move(rootPath);
+    env_.process = &exit_;
+}
+
+AgentRunner::~AgentRunner() {
+    if (auto* loop = Tasking::EventLoop::currentOrNull()) {
+        loop->cancel(this);
+    }
+}
+
+void AgentRunner::start(Ert::Ptr<VyrAgentLib::VyrAgent> agent) {
+    VYR_ASSERT(!agent_);
+    agent_ = std::move(agent);
+    agent_->environmentIs(env_);
+    env_.entityManager->mountsCompleteHandlerIs([this](const Hubdb::MountStatus& status) {
+        mountStatus_ = status;
+        agent_->doMountsComplete(status, env_.entityManager);
+        Tasking::EventLoop::current().post(this, [this] {
+            agent_->doStartAgent();
+            started_ = true;
+        });
+    });
+    Tasking::EventLoop::current().post(this, [this] { agent_->doInit(); });
+}
+
+} // namespace Host

@@ -1,0 +1,48 @@
+#pragma once
+// printf-style formatting over a list of typed values, shared by the log messages, the ring
+// trace and its decoder. A conversion whose value has another type prints the value in its own
+// form (a string for %d prints the string); a conversion without a value prints as written.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <type_traits>
+
+namespace Host {
+
+struct FmtArg {
+    enum class Kind : uint8_t { i64, u64, f64, str };
+
+    Kind kind;
+    union {
+        int64_t i;
+        uint64_t u;
+        double f;
+    };
+    std::string_view s;
+
+    template <class T>
+    requires std::is_integral_v<T> FmtArg(T v) {
+        if constexpr (std::is_signed_v<T>) {
+            kind = Kind::i64;
+            i = v;
+        } else {
+            kind = Kind::u64;
+            u = v;
+        }
+    }
+    FmtArg(double v) : kind(Kind::f64), f(v) {}
+    FmtArg(std::string_view v) : kind(Kind::str), u(0), s(v) {}
+    FmtArg(const char* v) : FmtArg(std::string_view(v ? v : "(null)")) {}
+    FmtArg(const std::string& v) : FmtArg(std::string_view(v)) {}
+};
+
+std::string formatPrintf(std::string_view format, std::span<const FmtArg> args);
+
+template <class... A> std::string format(std::string_view fmt, const A&... args) {
+    const FmtArg list[] = {FmtArg(args)..., FmtArg(0)};
+    return formatPrintf(fmt, std::span<const FmtArg>(list, sizeof...(A)));
+}
+
+} // namespace Host

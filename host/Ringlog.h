@@ -1,0 +1,62 @@
+#pragma once
+// The ring-buffer trace file: compact binary records in a fixed-size file, one ring per level,
+// the oldest record of a ring overwritten when it is full. A record holds the id of its format
+// string (kept once in the file's dictionary) and its values, never formatted text, so writing
+// one costs a few stores. tools/vyr-ringlog-decode prints a file as text.
+
+#include "host/Format.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace Ringlog {
+
+constexpr int kRings = 10;
+constexpr uint32_t kRecordSize = 128;
+
+enum class ThreadMode : uint8_t { singleThreaded, multiThreaded };
+
+// Appended by callers to the file-name prefix they pass to initialize().
+const char* fileSuffix();
+
+// Opens (replacing) the ring file. `fileName` may hold "%d", replaced by the process id; the
+// file goes into the directory named by RINGLOGDIR, or /tmp. `ringSizes` gives the records of
+// each level's ring. `mirrorFileName`, when given, receives a copy of the file on close().
+// Records keep at most `maxArgs` values, strings at most `maxStringLength` bytes (and what fits
+// the record). Returns false, with the reason in lastError(), when the file cannot be made.
+bool initialize(const std::string& fileName, const std::array<uint32_t, kRings>& ringSizes,
+                const char* mirrorFileName, uint32_t lowestLevel, uint32_t maxArgs, ThreadMode mode,
+                bool timestamps, uint32_t maxStringLength);
+void close();
+bool enabled();
+const std::string& path();
+const std::string& lastError();
+
+void writeRecord(int level, const char* format, std::span<const Host::FmtArg> args);
+
+template <class... A> void log(int level, const char* format, const A&... args) {
+    if (enabled()) {
+        const Host::FmtArg list[] = {Host::FmtArg(args)..., Host::FmtArg(0)};
+        writeRecord(level, format, std::span<const Host::FmtArg>(list, sizeof...(A)));
+    }
+}
+
+// A decoded record.
+struct Record {
+    uint64_t seq;
+    uint64_t timeNs; // wall-clock time, 0 when the file was written without time stamps
+    int level;
+    std::string text;
+};
+
+// Reads a ring file; records come oldest first. Returns nullopt with `error` set when the file
+// is missing, truncated or not a ring file.
+std::optional<std::vector<Record>> readFile(const std::string& path, std::string& error);
+
+} // namespace Ringlog
+
+#define RINGLOG(level, ...) ::Ringlog::log((level), __VA_ARGS__)

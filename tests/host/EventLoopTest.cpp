@@ -1,0 +1,141 @@
+#include "host/EventLoop.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Tasking::EventLoop;
+using Tasking::TimerTask;
+
+struct Fixture : ::testing::Test {
+    EventLoop loop;
+    Ert::Ptr<Tasking::TaskScheduler> sched = loop.scheduler("root");
+    std::vector<std::string> ran;
+
+    std::unique_ptr<TimerTask> task(const std::string& name, int priority) {
+        return std::make_unique<TimerTask>(sched, priority, name, [this, name] {
+            ran.push_back(name + "@" + std::to_string(loop.nowSeconds()).substr(0, 3));
+        });
+    }
+};
+
+TEST_F(Fixture, TimersRunInDueTimeThenPriorityThenSchedulingOrder) {
+    auto late = task("late", 9);
+    auto lowA = task("lowA", 1);
+    auto high = task("high", 5);
+    auto lowB = task("lowB", 1);
+    late->scheduleTaskDelay(2.0);
+    lowA->scheduleTaskDelay(1.0);
+    lowB->scheduleTaskDelay(1.0);
+    high->scheduleTaskDelay(1.0);
+
+    loop.advance(999ms);
+    EXPECT_TRUE(ran.empty());
+    loop.advance(1ms); // exactly due
+    EXPECT_EQ(ran, (std::vector<std::string>{"high@1.0", "lowA@1.0", "lowB@1.0"}));
+    loop.advance(5s);
+    EXPECT_EQ(ran.back(), "late@2.0");
+    EXPECT_DOUBLE_EQ(loop.nowSeconds(), 6.0);
+    EXPECT_EQ(loop.timerCount(), 0u);
+}
+
+TEST_F(Fixture, SelfReschedulingTaskRepeatsAndDeletingItCancels) {
+    std::unique_ptr<TimerTask> t;
+    int runs = 0;
+    t = std::make_unique<TimerTask>(sched, 4, "stats", [&] {
+        ++runs;
+        t->scheduleTaskDelay(5);
+    });
+    t->scheduleTaskDelay(5);
+    loop.advance(23s);
+    EXPECT_EQ(runs, 4); // at 5, 10, 15 and 20
+    EXPECT_EQ(t->runCount(), 4u);
+    t.reset();
+    EXPECT_EQ(loop.timerCount(), 0u);
+    loop.advance(60s);
+    EXPECT_EQ(runs, 4);
+}
+
+TEST_F(Fixture, RescheduleMovesTheTaskAndCancelRemovesOnlyIt) {
+    auto a = task("a", 0);
+    auto b = task("b", 0);
+    auto c = task("c", 0);
+    a->scheduleTaskDelay(1);
+    b->scheduleTaskDelay(2);
+    c->scheduleTaskDelay(3);
+    a->scheduleTaskDelay(4); // moved behind the others
+    b->cancel();
+    EXPECT_FALSE(b->scheduled());
+    loop.advance(10s);
+    EXPECT_EQ(ran, (std::vector<std::string>{"c@3.0", "a@4.0"}));
+}
+
+TEST_F(Fixture, DeferredCallsRunBeforeTimersAndBetweenThem) {
+    auto t = std::make_unique<TimerTask>(sched, 0, "t", [&] {
+        ran.push_back("timer");
+        loop.post(nullptr, [&] { ran.push_back("posted by timer"); });
+    });
+    auto u = task("u", 0);
+    t->scheduleTaskDelay(1);
+    u->scheduleTaskDelay(1);
+    loop.post(nullptr, [&] { ran.push_back("posted"); });
+    loop.advance(1s);
+    EXPECT_EQ(ran, (std::vector<std::string>{"posted", "timer", "posted by timer", "u@1.0"}));
+}
+
+TEST_F(Fixture, CancelDropsOnlyTheOwnersCallsAndTheQueueGrowsInOrder) {
+    int owner = 0;
+    std::vector<int> seen;
+    for (int i = 0; i < 300; ++i) {
+        loop.post(i % 3 == 0 ? &owner : nullptr, [&seen, i] { seen.push_back(i); });
+    }
+    loop.cancel(&owner);
+    loop.runPending();
+    ASSERT_EQ(seen.size(), 200u);
+    for (std::size_t k = 1; k < seen.size(); ++k) {
+        EXPECT_LT(seen[k - 1], seen[k]);
+        EXPECT_NE(seen[k] % 3, 0);
+    }
+}
+
+TEST_F(Fixture, SchedulersAreFoundByNameAndYieldOnTheTestHook) {
+    EXPECT_EQ(loop.scheduler("root").get(), sched.get());
+    EXPECT_NE(loop.scheduler("other").get(), sched.get());
+    EXPECT_FALSE(sched->shouldYield()); // virtual time never asks on its own
+    sched->yieldEveryIs(3);
+    std::vector<bool> answers;
+    for (int i = 0; i < 6; ++i) {
+        answers.push_back(sched->shouldYield());
+    }
+    EXPECT_EQ(answers, (std::vector<bool>{false, false, true, false, false, true}));
+}
+
+TEST_F(Fixture, RunUntilStoppedEndsOnStopOrWhenNothingIsLeft) {
+    std::unique_ptr<TimerTask> t;
+    t = std::make_unique<TimerTask>(sched, 0, "tick", [&] {
+        if (t->runCount() == 3) {
+            loop.stop();
+        }
+        t->scheduleTaskDelay(1);
+    });
+    t->scheduleTaskDelay(1);
+    loop.runUntilStopped(100s);
+    EXPECT_EQ(t->runCount(), 3u);
+    EXPECT_DOUBLE_EQ(loop.nowSeconds(), 3.0);
+}
+
+TEST(EventLoopNesting, NewestLoopIsCurrentUntilDestroyed) {
+    EventLoop outer;
+    {
+        EventLoop inner;
+        EXPECT_EQ(&EventLoop::current(), &inner);
+    }
+    EXPECT_EQ(&EventLoop::current(), &outer);
+}
+
+} // namespace

@@ -1,0 +1,84 @@
+#include "host/Trace.h"
+#include "host/Duolog.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
+
+namespace {
+
+Trace::Handle helperTrace("VyrNatHelper");
+Trace::Handle tableMgrTrace("VyrNatTableMgr");
+Trace::Handle staticTrace("VyrNatTableMgrStatic");
+
+struct TraceFixture : ::testing::Test {
+    std::ostringstream out;
+    void SetUp() override { Trace::streamIs(&out); }
+    void TearDown() override {
+        Trace::configure("");
+        Trace::streamIs(nullptr);
+        ::unsetenv("VYRNAT_TRACE");
+    }
+};
+
+TEST_F(TraceFixture, SettingSwitchesMatchingHandlesAtTheGivenLevels) {
+    ASSERT_EQ(Trace::configure("VyrNatHelper/0-9,VyrNatTableMgr*/2-3,VyrNatTableMgr/7"), "");
+    EXPECT_EQ(helperTrace.mask(), 0x3ff);
+    EXPECT_EQ(tableMgrTrace.mask(), 0x0c | 0x80);
+    EXPECT_EQ(staticTrace.mask(), 0x0c);
+    EXPECT_FALSE(staticTrace.enabled(1));
+    EXPECT_TRUE(staticTrace.enabled(3));
+
+    // A handle made later picks up the setting in force.
+    Trace::Handle late("VyrNatTableMgrTwice");
+    EXPECT_EQ(late.mask(), 0x0c);
+
+    ASSERT_EQ(Trace::configure("*Static"), "");
+    EXPECT_EQ(helperTrace.mask(), 0);
+    EXPECT_EQ(staticTrace.mask(), 0x3ff);
+}
+
+TEST_F(TraceFixture, BadSettingsAreRefusedWithAReasonAndChangeNothing) {
+    ASSERT_EQ(Trace::configure("VyrNatHelper/4"), "");
+    for (const char* bad : {"VyrNatHelper/10", "VyrNatHelper/5-2", "VyrNatHelper/", "/3",
+                            "VyrNatHelper/a-b", "VyrNatHelper/0-9,,X", ",", "X/1-", "X/-1"}) {
+        std::string error = Trace::configure(bad);
+        EXPECT_FALSE(error.empty()) << bad;
+        EXPECT_EQ(helperTrace.mask(), 0x10) << bad;
+    }
+    EXPECT_NE(Trace::configure("VyrNatHelper/12").find("give a level 0 to 9"), std::string::npos);
+
+    ::setenv("VYRNAT_TRACE", "VyrNatHelper/0-99", 1);
+    testing::internal::CaptureStderr();
+    std::string error = Trace::applyEnvironment();
+    std::string printed = testing::internal::GetCapturedStderr();
+    EXPECT_NE(error.find("VYRNAT_TRACE"), std::string::npos);
+    EXPECT_NE(printed.find("bad levels '0-99'"), std::string::npos);
+    EXPECT_EQ(helperTrace.mask(), 0x10);
+
+    ::setenv("VYRNAT_TRACE", "VyrNatHelper/1", 1);
+    EXPECT_EQ(Trace::applyEnvironment(), "");
+    EXPECT_EQ(helperTrace.mask(), 0x02);
+}
+
+TEST_F(TraceFixture, LinesStartWithTheFunctionAndOffLevelsFormatNothing) {
+    ASSERT_EQ(Trace::configure("VyrNatHelper/0-2"), "");
+    int formatted = 0;
+    auto costly = [&formatted] {
+        ++formatted;
+        return 42;
+    };
+    VTRACE(helperTrace, 5, "never " << costly());
+    VTRACE(staticTrace, 0, "never " << costly());
+    EXPECT_EQ(formatted, 0);
+    VTRACE(helperTrace, 1, "Nat: " << costly() << ", intf nat: " << true);
+    EXPECT_EQ(formatted, 1);
+    EXPECT_EQ(out.str(), "TestBody: Nat: 42, intf nat: 1\n");
+
+    out.str("");
+    DUOLOG(helperTrace, 0, "%s: %d entries", "vrfStatus", 3);
+    EXPECT_EQ(out.str(), "TestBody: vrfStatus: 3 entries\n");
+}
+
+} // namespace
