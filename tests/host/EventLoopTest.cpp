@@ -1,4 +1,5 @@
 #include "host/EventLoop.h"
+#include "host/Assert.h"
 
 #include <gtest/gtest.h>
 
@@ -136,6 +137,21 @@ TEST(EventLoopNesting, NewestLoopIsCurrentUntilDestroyed) {
         EXPECT_EQ(&EventLoop::current(), &inner);
     }
     EXPECT_EQ(&EventLoop::current(), &outer);
+}
+
+} // namespace
+
+namespace {
+
+TEST(InternalChecks, FailedCheckCarriesTheConditionTextToTheTestHandler) {
+    EventLoop loop(EventLoop::Mode::realTime);
+    Host::ThrowOnAssert guard;
+    try {
+        loop.advance(std::chrono::seconds(1)); // virtual time only
+        FAIL() << "advance must refuse a real-time loop";
+    } catch (const Host::AssertionFailure& e) {
+        EXPECT_STREQ(e.what(), "mode_ == Mode::virtualTime");
+    }
 }
 
 } // namespace

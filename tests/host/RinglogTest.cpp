@@ -91,6 +91,39 @@ TEST_F(RinglogFixture, DecoderRefusesFilesThatAreNotRingFiles) {
     EXPECT_NE(error.find("truncated"), std::string::npos);
 }
 
+TEST_F(RinglogFixture, DecoderToolPrintsNewestLastAndFailsCleanlyOnBadFiles) {
+    std::array<uint32_t, Ringlog::kRings> sizes;
+    sizes.fill(512);
+    ASSERT_TRUE(Ringlog::initialize("Tool.rlog", sizes, nullptr, 0, 24,
+                                    Ringlog::ThreadMode::singleThreaded, true, 512));
+    RINGLOG(0, "Nat not supported in this profile. Going down.");
+    RINGLOG(4, "NextHop: %u", 0x80000005u);
+    Ringlog::close();
+
+    auto run = [](const std::string& args, int& status) {
+        std::string out;
+        FILE* p = ::popen((std::string(RINGLOG_DECODER) + " " + args + " 2>&1").c_str(), "r");
+        char buf[256];
+        while (std::fgets(buf, sizeof buf, p)) {
+            out += buf;
+        }
+        status = ::pclose(p);
+        return out;
+    };
+    int status = 0;
+    std::string out = run((dir / "Tool.rlog").string(), status);
+    EXPECT_EQ(status, 0);
+    std::size_t first = out.find("0 Nat not supported in this profile. Going down.\n");
+    std::size_t second = out.find("4 NextHop: 2147483653\n");
+    EXPECT_NE(first, std::string::npos) << out;
+    EXPECT_NE(second, std::string::npos) << out;
+    EXPECT_LT(first, second);
+
+    out = run((dir / "missing.rlog").string(), status);
+    EXPECT_NE(status, 0);
+    EXPECT_NE(out.find("vyr-ringlog-decode: cannot open"), std::string::npos) << out;
+}
+
 TEST_F(RinglogFixture, UnwritableDirectoryIsReportedAndLoggingStaysOff) {
     ::setenv("RINGLOGDIR", (dir / "no" / "such" / "dir").c_str(), 1);
     std::array<uint32_t, Ringlog::kRings> sizes;
