@@ -1,0 +1,356 @@
+#include "chip/Engine.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "chip/Check.h"
+
+namespace VyrP4 {
+
+const char* chipErrorStr(ChipError e) {
+    switch (e) {
+    case ChipError::ok:
+        return "ok";
+    case ChipError::tableFull:
+        return "tableFull";
+    case ChipError::noSysResources:
+        return "noSysResources";
+    case ChipError::invalidHandle:
+        return "invalidHandle";
+    case ChipError::staleHandle:
+        return "staleHandle";
+    case ChipError::noHitBits:
+        return "noHitBits";
+    }
+    return "unknown";
+}
+
+TableError::TableError(ChipError error, const std::string& table)
+    : std::runtime_error(table + ": " + chipErrorStr(error)), error_(error) {}
+
+void throwTableError(ChipError error, const std::string& table) {
+    if (error == ChipError::noSysResources) {
+        throw NoSysResources(table);
+    }
+    VYR_CHIP_CHECK(error == ChipError::tableFull);
+    throw TableFull(table);
+}
+
+std::string VyrSdkEntryHandle::str() const {
+    return valid() ? std::to_string(slot) + "v" + std::to_string(version) : "none";
+}
+
+TableEngine::TableEngine(const TableDesc& desc, std::uint32_t capacity)
+    : desc_(desc), capacity_(capacity), keyWords_(desc.match->keyWords()),
+      dataWords_(desc.actionWords()), stride_(keyWords_ + 2 + dataWords_),
+      index_(0, SlotHash{this}, SlotEq{this}) {
+    if (desc.match->ternary) {
+        exactBits_.assign(desc.match->valueWords, 0);
+        for (const FieldDesc& f : desc.match->fields) {
+            if (f.kind == MatchKind::exact) {
+                exactBits_[f.word] |= Bits::mask(f.width) << f.shift;
+            }
+        }
+    }
+}
+
+std::size_t TableEngine::SlotHash::operator()(std::uint32_t slot) const noexcept {
+    return Bits::hashWords(engine->keyOf(slot), engine->keyWords_);
+}
+
+bool TableEngine::SlotEq::operator()(std::uint32_t a, std::uint32_t b) const noexcept {
+    return std::memcmp(engine->keyOf(a), engine->keyOf(b),
+                       engine->keyWords_ * sizeof(std::uint64_t)) == 0;
+}
+
+EntryView TableEngine::view(std::uint32_t slot) const {
+    const std::uint64_t* p = slotPtr(slot);
+    const std::uint64_t m = p[keyWords_];
+    return EntryView{p, std::uint16_t(m & 0xffff), p + keyWords_ + 2,
+                     VyrSdkEntryHandle{slot, std::uint32_t(m >> 32)}, (m & kHitBit) != 0};
+}
+
+std::optional<std::uint32_t> TableEngine::findSlot(const std::uint64_t* key) const {
+    probe_ = key;
+    auto it = index_.find(kProbe);
+    probe_ = nullptr;
+    if (it == index_.end()) {
+        return std::nullopt;
+    }
+    return *it;
+}
+
+ChipError TableEngine::injectedFault() {
+    if (failNext_ > 0) {
+        --failNext_;
+        ++injectedFaults_;
+        return failNextKind_;
+    }
+    if (failProbability_ > 0) {
+        // splitmix64: the same seed gives the same faults on every platform.
+        std::uint64_t z = (rng_ += 0x9e3779b97f4a7c15ull);
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+        z ^= z >> 31;
+        if (double(z >> 11) * 0x1.0p-53 < failProbability_) {
+            ++injectedFaults_;
+            return failProbabilityKind_;
+        }
+    }
+    return ChipError::ok;
+}
+
+ChipError TableEngine::install(const std::uint64_t* key, std::uint16_t action,
+                               const std::uint64_t* data) {
+    VYR_CHIP_CHECK(action < desc_.actions.size());
+    const std::size_t words = desc_.actions[action]->words;
+    const std::optional<std::uint32_t> found = findSlot(key);
+    if (ChipError e = injectedFault(); e != ChipError::ok) {
+        return e;
+    }
+    std::uint32_t slot;
+    if (found) {
+        slot = *found;
+    } else {
+        const std::uint32_t limit = reportFullAt_ ? std::min(*reportFullAt_, capacity_) : capacity_;
+        if (index_.size() >= limit) {
+            return ChipError::tableFull;
+        }
+        std::uint32_t version = 1;
+        if (!freeSlots_.empty()) {
+            slot = freeSlots_.back();
+            freeSlots_.pop_back();
+            version = std::uint32_t(meta(slot) >> 32);
+        } else {
+            slot = slotCount_++;
+            slots_.resize(std::size_t(slotCount_) * stride_);
+        }
+        std::uint64_t* p = slotPtr(slot);
+        std::memcpy(p, key, keyWords_ * sizeof(std::uint64_t));
+        p[keyWords_] = (std::uint64_t(version) << 32) | kLiveBit;
+        p[keyWords_ + 1] = nextSeq_++;
+        index_.insert(slot);
+        if (desc_.match->ternary) {
+            groupAdd(slot);
+        }
+    }
+    std::uint64_t* p = slotPtr(slot);
+    p[keyWords_] = (p[keyWords_] & ~std::uint64_t{0xffff}) | action;
+    std::uint64_t* d = p + keyWords_ + 2;
+    std::fill(d, d + dataWords_, 0);
+    if (words) {
+        std::memcpy(d, data, words * sizeof(std::uint64_t));
+    }
+    return ChipError::ok;
+}
+
+bool TableEngine::remove(const std::uint64_t* key) {
+    const std::optional<std::uint32_t> found = findSlot(key);
+    if (!found) {
+        return false;
+    }
+    const std::uint32_t slot = *found;
+    if (desc_.match->ternary) {
+        groupRemove(slot);
+    }
+    index_.erase(slot);
+    std::uint32_t version = std::uint32_t(meta(slot) >> 32) + 1;
+    meta(slot) = std::uint64_t(version ? version : 1) << 32;
+    freeSlots_.push_back(slot);
+    return true;
+}
+
+std::optional<EntryView> TableEngine::find(const std::uint64_t* key) const {
+    const std::optional<std::uint32_t> slot = findSlot(key);
+    return slot ? std::optional<EntryView>(view(*slot)) : std::nullopt;
+}
+
+void TableEngine::effectiveMask(const std::uint64_t* key, std::uint64_t* out) const {
+    const std::size_t vw = desc_.match->valueWords;
+    for (std::size_t i = 0; i < vw; ++i) {
+        out[i] = key[vw + i] | exactBits_[i];
+    }
+}
+
+std::size_t TableEngine::maskedHash(const std::uint64_t* values, const std::uint64_t* mask) const {
+    const std::size_t vw = desc_.match->valueWords;
+    std::uint64_t masked[16];
+    VYR_CHIP_CHECK(vw <= 16);
+    for (std::size_t i = 0; i < vw; ++i) {
+        masked[i] = values[i] & mask[i];
+    }
+    return Bits::hashWords(masked, vw);
+}
+
+void TableEngine::groupAdd(std::uint32_t slot) {
+    const std::size_t vw = desc_.match->valueWords;
+    std::vector<std::uint64_t> mask(vw);
+    effectiveMask(keyOf(slot), mask.data());
+    auto it = std::find_if(groups_.begin(), groups_.end(),
+                           [&](const MaskGroup& g) { return g.mask == mask; });
+    if (it == groups_.end()) {
+        groups_.push_back(MaskGroup{std::move(mask), {}});
+        it = groups_.end() - 1;
+    }
+    it->byHash.emplace(maskedHash(keyOf(slot), it->mask.data()), slot);
+}
+
+void TableEngine::groupRemove(std::uint32_t slot) {
+    const std::size_t vw = desc_.match->valueWords;
+    std::vector<std::uint64_t> mask(vw);
+    effectiveMask(keyOf(slot), mask.data());
+    auto it = std::find_if(groups_.begin(), groups_.end(),
+                           [&](const MaskGroup& g) { return g.mask == mask; });
+    VYR_CHIP_CHECK(it != groups_.end());
+    auto [first, last] = it->byHash.equal_range(maskedHash(keyOf(slot), it->mask.data()));
+    auto entry = std::find_if(first, last, [slot](const auto& kv) { return kv.second == slot; });
+    VYR_CHIP_CHECK(entry != last);
+    it->byHash.erase(entry);
+    if (it->byHash.empty()) {
+        groups_.erase(it);
+    }
+}
+
+bool TableEngine::better(std::uint32_t a, std::uint32_t b) const {
+    const std::size_t pw = desc_.match->priorityWord();
+    const std::int32_t pa = Bits::priorityOf(keyOf(a)[pw]);
+    const std::int32_t pb = Bits::priorityOf(keyOf(b)[pw]);
+    if (pa != pb) {
+        return desc_.priorityOrder == PriorityOrder::lowerWins ? pa < pb : pa > pb;
+    }
+    return seq(a) < seq(b);
+}
+
+std::optional<std::uint32_t> TableEngine::lookupSlot(const std::uint64_t* packet) const {
+    if (!desc_.match->ternary) {
+        return findSlot(packet);
+    }
+    const std::size_t vw = desc_.match->valueWords;
+    std::optional<std::uint32_t> best;
+    for (const MaskGroup& g : groups_) {
+        auto [first, last] = g.byHash.equal_range(maskedHash(packet, g.mask.data()));
+        for (auto it = first; it != last; ++it) {
+            const std::uint64_t* k = keyOf(it->second);
+            bool match = true;
+            for (std::size_t i = 0; i < vw && match; ++i) {
+                match = ((k[i] ^ packet[i]) & g.mask[i]) == 0;
+            }
+            if (match && (!best || better(it->second, *best))) {
+                best = it->second;
+            }
+        }
+    }
+    return best;
+}
+
+std::optional<EntryView> TableEngine::lookup(const std::uint64_t* packet) const {
+    const std::optional<std::uint32_t> slot = lookupSlot(packet);
+    return slot ? std::optional<EntryView>(view(*slot)) : std::nullopt;
+}
+
+std::optional<EntryView> TableEngine::packetIs(const std::uint64_t* packet) {
+    const std::optional<std::uint32_t> slot = lookupSlot(packet);
+    if (!slot) {
+        return std::nullopt;
+    }
+    if (desc_.hitBits) {
+        meta(*slot) |= kHitBit;
+    }
+    return view(*slot);
+}
+
+std::vector<EntryView> TableEngine::entries() const {
+    std::vector<std::uint32_t> live(index_.begin(), index_.end());
+    const bool ternary = desc_.match->ternary;
+    std::sort(live.begin(), live.end(), [&](std::uint32_t a, std::uint32_t b) {
+        if (ternary) {
+            const std::size_t pw = desc_.match->priorityWord();
+            if (keyOf(a)[pw] != keyOf(b)[pw]) {
+                return better(a, b);
+            }
+        }
+        return std::lexicographical_compare(keyOf(a), keyOf(a) + keyWords_, keyOf(b),
+                                            keyOf(b) + keyWords_);
+    });
+    std::vector<EntryView> out;
+    out.reserve(live.size());
+    for (std::uint32_t slot : live) {
+        out.push_back(view(slot));
+    }
+    return out;
+}
+
+ChipError TableEngine::checkHandle(VyrSdkEntryHandle h) const {
+    if (!desc_.hitBits) {
+        return ChipError::noHitBits;
+    }
+    if (!h.valid() || h.slot >= slotCount_) {
+        return ChipError::invalidHandle;
+    }
+    const std::uint64_t m = meta(h.slot);
+    if (!(m & kLiveBit) || std::uint32_t(m >> 32) != h.version) {
+        return ChipError::staleHandle;
+    }
+    return ChipError::ok;
+}
+
+ChipError TableEngine::hitBitIs(VyrSdkEntryHandle h, bool hit) {
+    const ChipError e = checkHandle(h);
+    if (e == ChipError::ok) {
+        meta(h.slot) = hit ? meta(h.slot) | kHitBit : meta(h.slot) & ~kHitBit;
+    }
+    return e;
+}
+
+ChipError TableEngine::hitBit(VyrSdkEntryHandle h, bool& hit) const {
+    const ChipError e = checkHandle(h);
+    hit = e == ChipError::ok && (meta(h.slot) & kHitBit) != 0;
+    return e;
+}
+
+void TableEngine::hitBitsClear() {
+    for (std::uint32_t slot : index_) {
+        meta(slot) &= ~kHitBit;
+    }
+}
+
+void TableEngine::failNextWritesIs(std::uint32_t writes, ChipError kind) {
+    VYR_CHIP_CHECK(kind == ChipError::tableFull || kind == ChipError::noSysResources);
+    failNext_ = writes;
+    failNextKind_ = kind;
+}
+
+void TableEngine::failProbabilityIs(double probability, std::uint64_t seed, ChipError kind) {
+    VYR_CHIP_CHECK(kind == ChipError::tableFull || kind == ChipError::noSysResources);
+    VYR_CHIP_CHECK(probability >= 0 && probability <= 1);
+    failProbability_ = probability;
+    failProbabilityKind_ = kind;
+    rng_ = seed;
+}
+
+void TableEngine::faultsClear() {
+    failNext_ = 0;
+    failProbability_ = 0;
+    reportFullAt_.reset();
+}
+
+std::string TableEngine::entryStr(const EntryView& e) const {
+    std::string s = formatMatch(*desc_.match, e.key);
+    s += " => ";
+    s += formatAction(*desc_.actions[e.action], e.data);
+    if (desc_.hitBits) {
+        s += " handle=" + e.handle.str() + (e.hit ? " hit" : "");
+    }
+    return s;
+}
+
+std::string TableEngine::dump() const {
+    std::string s = std::string(desc_.name) + ": " + std::to_string(entryCount()) + " of " +
+                    std::to_string(capacity_) + " entries\n";
+    for (const EntryView& e : entries()) {
+        s += "  " + entryStr(e) + "\n";
+    }
+    return s;
+}
+
+} // namespace VyrP4

@@ -1,0 +1,201 @@
+#pragma once
+// The table engine under every generated table: entries of one P4 table, keyed by their packed
+// match key, with exact and ternary lookup, a capacity, entry handles, hit bits and fault
+// injection.
+//
+// Storage: each entry lives in a fixed-size slot of one flat array (key words, a meta word, an
+// install sequence number and the action data); a hash set of slot numbers, hashed over the key
+// words, finds an entry by its match key, so an install or a delete costs one hash-set operation
+// and one node. Ternary tables also index their entries by effective mask (tuple space search):
+// a lookup probes one hash table per distinct mask.
+//
+// Identity: an entry is identified by all its key words, values as given (bits outside the mask
+// included), masks and priority. Ternary matching compares only the bits under the mask.
+//
+// Precedence: among matching ternary entries the table's priority order decides (the larger
+// value wins, or the smaller for tables that say so); equal priorities go to the entry installed
+// first. A replace keeps the entry's place in that order.
+//
+// Replace: installing under a match key that is present replaces the action in place. The entry
+// keeps its handle and its hit bit, since it is the same hardware entry; it never fails for lack
+// of room, but injected faults apply to it like to any write.
+//
+// Handles: a slot number and a version. Deleting an entry bumps its slot's version, so a handle
+// kept past the delete is reported stale rather than reading whatever reuses the slot.
+//
+// Single-threaded, like the event loop that drives it: even the const reads use a probe member.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "chip/Layout.h"
+
+namespace VyrP4 {
+
+// Every failure the engine reports.
+enum class ChipError : std::uint8_t {
+    ok,
+    tableFull,
+    noSysResources,
+    invalidHandle,
+    staleHandle,
+    noHitBits,
+};
+const char* chipErrorStr(ChipError e);
+
+// The faults a write raises. name() is the fault's short name: "tableFull", "noSysResources".
+class TableError : public std::runtime_error {
+public:
+    TableError(ChipError error, const std::string& table);
+    ChipError error() const { return error_; }
+    const char* name() const { return chipErrorStr(error_); }
+
+private:
+    ChipError error_;
+};
+class TableFull : public TableError {
+public:
+    explicit TableFull(const std::string& table) : TableError(ChipError::tableFull, table) {}
+};
+class NoSysResources : public TableError {
+public:
+    explicit NoSysResources(const std::string& table)
+        : TableError(ChipError::noSysResources, table) {}
+};
+[[noreturn]] void throwTableError(ChipError error, const std::string& table);
+
+// The chip's handle of one entry of one table; version 0 is no entry.
+struct VyrSdkEntryHandle {
+    std::uint32_t slot = 0;
+    std::uint32_t version = 0;
+    bool valid() const { return version != 0; }
+    bool operator==(const VyrSdkEntryHandle&) const = default;
+    auto operator<=>(const VyrSdkEntryHandle&) const = default;
+    std::string str() const;
+};
+
+// A read-only view of one entry; valid until the next write to its table.
+struct EntryView {
+    const std::uint64_t* key;
+    std::uint16_t action; // index into the table's action list
+    const std::uint64_t* data;
+    VyrSdkEntryHandle handle;
+    bool hit;
+};
+
+class TableEngine {
+public:
+    TableEngine(const TableDesc& desc, std::uint32_t capacity);
+    TableEngine(const TableEngine&) = delete;
+    TableEngine& operator=(const TableEngine&) = delete;
+
+    const TableDesc& desc() const { return desc_; }
+    const char* name() const { return desc_.name; }
+    std::uint32_t capacity() const { return capacity_; }
+    std::size_t entryCount() const { return index_.size(); }
+
+    // Installs or replaces the entry with this key (keyWords() words). Returns ok, tableFull or
+    // noSysResources; on failure nothing changed.
+    ChipError install(const std::uint64_t* key, std::uint16_t action, const std::uint64_t* data);
+    // Removes the entry with this key; false when there was none.
+    bool remove(const std::uint64_t* key);
+
+    std::optional<EntryView> find(const std::uint64_t* key) const;
+    // The entry a packet with these field values (valueWords() words) hits, without marking it.
+    std::optional<EntryView> lookup(const std::uint64_t* packet) const;
+    // As lookup, and sets the hit bit of the entry found, as the forwarding path would.
+    std::optional<EntryView> packetIs(const std::uint64_t* packet);
+    // Every entry: ternary tables in precedence order, then by key; exact tables by key.
+    std::vector<EntryView> entries() const;
+
+    // Hit bits (tables with desc().hitBits only; others report noHitBits).
+    ChipError hitBitIs(VyrSdkEntryHandle handle, bool hit);
+    ChipError hitBit(VyrSdkEntryHandle handle, bool& hit) const;
+    void hitBitsClear();
+
+    // Fault injection. An injected fault fails the write with `kind` and changes nothing.
+    void failNextWritesIs(std::uint32_t writes, ChipError kind = ChipError::tableFull);
+    void failProbabilityIs(double probability, std::uint64_t seed,
+                           ChipError kind = ChipError::tableFull);
+    // Reports table full once the table holds this many entries (below its capacity).
+    void reportFullAtIs(std::optional<std::uint32_t> entries) { reportFullAt_ = entries; }
+    void faultsClear();
+    std::uint64_t injectedFaults() const { return injectedFaults_; }
+
+    // Readable forms.
+    std::string entryStr(const EntryView& e) const;
+    std::string dump() const; // header line, then one line per entry
+
+    std::size_t keyWords() const { return keyWords_; }
+    std::size_t valueWords() const { return desc_.match->valueWords; }
+    std::size_t dataWords() const { return dataWords_; }
+
+private:
+    static constexpr std::uint32_t kProbe = 0xffffffffu;
+    static constexpr std::uint64_t kHitBit = 1ull << 16;
+    static constexpr std::uint64_t kLiveBit = 1ull << 17;
+
+    struct SlotHash {
+        const TableEngine* engine;
+        std::size_t operator()(std::uint32_t slot) const noexcept;
+    };
+    struct SlotEq {
+        const TableEngine* engine;
+        bool operator()(std::uint32_t a, std::uint32_t b) const noexcept;
+    };
+    struct MaskGroup {
+        std::vector<std::uint64_t> mask;
+        std::unordered_multimap<std::size_t, std::uint32_t> byHash;
+    };
+
+    const std::uint64_t* keyOf(std::uint32_t slot) const {
+        return slot == kProbe ? probe_ : &slots_[std::size_t(slot) * stride_];
+    }
+    std::uint64_t* slotPtr(std::uint32_t slot) { return &slots_[std::size_t(slot) * stride_]; }
+    const std::uint64_t* slotPtr(std::uint32_t slot) const {
+        return &slots_[std::size_t(slot) * stride_];
+    }
+    std::uint64_t& meta(std::uint32_t slot) { return slotPtr(slot)[keyWords_]; }
+    std::uint64_t meta(std::uint32_t slot) const { return slotPtr(slot)[keyWords_]; }
+    std::uint64_t seq(std::uint32_t slot) const { return slotPtr(slot)[keyWords_ + 1]; }
+    EntryView view(std::uint32_t slot) const;
+    std::optional<std::uint32_t> findSlot(const std::uint64_t* key) const;
+    std::optional<std::uint32_t> lookupSlot(const std::uint64_t* packet) const;
+    bool better(std::uint32_t a, std::uint32_t b) const; // a takes precedence over b
+    ChipError injectedFault();
+    ChipError checkHandle(VyrSdkEntryHandle handle) const;
+    void effectiveMask(const std::uint64_t* key, std::uint64_t* out) const;
+    std::size_t maskedHash(const std::uint64_t* values, const std::uint64_t* mask) const;
+    void groupAdd(std::uint32_t slot);
+    void groupRemove(std::uint32_t slot);
+
+    const TableDesc& desc_;
+    std::uint32_t capacity_;
+    std::size_t keyWords_;
+    std::size_t dataWords_;
+    std::size_t stride_;
+    std::vector<std::uint64_t> exactBits_; // ternary tables: the bits of exact fields
+    std::vector<std::uint64_t> slots_;
+    std::vector<std::uint32_t> freeSlots_;
+    std::uint32_t slotCount_ = 0;
+    std::uint64_t nextSeq_ = 1;
+    mutable const std::uint64_t* probe_ = nullptr;
+    std::unordered_set<std::uint32_t, SlotHash, SlotEq> index_;
+    std::vector<MaskGroup> groups_;
+
+    std::uint32_t failNext_ = 0;
+    ChipError failNextKind_ = ChipError::tableFull;
+    double failProbability_ = 0;
+    ChipError failProbabilityKind_ = ChipError::tableFull;
+    std::uint64_t rng_ = 0;
+    std::optional<std::uint32_t> reportFullAt_;
+    std::uint64_t injectedFaults_ = 0;
+};
+
+} // namespace VyrP4

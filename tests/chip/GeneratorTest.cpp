@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "chip/Generator.h"
+
+namespace VyrP4 {
+namespace {
+
+using namespace Schema;
+
+// Small, but with every kind of thing the generator emits: an exact table with hit bits and a
+// field-less action, a ternary family shared by two tables, ipv4 and hex fields, a field that
+// starts a new word.
+Schema::Schema testSchema() {
+    Schema::Schema s;
+    s.actions = {
+        {"SetPort", {param("port", 16), ipv4("addr"), param("flags", 8, FieldFormat::hex)}},
+        {"Drop", {}}};
+    s.tables = {{"portMap",
+                 "PortMap",
+                 {exact("vlanId", 12), ipv4("dip"), exact("wide", 40)},
+                 PriorityOrder::none,
+                 {"SetPort", "Drop"},
+                 "16u",
+                 true},
+                {"aclA",
+                 "Acl",
+                 {ternary("proto", 8), ipv4Ternary("sip")},
+                 PriorityOrder::lowerWins,
+                 {"Drop"},
+                 "caps.natFlowTableSize()"},
+                {"aclB",
+                 "Acl",
+                 {ternary("proto", 8), ipv4Ternary("sip")},
+                 PriorityOrder::lowerWins,
+                 {"Drop"},
+                 "4u"}};
+    return s;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Set VYR_UPDATE_GOLDEN=1 to rewrite the expected files after a deliberate generator change.
+TEST(Generator, OutputMatchesTheGoldenFiles) {
+    const Generator::Options options{"TestTables.h", "testTables"};
+    const Generator::Output out = Generator::generate(testSchema(), options);
+    const std::string dir = VYR_CHIP_GOLDEN_DIR;
+    if (std::getenv("VYR_UPDATE_GOLDEN")) {
+        std::ofstream(dir + "/TestTables.h.expected", std::ios::binary) << out.header;
+        std::ofstream(dir + "/TestTables.cpp.expected", std::ios::binary) << out.source;
+    }
+    EXPECT_EQ(out.header, readFile(dir + "/TestTables.h.expected"));
+    EXPECT_EQ(out.source, readFile(dir + "/TestTables.cpp.expected"));
+    // A pure function: the same schema gives the same text.
+    EXPECT_EQ(Generator::generate(testSchema(), options).header, out.header);
+}
+
+TEST(Generator, RefusesInconsistentSchemas) {
+    auto refused = [](Schema::Schema s, const std::string& why) {
+        try {
+            Generator::generate(s, {});
+            return std::string("accepted");
+        } catch (const std::invalid_argument& e) {
+            return std::string(e.what()).find(why) != std::string::npos ? std::string("ok")
+                                                                        : std::string(e.what());
+        }
+    };
+    Schema::Schema s = testSchema();
+    s.tables[0].actions.push_back("Nope");
+    EXPECT_EQ(refused(s, "unknown action Nope"), "ok");
+
+    s = testSchema();
+    s.tables[2].match[0].width = 9;
+    EXPECT_EQ(refused(s, "class Acl is shared"), "ok");
+
+    s = testSchema();
+    s.tables[0].match[2].width = 65;
+    EXPECT_EQ(refused(s, "width must be 1 to 64"), "ok");
+
+    s = testSchema();
+    s.tables[0].priority = PriorityOrder::higherWins;
+    EXPECT_EQ(refused(s, "priority order"), "ok");
+
+    s = testSchema();
+    s.tables[2].name = "aclA";
+    EXPECT_EQ(refused(s, "duplicate table aclA"), "ok");
+}
+
+TEST(Generator, NatSchemaHas53UniquelyNamedTables) {
+    const Schema::Schema& s = natSchema();
+    ASSERT_EQ(s.tables.size(), 53u);
+    EXPECT_NO_THROW(Generator::generate(s, {}));
+}
+
+} // namespace
+} // namespace VyrP4
