@@ -51,10 +51,12 @@ VyrAgent::~VyrAgent() {
 }
 
 void VyrAgent::doMountAgentCommon(Hubdb::MountGroup& group) {
+    group.doMount(kSystemStatusPath, VyrSystem::SystemStatus::kTypeName, "r");
     group.doMount(startupStatusPath(), Agent::StartupStatus::kTypeName, "w");
 }
 
 void VyrAgent::doMountsCompleteAgentCommon(const Ert::Ptr<Hubdb::EntityManager>& em) {
+    systemStatus_ = em->getEntity<VyrSystem::SystemStatus>(kSystemStatusPath);
     startupStatus_ = em->getEntity<Agent::StartupStatus>(startupStatusPath());
     startupSm_ = Ert::make<Agent::StartupSm>(name() + "-startupSm");
 }
@@ -78,6 +80,7 @@ namespace Host {
 namespace {
 [[maybe_unused]] const bool typesRegistered = [] {
     Hubdb::registerEntityType<Agent::StartupStatus>();
+    Hubdb::registerEntityType<VyrSystem::SystemStatus>();
     return true;
 }();
 } // namespace

@@ -3,8 +3,12 @@
 // host gives it (state database, shared memory, command requests, start-up status, process exit)
 // and the runner that drives an agent through its start-up hooks on the event loop.
 
+#include "chip/Chip.h"
 #include "host/Entity.h"
 #include "host/Hubdb.h"
+#include "host/SystemStatus.h"
+
+#include <memory>
 
 #include <cstdint>
 #include <optional>
@@ -84,6 +88,8 @@ struct AgentEnvironment {
     Ert::Ptr<Agent::AgentCommandRequestDirSm> commandRequestDirSm;
     std::string rootPath;
     ProcessControl* process = nullptr;
+    // The chip the agent's hardware manager brings tables up on.
+    std::shared_ptr<VyrP4::Chip> chip;
 };
 
 } // namespace Host
@@ -135,13 +141,17 @@ public:
         return env_.commandRequestDirSm;
     }
     const std::string& rootPath() const { return env_.rootPath; }
+    const std::shared_ptr<VyrP4::Chip>& device() const { return env_.chip; }
+    const Ert::Ptr<VyrSystem::SystemStatus>& systemStatus() const { return systemStatus_; }
     const Ert::Ptr<Agent::StartupStatus>& startupStatus() const { return startupStatus_; }
     const Ert::Ptr<Agent::StartupSm>& startupSm() const { return startupSm_; }
 
     std::string startupStatusPath() const { return "agent/status/startup/" + name(); }
+    static constexpr const char* kSystemStatusPath = "sys/status/system";
 
 private:
     Host::AgentEnvironment env_;
+    Ert::Ptr<VyrSystem::SystemStatus> systemStatus_;
     Ert::Ptr<Agent::StartupStatus> startupStatus_;
     Ert::Ptr<Agent::StartupSm> startupSm_;
 };

@@ -49,7 +49,9 @@ void write(int level, const char* function, std::string_view text);
 // Collects one line and writes it when destroyed.
 class Line {
 public:
-    Line(int level, const char* function) : level_(level), function_(function) {}
+    Line(int level, const char* function) : level_(level), function_(function) {
+        os << std::boolalpha;
+    }
     ~Line() { write(level_, function_, os.str()); }
     std::ostringstream os;
 

@@ -74,7 +74,7 @@ TEST_F(TraceFixture, LinesStartWithTheFunctionAndOffLevelsFormatNothing) {
     EXPECT_EQ(formatted, 0);
     VTRACE(helperTrace, 1, "Nat: " << costly() << ", intf nat: " << true);
     EXPECT_EQ(formatted, 1);
-    EXPECT_EQ(out.str(), "TestBody: Nat: 42, intf nat: 1\n");
+    EXPECT_EQ(out.str(), "TestBody: Nat: 42, intf nat: true\n");
 
     out.str("");
     DUOLOG(helperTrace, 0, "%s: %d entries", "vrfStatus", 3);
