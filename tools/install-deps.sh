@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, or names the missing ones in one error.
 set -euo pipefail
-packages=(cmake make g++ libgtest-dev libgmock-dev googletest libbenchmark-dev)
+packages=(cmake make g++ libgtest-dev libgmock-dev googletest libbenchmark-dev libyaml-cpp-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,72 +1,98 @@
-// The host process: loads the NAT agent library and drives it on the event loop.
+// The host process: loads the NAT agent library, builds the emulated chip and the host's state
+// from a scenario, and drives the agent through the scenario on the event loop.
 
-#include "host/Agent.h"
-#include "host/EventLoop.h"
+#include "tools/scenario/Player.h"
 
 #include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
+#include <iostream>
 #include <string>
 
 namespace {
 
 void usage(FILE* out) {
     std::fprintf(out,
-                 "usage: vyrnat-host [--library PATH] [--real-time | --virtual-time]\n"
-                 "  --library PATH   the agent library to load (default: libVyrNat.so beside\n"
-                 "                   this program's build tree)\n"
-                 "  --virtual-time   run the event loop on a virtual clock, as fast as possible\n"
-                 "                   (the default)\n"
-                 "  --real-time      run the event loop in real time\n"
-                 "  --help           this text\n");
+                 "usage: vyrnat-host [options] [SCENARIO]\n"
+                 "Plays SCENARIO (default: scenarios/demo.yaml) with the NAT agent on the\n"
+                 "emulated chip and prints what changed in the chip's tables after each step.\n"
+                 "\n"
+                 "  --library PATH   the agent library to load (default: the libVyrNat.so of\n"
+                 "                   this build)\n"
+                 "  --virtual-time   run on a virtual clock, as fast as possible (the default)\n"
+                 "  --real-time      run in real time, waiting for each step's time\n"
+                 "  --dump           also print every table's contents after each step\n"
+                 "  --check          only check the scenario and exit (0 when it is valid)\n"
+                 "  --help           this text\n"
+                 "\n"
+                 "Exit code: the agent's (0 after it went down cleanly), 1 when the library\n"
+                 "cannot be loaded, 2 for a bad command line or scenario.\n");
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     std::string library = VYRNAT_DEFAULT_LIBRARY;
-    auto mode = Tasking::EventLoop::Mode::virtualTime;
+    std::string scenarioPath = "scenarios/demo.yaml";
+    Scenario::PlayOptions options;
+    bool checkOnly = false;
+    bool scenarioGiven = false;
     for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
+        const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
             usage(stdout);
             return 0;
-        } else if (a == "--library" && i + 1 < argc) {
+        } else if (a == "--library") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "vyrnat-host: --library needs a path\n");
+                return 2;
+            }
             library = argv[++i];
         } else if (a == "--virtual-time") {
-            mode = Tasking::EventLoop::Mode::virtualTime;
+            options.mode = Tasking::EventLoop::Mode::virtualTime;
         } else if (a == "--real-time") {
-            mode = Tasking::EventLoop::Mode::realTime;
+            options.mode = Tasking::EventLoop::Mode::realTime;
+        } else if (a == "--dump") {
+            options.dump = true;
+        } else if (a == "--check") {
+            checkOnly = true;
+        } else if (!a.empty() && a[0] != '-' && !scenarioGiven) {
+            scenarioPath = a;
+            scenarioGiven = true;
         } else {
-            std::fprintf(stderr, "vyrnat-host: unknown option '%s'\n", a.c_str());
-            usage(stderr);
+            std::fprintf(stderr, "vyrnat-host: unknown option '%s' (see --help)\n", a.c_str());
             return 2;
         }
     }
 
-    Tasking::EventLoop loop(mode);
-    Host::AgentRunner runner;
+    std::string error;
+    auto scenario = Scenario::loadFile(scenarioPath, error);
+    if (!scenario) {
+        std::fprintf(stderr, "vyrnat-host: %s\n", error.c_str());
+        return 2;
+    }
+    if (checkOnly) {
+        std::printf("%s: valid scenario, %zu steps\n", scenarioPath.c_str(),
+                    scenario->steps.size());
+        return 0;
+    }
+
     void* lib = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!lib) {
         std::fprintf(stderr, "vyrnat-host: cannot load %s: %s\n", library.c_str(), ::dlerror());
         return 1;
     }
-    std::printf("loaded %s\n", library.c_str());
     using Factory = VyrAgentLib::VyrAgent* (*)(const char*);
     auto factory = reinterpret_cast<Factory>(::dlsym(lib, "vyrNatAgentFactory"));
     if (!factory) {
-        std::printf("the library exports no vyrNatAgentFactory yet: nothing to start\n");
-        std::printf("host framework up: event loop (%s time), state database '%s', "
-                    "shared memory, command requests\n",
-                    mode == Tasking::EventLoop::Mode::virtualTime ? "virtual" : "real",
-                    runner.sysdb().name().c_str());
-        return 0;
+        std::fprintf(stderr, "vyrnat-host: %s exports no vyrNatAgentFactory\n", library.c_str());
+        return 1;
     }
-    runner.start(Ert::Ptr<VyrAgentLib::VyrAgent>(factory("VyrNat")));
-    if (mode == Tasking::EventLoop::Mode::virtualTime) {
-        loop.runUntilStopped(Tasking::seconds(60));
-    } else {
-        loop.run();
+    int code = 0;
+    {
+        Scenario::Player player(std::move(*scenario), options, std::cout);
+        code = player.play([factory] { return Ert::Ptr<VyrAgentLib::VyrAgent>(factory("VyrNat")); });
     }
-    return runner.process().code().value_or(0);
+    // The library stays loaded: objects of the agent may be released by the host's statics.
+    return code;
 }

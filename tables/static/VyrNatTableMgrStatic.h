@@ -1,0 +1,166 @@
+#pragma once
+// Table manager of static translations: source (SNAT) and destination (DNAT) translations,
+// address-only and address-and-port, optionally limited by an ACL key, on the ingress pipeline
+// and, where the profile has them, on the egress pipeline. It owns its ten table objects and a
+// record, per NAT profile, of every entry it wrote; the owner and the configuration are not
+// owned.
+
+#include "agent/IdBitmap.h"
+#include "chip/P4Tables.h"
+#include "chip/ResourceInfo.h"
+#include "host/NatEntities.h"
+#include "host/TableService.h"
+#include "tables/static/StaticNatRecords.h"
+
+#include <map>
+#include <memory>
+
+namespace VyrNat {
+
+class VyrNatTableMgr;
+
+class VyrNatTableMgrStatic : public Ert::RefCounted {
+public:
+    VyrNatTableMgrStatic(VyrNatTableMgr* tableMgr, Ert::Ptr<Config> vyrNatConfig,
+                         std::shared_ptr<VyrP4::ResourceInfo> resourceInfo);
+
+    void handleInitialized();
+    // Lists the manager's tables with the owner; returns how many.
+    uint8_t updateTableList();
+    // Creates the table object of `tableKey`'s name; false for a name not of this manager.
+    bool initializeTable(const VyrP4::TableKey& tableKey, VyrP4::DeviceHandle handle,
+                         const VyrDriver::VyrDevProfile& profile, uint32_t count,
+                         MbbMirraKey::MirraKeyManager* keyManager,
+                         VyrTableStatusManager::StatusManager* statusManager);
+
+    VyrNatTableMgr* tableMgr() const { return tableMgr_; }
+    const Ert::Ptr<Config>& vyrNatConfig() const { return vyrNatConfig_; }
+    bool initialized() const { return initialized_; }
+
+    const std::shared_ptr<VyrP4::StaticDnatAclTable>& staticDnatAclTable() const {
+        return staticDnatAclTable_;
+    }
+    const std::shared_ptr<VyrP4::AddrOnlyDnatTable>& addrOnlyDnatTable() const {
+        return addrOnlyDnatTable_;
+    }
+    const std::shared_ptr<VyrP4::AddrPortDnatTable>& addrPortDnatTable() const {
+        return addrPortDnatTable_;
+    }
+    const std::shared_ptr<VyrP4::StaticSnatAclTable>& staticSnatAclTable() const {
+        return staticSnatAclTable_;
+    }
+    const std::shared_ptr<VyrP4::AddrOnlySnatTable>& addrOnlySnatTable() const {
+        return addrOnlySnatTable_;
+    }
+    const std::shared_ptr<VyrP4::AddrPortSnatTable>& addrPortSnatTable() const {
+        return addrPortSnatTable_;
+    }
+    const std::shared_ptr<VyrP4::EgressNatProfileTable>& egressNatProfileTable() const {
+        return egressNatProfileTable_;
+    }
+    const std::shared_ptr<VyrP4::DynamicEgressNatProfileTable>&
+    dynamicEgressNatProfileTable() const {
+        return dynamicEgressNatProfileTable_;
+    }
+    const std::shared_ptr<VyrP4::EgrUcSnatTable>& egressSnatTable() const {
+        return egressSnatTable_;
+    }
+    const std::shared_ptr<VyrP4::EgrUcDnatTable>& egressDnatTable() const {
+        return egressDnatTable_;
+    }
+
+    uint32_t snatAclTableSize() const { return snatAclTableSize_; }
+    uint32_t dnatAclTableSize() const { return dnatAclTableSize_; }
+    uint32_t snatAddrOnlyTableSize() const { return snatAddrOnlyTableSize_; }
+    uint32_t dnatAddrOnlyTableSize() const { return dnatAddrOnlyTableSize_; }
+    uint32_t egressTableSize() const { return egressTableSize_; }
+
+    const IdBitmap& snatAclIds() const { return snatAclIds_; }
+    const IdBitmap& dnatAclIds() const { return dnatAclIds_; }
+
+    uint32_t addrOnlySnatFragmentEntries() const { return addrOnlySnatFragmentEntries_; }
+    uint32_t addrOnlySnatFragmentUnprogrammedEntries() const {
+        return addrOnlySnatFragmentUnprogrammedEntries_;
+    }
+    uint32_t addrOnlyDnatFragmentEntries() const { return addrOnlyDnatFragmentEntries_; }
+    uint32_t addrOnlyDnatFragmentUnprogrammedEntries() const {
+        return addrOnlyDnatFragmentUnprogrammedEntries_;
+    }
+    uint32_t egressSnatFragmentEntries() const { return egressSnatFragmentEntries_; }
+    uint32_t egressSnatFragmentUnprogrammedEntries() const {
+        return egressSnatFragmentUnprogrammedEntries_;
+    }
+    uint32_t egressDnatFragmentEntries() const { return egressDnatFragmentEntries_; }
+    uint32_t egressDnatFragmentUnprogrammedEntries() const {
+        return egressDnatFragmentUnprogrammedEntries_;
+    }
+
+    const std::map<HwStaticNatAclKey, HwStaticSnatAclEntry>& hwStaticSnatAclEntries() const {
+        return hwStaticSnatAclEntries_;
+    }
+    const std::map<HwStaticNatAclKey, HwStaticDnatAclEntry>& hwStaticDnatAclEntries() const {
+        return hwStaticDnatAclEntries_;
+    }
+    const std::map<uint16_t, HwStaticSnat>& hwStaticSnatEntries() const {
+        return hwStaticSnatEntries_;
+    }
+    const std::map<uint16_t, HwStaticDnat>& hwStaticDnatEntries() const {
+        return hwStaticDnatEntries_;
+    }
+    const std::map<uint16_t, VyrP4::EgressNatProfileMatchSpec>& hwEgressNatProfileEntries() const {
+        return hwEgressNatProfileEntries_;
+    }
+    const std::map<uint16_t, VyrP4::DynamicEgressNatProfileMatchSpec>&
+    hwDynamicEgressNatProfileEntries() const {
+        return hwDynamicEgressNatProfileEntries_;
+    }
+
+private:
+    VyrNatTableMgr* tableMgr_; // not owned: the owner owns this manager
+    Ert::Ptr<Config> vyrNatConfig_;
+    std::shared_ptr<VyrP4::ResourceInfo> resourceInfoIntf_;
+
+    std::shared_ptr<VyrP4::StaticDnatAclTable> staticDnatAclTable_;
+    std::shared_ptr<VyrP4::AddrOnlyDnatTable> addrOnlyDnatTable_;
+    std::shared_ptr<VyrP4::AddrPortDnatTable> addrPortDnatTable_;
+    std::shared_ptr<VyrP4::StaticSnatAclTable> staticSnatAclTable_;
+    std::shared_ptr<VyrP4::AddrOnlySnatTable> addrOnlySnatTable_;
+    std::shared_ptr<VyrP4::AddrPortSnatTable> addrPortSnatTable_;
+    std::shared_ptr<VyrP4::EgressNatProfileTable> egressNatProfileTable_;
+    std::shared_ptr<VyrP4::DynamicEgressNatProfileTable> dynamicEgressNatProfileTable_;
+    std::shared_ptr<VyrP4::EgrUcSnatTable> egressSnatTable_;
+    std::shared_ptr<VyrP4::EgrUcDnatTable> egressDnatTable_;
+
+    uint32_t snatAclTableSize_ = 0;
+    uint32_t dnatAclTableSize_ = 0;
+    uint32_t snatAddrOnlyTableSize_ = 0;
+    uint32_t dnatAddrOnlyTableSize_ = 0;
+    uint32_t egressTableSize_ = 0;
+
+    IdBitmap snatAclIds_;
+    IdBitmap dnatAclIds_;
+
+    uint32_t addrOnlySnatFragmentEntries_ = 0;
+    uint32_t addrOnlySnatFragmentUnprogrammedEntries_ = 0;
+    uint32_t addrOnlyDnatFragmentEntries_ = 0;
+    uint32_t addrOnlyDnatFragmentUnprogrammedEntries_ = 0;
+    uint32_t egressSnatFragmentEntries_ = 0;
+    uint32_t egressSnatFragmentUnprogrammedEntries_ = 0;
+    uint32_t egressDnatFragmentEntries_ = 0;
+    uint32_t egressDnatFragmentUnprogrammedEntries_ = 0;
+
+    std::map<HwStaticNatAclKey, HwStaticSnatAclEntry> hwStaticSnatAclEntries_;
+    std::map<HwStaticNatAclKey, HwStaticDnatAclEntry> hwStaticDnatAclEntries_;
+    std::map<uint16_t, HwStaticSnat> hwStaticSnatEntries_;
+    std::map<uint16_t, HwStaticDnat> hwStaticDnatEntries_;
+    std::map<uint16_t, VyrP4::EgressNatProfileMatchSpec> hwEgressNatProfileEntries_;
+    std::map<uint16_t, VyrP4::DynamicEgressNatProfileMatchSpec> hwDynamicEgressNatProfileEntries_;
+
+    bool initialized_ = false;
+};
+
+Ert::Ptr<VyrNatTableMgrStatic>
+vyrNatTableMgrStaticFactory(VyrNatTableMgr* tableMgr, Ert::Ptr<Config> vyrNatConfig,
+                            std::shared_ptr<VyrP4::ResourceInfo> resourceInfo);
+
+} // namespace VyrNat

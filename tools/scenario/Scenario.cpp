@@ -1,0 +1,253 @@
+#include "tools/scenario/Scenario.h"
+
+#include <yaml-cpp/yaml.h>
+
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+
+namespace Scenario {
+
+namespace {
+
+// A fault at a place in the file.
+struct Fault {
+    int line;
+    std::string what;
+};
+
+int lineOf(const YAML::Node& n) {
+    const YAML::Mark m = n.Mark();
+    return m.is_null() ? 0 : m.line + 1;
+}
+
+[[noreturn]] void fail(const YAML::Node& n, std::string what) {
+    throw Fault{lineOf(n), std::move(what)};
+}
+
+std::string scalar(const YAML::Node& n, const std::string& key) {
+    if (!n.IsScalar()) {
+        fail(n, "'" + key + "' must be a single value");
+    }
+    return n.Scalar();
+}
+
+bool toBool(const YAML::Node& n, const std::string& key) {
+    const std::string s = scalar(n, key);
+    if (s == "true") {
+        return true;
+    }
+    if (s == "false") {
+        return false;
+    }
+    fail(n, "'" + key + "' must be true or false, not '" + s + "'");
+}
+
+uint32_t toU32(const YAML::Node& n, const std::string& key) {
+    const std::string s = scalar(n, key);
+    uint64_t v = 0;
+    const bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
+    const char* begin = s.data() + (hex ? 2 : 0);
+    auto [end, ec] = std::from_chars(begin, s.data() + s.size(), v, hex ? 16 : 10);
+    if (s.empty() || ec != std::errc() || end != s.data() + s.size()) {
+        fail(n, "'" + key + "' must be a whole number, not '" + s + "'");
+    }
+    if (v > UINT32_MAX) {
+        fail(n, "'" + key + "' is out of range: " + s + " (at most 4294967295)");
+    }
+    return static_cast<uint32_t>(v);
+}
+
+double toSeconds(const YAML::Node& n, const std::string& key) {
+    const std::string s = scalar(n, key);
+    double v = 0;
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (s.empty() || ec != std::errc() || end != s.data() + s.size() || !std::isfinite(v)) {
+        fail(n, "'" + key + "' must be a number of seconds, not '" + s + "'");
+    }
+    if (v < 0 || v > 1e6) {
+        fail(n, "'" + key + "' is out of range: " + s + " (0 to 1000000 seconds)");
+    }
+    return v;
+}
+
+const YAML::Node& mapping(const YAML::Node& n, const std::string& what) {
+    if (!n.IsMap()) {
+        fail(n, what + " must be a mapping of keys to values");
+    }
+    return n;
+}
+
+// Walks a mapping, handing each known key to its reader and refusing any other.
+using KeyReader = std::function<void(const YAML::Node& value)>;
+void readKeys(const YAML::Node& n, const std::string& what,
+              const std::map<std::string, KeyReader>& readers) {
+    mapping(n, what);
+    for (const auto& kv : n) {
+        const std::string key = kv.first.IsScalar() ? kv.first.Scalar() : "";
+        auto it = readers.find(key);
+        if (it == readers.end()) {
+            std::string known;
+            for (const auto& [k, r] : readers) {
+                known += (known.empty() ? "" : ", ") + k;
+            }
+            fail(kv.first, "unknown key '" + key + "' in " + what + " (known: " + known + ")");
+        }
+        it->second(kv.second);
+    }
+}
+
+void readChip(const YAML::Node& n, Scenario& s) {
+    std::optional<std::string> name;
+    std::optional<YAML::Node> fields;
+    readKeys(n, "chip", {{"profile", [&](const YAML::Node& v) { name = scalar(v, "profile"); }},
+                         {"fields", [&](const YAML::Node& v) { fields.emplace(v); }}});
+    if (!name) {
+        fail(n, "chip needs a 'profile'");
+    }
+    auto profile = VyrP4::namedProfile(*name);
+    if (!profile) {
+        std::string known;
+        for (const auto& p : VyrP4::namedProfileNames()) {
+            known += (known.empty() ? "" : ", ") + p;
+        }
+        fail(n["profile"], "unknown chip profile '" + *name + "' (known: " + known + ")");
+    }
+    if (fields) {
+        mapping(*fields, "chip fields");
+        for (const auto& kv : *fields) {
+            std::string error;
+            const std::string key = kv.first.IsScalar() ? kv.first.Scalar() : "";
+            if (!kv.second.IsScalar() ||
+                !profile->fieldIs(key, kv.second.Scalar(), error)) {
+                fail(kv.first, error.empty() ? "chip field '" + key + "' needs a single value"
+                                             : error);
+            }
+        }
+    }
+    s.profile = *profile;
+}
+
+void readNatConfig(const YAML::Node& n, NatConfig& c) {
+    readKeys(n, "natConfig",
+             {{"natTcpSynAckRequired", [&](const YAML::Node& v) {
+                   c.natTcpSynAckRequired = toBool(v, "natTcpSynAckRequired");
+               }}});
+}
+
+void readStep(const YAML::Node& n, Step& step) {
+    bool hasAt = false;
+    step.line = lineOf(n);
+    readKeys(n, "step",
+             {{"at",
+               [&](const YAML::Node& v) {
+                   step.at = toSeconds(v, "at");
+                   hasAt = true;
+               }},
+              {"say", [&](const YAML::Node& v) { step.say = scalar(v, "say"); }},
+              {"natConfig", [&](const YAML::Node& v) { readNatConfig(v, step.natConfig); }}});
+    if (!hasAt) {
+        fail(n, "a step needs 'at', its time in seconds");
+    }
+}
+
+Scenario read(const YAML::Node& root, const std::string& file) {
+    Scenario s;
+    s.file = file;
+    bool hasChip = false;
+    auto& caps = s.hwCapabilities;
+    auto& cfg = s.vyrNatConfig;
+    readKeys(
+        root, "the scenario",
+        {{"chip",
+          [&](const YAML::Node& v) {
+              readChip(v, s);
+              hasChip = true;
+          }},
+         {"natHwCapabilities",
+          [&](const YAML::Node& v) {
+              readKeys(v, "natHwCapabilities",
+                       {{"dynamicConnectionTableSize",
+                         [&](const YAML::Node& x) {
+                             caps.dynamicConnectionTableSize =
+                                 toU32(x, "dynamicConnectionTableSize");
+                         }},
+                        {"natDpdk", [&](const YAML::Node& x) { caps.natDpdk = toBool(x, "natDpdk"); }},
+                        {"natHitfullRestart", [&](const YAML::Node& x) {
+                             caps.natHitfullRestart = toBool(x, "natHitfullRestart");
+                         }}});
+          }},
+         {"vyrNatConfig",
+          [&](const YAML::Node& v) {
+              readKeys(v, "vyrNatConfig",
+                       {{"addrOnlySnatNonFragmentReserve",
+                         [&](const YAML::Node& x) {
+                             cfg.addrOnlySnatNonFragmentReserve =
+                                 toU32(x, "addrOnlySnatNonFragmentReserve");
+                         }},
+                        {"addrOnlyDnatNonFragmentReserve",
+                         [&](const YAML::Node& x) {
+                             cfg.addrOnlyDnatNonFragmentReserve =
+                                 toU32(x, "addrOnlyDnatNonFragmentReserve");
+                         }},
+                        {"egressNonFragmentReserve", [&](const YAML::Node& x) {
+                             cfg.egressNonFragmentReserve = toU32(x, "egressNonFragmentReserve");
+                         }}});
+          }},
+         {"natConfig", [&](const YAML::Node& v) { readNatConfig(v, s.natConfig); }},
+         {"settle", [&](const YAML::Node& v) { s.settle = toSeconds(v, "settle"); }},
+         {"steps", [&](const YAML::Node& v) {
+              if (!v.IsSequence()) {
+                  fail(v, "'steps' must be a list of steps");
+              }
+              for (const auto& item : v) {
+                  Step step;
+                  readStep(item, step);
+                  if (!s.steps.empty() && step.at < s.steps.back().at) {
+                      fail(item, "step at " + std::to_string(step.at) +
+                                     " s comes before the step above it, at " +
+                                     std::to_string(s.steps.back().at) + " s");
+                  }
+                  s.steps.push_back(std::move(step));
+              }
+          }}});
+    if (!hasChip) {
+        fail(root, "the scenario needs a 'chip' with its 'profile'");
+    }
+    return s;
+}
+
+} // namespace
+
+std::optional<Scenario> parse(const std::string& text, const std::string& file,
+                              std::string& error) {
+    try {
+        YAML::Node root = YAML::Load(text);
+        if (!root || root.IsNull()) {
+            error = file + ":1: the scenario is empty";
+            return std::nullopt;
+        }
+        return read(root, file);
+    } catch (const Fault& f) {
+        error = file + ":" + std::to_string(f.line) + ": " + f.what;
+    } catch (const YAML::Exception& e) {
+        error = file + ":" + std::to_string(e.mark.is_null() ? 0 : e.mark.line + 1) + ": " + e.msg;
+    }
+    return std::nullopt;
+}
+
+std::optional<Scenario> loadFile(const std::string& path, std::string& error) {
+    std::ifstream in(path);
+    if (!in) {
+        error = path + ": cannot read the scenario file";
+        return std::nullopt;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    return parse(text.str(), path, error);
+}
+
+} // namespace Scenario
