@@ -78,7 +78,7 @@ Player::Player(Scenario scenario, PlayOptions options, std::ostream& out)
       loop_(std::make_unique<Tasking::EventLoop>(options.mode)),
       runner_(std::make_unique<Host::AgentRunner>()), chip_(VyrP4::chipFactory(scenario_.profile)) {
     runner_->environment().chip = chip_;
-    seed();
+    seedHostState(runner_->sysdb(), scenario_);
 }
 
 Player::~Player() {
@@ -86,23 +86,22 @@ Player::~Player() {
     loop_.reset();
 }
 
-void Player::seed() {
-    Hubdb::EntityManager& db = runner_->sysdb();
+void seedHostState(Hubdb::EntityManager& db, const Scenario& scenario) {
     auto system = published<VyrSystem::SystemStatus>(db, kSystemStatusPath);
-    system->profileCapabilities.set(scenario_.profile.name(), scenario_.profile);
+    system->profileCapabilities.set(scenario.profile.name(), scenario.profile);
     system->genTime.set(1);
 
     auto caps = published<Ip::Nat::HwCapabilities>(db, "ip/nat/hwCapabilities");
-    caps->dynamicConnectionTableSize.set(scenario_.hwCapabilities.dynamicConnectionTableSize);
-    caps->natDpdk.set(scenario_.hwCapabilities.natDpdk);
-    caps->natHitfullRestart.set(scenario_.hwCapabilities.natHitfullRestart);
+    caps->dynamicConnectionTableSize.set(scenario.hwCapabilities.dynamicConnectionTableSize);
+    caps->natDpdk.set(scenario.hwCapabilities.natDpdk);
+    caps->natHitfullRestart.set(scenario.hwCapabilities.natHitfullRestart);
 
     auto cfg = published<VyrNat::Config>(db, "hardware/vyr/nat/config");
-    cfg->addrOnlySnatNonFragmentReserve.set(scenario_.vyrNatConfig.addrOnlySnatNonFragmentReserve);
-    cfg->addrOnlyDnatNonFragmentReserve.set(scenario_.vyrNatConfig.addrOnlyDnatNonFragmentReserve);
-    cfg->egressNonFragmentReserve.set(scenario_.vyrNatConfig.egressNonFragmentReserve);
+    cfg->addrOnlySnatNonFragmentReserve.set(scenario.vyrNatConfig.addrOnlySnatNonFragmentReserve);
+    cfg->addrOnlyDnatNonFragmentReserve.set(scenario.vyrNatConfig.addrOnlyDnatNonFragmentReserve);
+    cfg->egressNonFragmentReserve.set(scenario.vyrNatConfig.egressNonFragmentReserve);
 
-    applyNatConfig(scenario_.natConfig, *published<Ip::Nat::Config>(db, "ip/nat/config"));
+    applyNatConfig(scenario.natConfig, *published<Ip::Nat::Config>(db, "ip/nat/config"));
 }
 
 void Player::apply(const Step& step) {
@@ -114,8 +113,8 @@ std::string Player::tableSummary() const {
     std::string out;
     for (const VyrP4::TableEngine* t : chip_->tables()) {
         char line[128];
-        std::snprintf(line, sizeof line, "  %-28s %8zu of %u entries\n", t->name(),
-                      t->entryCount(), t->capacity());
+        std::snprintf(line, sizeof line, "  %-28s %8zu of %u entries\n", t->name(), t->entryCount(),
+                      t->capacity());
         out += line;
     }
     return out.empty() ? "  (no table is up)\n" : out;
@@ -142,8 +141,8 @@ int Player::play(const AgentFactory& factory) {
     constexpr int kStepPriority = 0;
     constexpr int kReportPriority = -1000;
     auto at = [&](double when, int priority, std::function<void()> fn) {
-        tasks.push_back(std::make_unique<Tasking::TimerTask>(scheduler, priority, "scenario",
-                                                             std::move(fn)));
+        tasks.push_back(
+            std::make_unique<Tasking::TimerTask>(scheduler, priority, "scenario", std::move(fn)));
         tasks.back()->scheduleAt(Tasking::seconds(when));
     };
 
@@ -154,8 +153,8 @@ int Player::play(const AgentFactory& factory) {
     });
     int n = 0;
     for (const Step& step : scenario_.steps) {
-        const std::string title = "step " + std::to_string(++n) +
-                                  (step.say.empty() ? "" : ": " + step.say);
+        const std::string title =
+            "step " + std::to_string(++n) + (step.say.empty() ? "" : ": " + step.say);
         at(step.at, kStepPriority, [this, &step] { apply(step); });
         at(step.at, kReportPriority, [this, title] { report(title); });
     }
@@ -172,8 +171,9 @@ int Player::play(const AgentFactory& factory) {
         report("agent exited with code " + std::to_string(*code));
     }
     std::size_t left = chip_->entryCount();
-    out_ << "end: " << (left == 0 ? "the chip's tables are empty"
-                                  : std::to_string(left) + " entries left in the chip's tables")
+    out_ << "end: "
+         << (left == 0 ? "the chip's tables are empty"
+                       : std::to_string(left) + " entries left in the chip's tables")
          << "\n";
     return code.value_or(0);
 }

@@ -21,6 +21,11 @@ ChipSnapshot snapshot(const VyrP4::Chip& chip);
 // "+ table  entry" and "- table  entry" lines from `before` to `after`; empty when unchanged.
 std::string changes(const ChipSnapshot& before, const ChipSnapshot& after);
 
+// Publishes what the scenario says the host holds before the agent starts: the system status
+// with the chip profile's capabilities, the NAT hardware capabilities, the agent's hardware
+// configuration and the NAT configuration.
+void seedHostState(Hubdb::EntityManager& db, const Scenario& scenario);
+
 struct PlayOptions {
     Tasking::EventLoop::Mode mode = Tasking::EventLoop::Mode::virtualTime;
     bool dump = false; // print every table after each step
@@ -41,7 +46,6 @@ public:
     Tasking::EventLoop& loop() { return *loop_; }
 
 private:
-    void seed();
     void apply(const Step& step);
     void report(const std::string& title);
     // Every table up on the chip with its use.

@@ -1,0 +1,34 @@
+#pragma once
+// Boots the whole NAT agent on the emulated chip, as the host tool does, for tests that drive
+// it through its managers and read the chip's tables.
+
+#include "agent/VyrNatAgent.h"
+#include "agent/VyrNatTableMgr.h"
+#include "host/EventLoop.h"
+#include "tools/scenario/Scenario.h"
+
+#include <memory>
+#include <string>
+
+namespace TestSupport {
+
+class BootedAgent {
+public:
+    // The scenario gives the chip profile and the host's state; its steps are not played.
+    explicit BootedAgent(Scenario::Scenario scenario);
+    // A named chip profile with everything else at its defaults.
+    static Scenario::Scenario scenarioFor(const std::string& profileName);
+
+    // Starts the agent and runs the loop until nothing is pending.
+    void boot();
+
+    Tasking::EventLoop loop;
+    Host::AgentRunner runner;
+    std::shared_ptr<VyrP4::Chip> chip;
+    Ert::Ptr<VyrNat::VyrNatAgent> agent;
+
+    VyrNat::VyrNatTableMgr* owner() const { return agent->vyrNatTableMgr().get(); }
+    Hubdb::EntityManager& sysdb() { return runner.sysdb(); }
+};
+
+} // namespace TestSupport
