@@ -70,8 +70,8 @@ void VyrNatAgent::doInit() {
         ringlogPrefix_ = prefix;
         std::array<uint32_t, Ringlog::kRings> sizes;
         sizes.fill(kRingSize);
-        if (!Ringlog::initialize(prefix, sizes, nullptr, 0, 24,
-                                 Ringlog::ThreadMode::singleThreaded, true, 512)) {
+        if (!Ringlog::initialize(prefix, sizes, nullptr, 0, 24, Ringlog::ThreadMode::singleThreaded,
+                                 true, 512)) {
             std::fprintf(stderr, "VyrNat: ring trace off: %s\n", Ringlog::lastError().c_str());
         }
     }
@@ -130,13 +130,16 @@ void VyrNatAgent::mountSharedMemoryTables(const Ert::Ptr<Hubdb::EntityManager>&)
     }
     VTRACE(th, 0, "Mount Mirra dynamic connection status");
     dynamicConnectionStatus_ = Ert::ptrCast<Ip::Nat::DynamicConnectionStatus>(
-        mirra()->mount({"ip/nat/status/dynamicConnection", "Ip::Nat::DynamicConnectionStatus",
-                        Mirra::Role::reader, {}}));
+        mirra()->mount({"ip/nat/status/dynamicConnection",
+                        "Ip::Nat::DynamicConnectionStatus",
+                        Mirra::Role::reader,
+                        {}}));
     VTRACE(th, 0, "Mount Mirra dynamic connection hw status. Table size: " << size);
-    dynamicConnectionHwStatus_ = Ert::ptrCast<Ip::Nat::DynamicConnectionHwStatus>(mirra()->mount(
-        {"ip/nat/hwStatus/dynamicConnection", "Ip::Nat::DynamicConnectionHwStatus",
-         Mirra::Role::writer,
-         {{"dynamicConnectionHw", size}, {"counter", kCounterCollectionSize}}}));
+    dynamicConnectionHwStatus_ = Ert::ptrCast<Ip::Nat::DynamicConnectionHwStatus>(
+        mirra()->mount({"ip/nat/hwStatus/dynamicConnection",
+                        "Ip::Nat::DynamicConnectionHwStatus",
+                        Mirra::Role::writer,
+                        {{"dynamicConnectionHw", size}, {"counter", kCounterCollectionSize}}}));
     VTRACE(th, 0, "Mount Pelago connection mapping status");
     const auto& pelago = sharedMemEntityManager();
     auto group = pelago->mountGroup();
@@ -148,13 +151,15 @@ void VyrNatAgent::mountSharedMemoryTables(const Ert::Ptr<Hubdb::EntityManager>&)
 
 void VyrNatAgent::doStartAgent() {
     VTRACE(th, 0, "doStartAgent");
-    natAgentSmIs(systemStatus(), vyrNatSmData_, natConfig_, natStatus_, natHwStatus_,
-                 nhMapConfig_, nhMapStatus_, hwFlowStatus_);
+    natAgentSmIs(systemStatus(), vyrNatSmData_, natConfig_, natStatus_, natHwStatus_, nhMapConfig_,
+                 nhMapStatus_, hwFlowStatus_);
     vyrAgentLibHwMgrIs(device(), vyrNatSmData_->profileData());
 }
 
 void VyrNatAgent::handleFlushEntityLogComplete() {
-    VTRACE(th, 0, "VyrNatAgent: " << "handleFlushEntityLogComplete");
+    VTRACE(th, 0,
+           "VyrNatAgent: "
+               << "handleFlushEntityLogComplete");
     exit(0);
 }
 
@@ -214,7 +219,9 @@ void VyrNatAgent::vyrNatTableMgrIs(
                       vyrNatConfig, vyrMcastConfigDir, natFlowSupported, natDpdk);
 }
 
-void VyrNatAgent::vyrNatTableMgrDel() { vyrNatTableMgr_.reset(); }
+void VyrNatAgent::vyrNatTableMgrDel() {
+    vyrNatTableMgr_.reset();
+}
 
 } // namespace VyrNat
 

@@ -68,9 +68,9 @@ public:
     }
 
     // Setters that build an object keep the one held when it was built from the same arguments.
-    void natAgentSmIs(Ert::Ptr<VyrSystem::SystemStatus> systemStatus,
-                      Ert::Ptr<VyrNatSmData> smData, Ert::Ptr<Ip::Nat::Config> natConfig,
-                      Ert::Ptr<Ip::Nat::Status> natStatus, Ert::Ptr<Ip::Nat::HwStatus> natHwStatus,
+    void natAgentSmIs(Ert::Ptr<VyrSystem::SystemStatus> systemStatus, Ert::Ptr<VyrNatSmData> smData,
+                      Ert::Ptr<Ip::Nat::Config> natConfig, Ert::Ptr<Ip::Nat::Status> natStatus,
+                      Ert::Ptr<Ip::Nat::HwStatus> natHwStatus,
                       Ert::Ptr<Oma::NextHopMapConfig> nhMapConfig,
                       Ert::Ptr<Oma::NextHopMapStatus> nhMapStatus,
                       Ert::Ptr<Ip::Nat::HwNatFlowStatus> hwFlowStatus);
@@ -82,16 +82,15 @@ public:
     void vyrNatSmDataDel() { vyrNatSmData_.reset(); }
     void cliCallbackIs(const std::string& name, const std::string& path, VyrNatAgent* agent);
     void cliCallbackDel();
-    void vyrNatTableMgrIs(Ert::Ptr<VyrAgentLib::VyrProfileDataEntry> profileEntry,
-                          Ert::Ptr<VyrSystem::SystemStatus> systemStatus, bool intfNat,
-                          bool vrfNatHop, bool egrMcNat,
-                          Ert::Ptr<VyrSharedState::MeterTableConfig> meterTable,
-                          Ert::Ptr<VyrSystem::HitBitConfig> hitBitConfig,
-                          Ert::Ptr<Ert::Dir> hitBitStatusDir,
-                          Ert::Ptr<Hubdb::EntityManager> entityManager,
-                          Ert::Ptr<Ip::Nat::Config> natConfig,
-                          Ert::Ptr<VyrNat::Config> vyrNatConfig, Ert::Ptr<Ert::Dir> vyrMcastConfigDir,
-                          bool natFlowSupported, bool natDpdk);
+    void
+    vyrNatTableMgrIs(Ert::Ptr<VyrAgentLib::VyrProfileDataEntry> profileEntry,
+                     Ert::Ptr<VyrSystem::SystemStatus> systemStatus, bool intfNat, bool vrfNatHop,
+                     bool egrMcNat, Ert::Ptr<VyrSharedState::MeterTableConfig> meterTable,
+                     Ert::Ptr<VyrSystem::HitBitConfig> hitBitConfig,
+                     Ert::Ptr<Ert::Dir> hitBitStatusDir,
+                     Ert::Ptr<Hubdb::EntityManager> entityManager,
+                     Ert::Ptr<Ip::Nat::Config> natConfig, Ert::Ptr<VyrNat::Config> vyrNatConfig,
+                     Ert::Ptr<Ert::Dir> vyrMcastConfigDir, bool natFlowSupported, bool natDpdk);
     void vyrNatTableMgrDel();
 
     // Path of the agent's command-request directory.

@@ -12,7 +12,9 @@ Trace::Handle th("VyrNatAgent");
 constexpr uint32_t kStartupModeHitfull = 3;
 } // namespace
 
-VyrNatSmData::VyrNatSmData(const std::string& name) : Entity(name) { handleInitialized(); }
+VyrNatSmData::VyrNatSmData(const std::string& name) : Entity(name) {
+    handleInitialized();
+}
 
 void VyrNatSmData::handleInitialized() {
     if (!profileData()) {
@@ -219,11 +221,10 @@ void VyrNatAgentSm::initTableManagers(const VyrDriver::VyrDevProfile& profile) {
     const auto& caps2 = parent_->natHwCapabilities();
     const bool natDpdk = caps2 && caps2->natDpdk();
     VTRACE(th, 0, "Nat dpdk: " << natDpdk);
-    parent_->vyrNatTableMgrIs(entry, systemStatus_, intfNat_, vrfNatHop_, egrMcNat_,
-                              smData_->natMeterConfig(), parent_->hitBitConfig(),
-                              parent_->hitBitStatusDir(), parent_->entityManager(), natConfig_,
-                              parent_->vyrNatConfig(), parent_->vyrMcastConfigDir(), natFlow,
-                              natDpdk);
+    parent_->vyrNatTableMgrIs(
+        entry, systemStatus_, intfNat_, vrfNatHop_, egrMcNat_, smData_->natMeterConfig(),
+        parent_->hitBitConfig(), parent_->hitBitStatusDir(), parent_->entityManager(), natConfig_,
+        parent_->vyrNatConfig(), parent_->vyrMcastConfigDir(), natFlow, natDpdk);
     tableMgrsInitialized_ = true;
 }
 
@@ -270,12 +271,13 @@ void VyrNatAgentSm::goDown() {
     parent_->flushEntityLog();
 }
 
-Ert::Ptr<VyrNatAgentSm> vyrNatAgentSmFactory(
-    Ert::Ptr<VyrSystem::SystemStatus> systemStatus, Ert::Ptr<VyrNatSmData> smData,
-    Ert::Ptr<Ip::Nat::Config> natConfig, Ert::Ptr<Ip::Nat::Status> natStatus,
-    Ert::Ptr<Ip::Nat::HwStatus> natHwStatus, Ert::Ptr<Oma::NextHopMapConfig> nhMapConfig,
-    Ert::Ptr<Oma::NextHopMapStatus> nhMapStatus, Ert::Ptr<Ip::Nat::HwNatFlowStatus> hwFlowStatus,
-    VyrNatAgent* agent) {
+Ert::Ptr<VyrNatAgentSm>
+vyrNatAgentSmFactory(Ert::Ptr<VyrSystem::SystemStatus> systemStatus, Ert::Ptr<VyrNatSmData> smData,
+                     Ert::Ptr<Ip::Nat::Config> natConfig, Ert::Ptr<Ip::Nat::Status> natStatus,
+                     Ert::Ptr<Ip::Nat::HwStatus> natHwStatus,
+                     Ert::Ptr<Oma::NextHopMapConfig> nhMapConfig,
+                     Ert::Ptr<Oma::NextHopMapStatus> nhMapStatus,
+                     Ert::Ptr<Ip::Nat::HwNatFlowStatus> hwFlowStatus, VyrNatAgent* agent) {
     return Ert::make<VyrNatAgentSm>(systemStatus, smData, natConfig, natStatus, natHwStatus,
                                     nhMapConfig, nhMapStatus, hwFlowStatus, agent);
 }

@@ -29,8 +29,8 @@ public:
 };
 
 using VyrNatAgentSmArgs =
-    BuiltFrom<Ert::Ptr<VyrSystem::SystemStatus>, Ert::Ptr<VyrNatSmData>,
-              Ert::Ptr<Ip::Nat::Config>, Ert::Ptr<Ip::Nat::Status>, Ert::Ptr<Ip::Nat::HwStatus>,
+    BuiltFrom<Ert::Ptr<VyrSystem::SystemStatus>, Ert::Ptr<VyrNatSmData>, Ert::Ptr<Ip::Nat::Config>,
+              Ert::Ptr<Ip::Nat::Status>, Ert::Ptr<Ip::Nat::HwStatus>,
               Ert::Ptr<Oma::NextHopMapConfig>, Ert::Ptr<Oma::NextHopMapStatus>,
               Ert::Ptr<Ip::Nat::HwNatFlowStatus>, VyrNatAgent*>;
 
@@ -108,11 +108,12 @@ private:
     bool started_ = false;
 };
 
-Ert::Ptr<VyrNatAgentSm> vyrNatAgentSmFactory(
-    Ert::Ptr<VyrSystem::SystemStatus> systemStatus, Ert::Ptr<VyrNatSmData> smData,
-    Ert::Ptr<Ip::Nat::Config> natConfig, Ert::Ptr<Ip::Nat::Status> natStatus,
-    Ert::Ptr<Ip::Nat::HwStatus> natHwStatus, Ert::Ptr<Oma::NextHopMapConfig> nhMapConfig,
-    Ert::Ptr<Oma::NextHopMapStatus> nhMapStatus, Ert::Ptr<Ip::Nat::HwNatFlowStatus> hwFlowStatus,
-    VyrNatAgent* agent);
+Ert::Ptr<VyrNatAgentSm>
+vyrNatAgentSmFactory(Ert::Ptr<VyrSystem::SystemStatus> systemStatus, Ert::Ptr<VyrNatSmData> smData,
+                     Ert::Ptr<Ip::Nat::Config> natConfig, Ert::Ptr<Ip::Nat::Status> natStatus,
+                     Ert::Ptr<Ip::Nat::HwStatus> natHwStatus,
+                     Ert::Ptr<Oma::NextHopMapConfig> nhMapConfig,
+                     Ert::Ptr<Oma::NextHopMapStatus> nhMapStatus,
+                     Ert::Ptr<Ip::Nat::HwNatFlowStatus> hwFlowStatus, VyrNatAgent* agent);
 
 } // namespace VyrNat

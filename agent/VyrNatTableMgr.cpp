@@ -36,9 +36,9 @@ VyrNatTableMgr::~VyrNatTableMgr() = default;
 
 void VyrNatTableMgr::handleInitialized() {
     VTRACE(th, 0,
-           "handleInitialized" << ", intfNat: " << intfNat_ << ", vrfNatHop: " << vrfNatHop_
-                               << ", egrMcNat: " << egrMcNat_
-                               << ", natFlowSupported: " << natFlowSupported_);
+           "handleInitialized"
+               << ", intfNat: " << intfNat_ << ", vrfNatHop: " << vrfNatHop_
+               << ", egrMcNat: " << egrMcNat_ << ", natFlowSupported: " << natFlowSupported_);
     // The capabilities published for the profile's name describe its tables.
     resourceInfo_ = VyrP4::resourceInfoFactory(profileCapabilities());
     if (intfNat_) {

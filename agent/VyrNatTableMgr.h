@@ -18,9 +18,8 @@ class VyrNatTableMgrStatic;
 using VyrNatTableMgrArgs =
     BuiltFrom<Ert::Ptr<VyrAgentLib::VyrProfileDataEntry>, Ert::Ptr<VyrSystem::SystemStatus>, bool,
               bool, bool, Ert::Ptr<VyrSharedState::MeterTableConfig>,
-              Ert::Ptr<VyrSystem::HitBitConfig>, Ert::Ptr<Ert::Dir>,
-              Ert::Ptr<Hubdb::EntityManager>, Ert::Ptr<Ip::Nat::Config>, Ert::Ptr<Config>,
-              Ert::Ptr<Ert::Dir>, bool, bool>;
+              Ert::Ptr<VyrSystem::HitBitConfig>, Ert::Ptr<Ert::Dir>, Ert::Ptr<Hubdb::EntityManager>,
+              Ert::Ptr<Ip::Nat::Config>, Ert::Ptr<Config>, Ert::Ptr<Ert::Dir>, bool, bool>;
 
 class VyrNatTableMgr : public VyrAgentLib::VyrTableMgr, public VyrNatTableMgrArgs {
 public:

@@ -41,5 +41,14 @@ private:
         }                                                                                          \
     } while (0)
 
+// A check whose text is given, for code shared by twins (the SNAT and DNAT sides of a manager)
+// where the condition as written would not name the side that failed.
+#define VYR_CHECK(cond, text)                                                                      \
+    do {                                                                                           \
+        if (!(cond)) [[unlikely]] {                                                                \
+            ::Host::assertFailed((text), __FILE__, __LINE__);                                      \
+        }                                                                                          \
+    } while (0)
+
 // For faults whose message is built at run time (for example an unknown table name).
 #define VYR_FAIL(text) ::Host::assertFailed((text), __FILE__, __LINE__)

@@ -88,21 +88,53 @@ template <class AddrPort, class AddrOnly, class UnprogFrag> struct HwStaticEntry
         return addrPortMS.empty() && addrOnlyMS.empty() && unprogrammedFrag.empty();
     }
 };
-using HwStaticSnatEntry = HwStaticEntry<SnatAddrPortEntry, SnatAddrOnlyEntry, SnatAddrOnlyUnprogFrag>;
-using HwStaticDnatEntry = HwStaticEntry<DnatAddrPortEntry, DnatAddrOnlyEntry, DnatAddrOnlyUnprogFrag>;
+using HwStaticSnatEntry =
+    HwStaticEntry<SnatAddrPortEntry, SnatAddrOnlyEntry, SnatAddrOnlyUnprogFrag>;
+using HwStaticDnatEntry =
+    HwStaticEntry<DnatAddrPortEntry, DnatAddrOnlyEntry, DnatAddrOnlyUnprogFrag>;
+
+// An egress unicast entry; fragment entries have port 0 and may be shared.
+template <class MatchSpec> struct EgressEntry {
+    MatchSpec matchSpec;
+    IpAndPort newAddr;
+    uint16_t refCount = 1;
+};
+using EgressSnatEntry = EgressEntry<VyrP4::EgrUcSnatMatchSpec>;
+using EgressDnatEntry = EgressEntry<VyrP4::EgrUcDnatMatchSpec>;
+
+// An egress fragment entry held back from hardware: the new addresses its users ask for.
+struct EgressUnprogFrag {
+    IpAddr addr;
+    std::map<IpAddr, uint16_t> newAddr;
+};
+using EgressSnatUnprogFrag = EgressUnprogFrag;
+using EgressDnatUnprogFrag = EgressUnprogFrag;
+
+// The egress entries of one profile under one ACL key.
+template <class Entry> struct HwEgressStaticEntry {
+    HwStaticNatAclKey aclKey;
+    std::map<IpAndPort, Entry> entry;
+    std::map<IpAddr, EgressUnprogFrag> unprogrammedFrag;
+
+    bool empty() const { return entry.empty() && unprogrammedFrag.empty(); }
+};
+using HwEgressStaticSnatEntry = HwEgressStaticEntry<EgressSnatEntry>;
+using HwEgressStaticDnatEntry = HwEgressStaticEntry<EgressDnatEntry>;
 
 // Every entry of one NAT profile, by ACL key.
 struct HwStaticSnat {
     uint16_t profileId = 0;
     std::map<HwStaticNatAclKey, HwStaticSnatEntry> staticSnatEntries;
+    std::map<HwStaticNatAclKey, HwEgressStaticSnatEntry> egressSnatEntries;
 
-    bool empty() const { return staticSnatEntries.empty(); }
+    bool empty() const { return staticSnatEntries.empty() && egressSnatEntries.empty(); }
 };
 struct HwStaticDnat {
     uint16_t profileId = 0;
     std::map<HwStaticNatAclKey, HwStaticDnatEntry> staticDnatEntries;
+    std::map<HwStaticNatAclKey, HwEgressStaticDnatEntry> egressDnatEntries;
 
-    bool empty() const { return staticDnatEntries.empty(); }
+    bool empty() const { return staticDnatEntries.empty() && egressDnatEntries.empty(); }
 };
 
 } // namespace VyrNat

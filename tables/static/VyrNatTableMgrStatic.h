@@ -33,6 +33,65 @@ public:
                          MbbMirraKey::MirraKeyManager* keyManager,
                          VyrTableStatusManager::StatusManager* statusManager);
 
+    // Translations, as the NAT helper asks for them. True when the translation is in hardware
+    // (its own entry, or a fragment entry it shares).
+    bool updateStaticSnat(uint16_t profileId, const HwStaticNatAclKey& key, IpAndPort oldSrc,
+                          IpAndPort newSrc, bool dynamicNat, bool egress);
+    bool updateStaticDnat(uint16_t profileId, const HwStaticNatAclKey& key, IpAndPort oldDst,
+                          IpAndPort newDst, uint32_t nextHop, bool ecmp, bool update,
+                          bool dynamicNat, bool egress);
+    void deleteStaticSnatEntry(uint16_t profileId, const HwStaticNatAclKey& key, IpAndPort oldSrc,
+                               IpAndPort newSrc);
+    void deleteStaticDnatEntry(uint16_t profileId, const HwStaticNatAclKey& key, IpAndPort oldDst,
+                               IpAndPort newDst);
+    // The fragment entry of one user; the key has `fragment` set.
+    void deleteStaticSnatFragment(uint16_t profileId, const HwStaticNatAclKey& key, IpAddr oldSip,
+                                  IpAddr newSip);
+    void deleteStaticDnatFragment(uint16_t profileId, const HwStaticNatAclKey& key, IpAddr oldDip,
+                                  IpAddr newDip);
+
+    // Entries of each kind; results as above.
+    bool createStaticSnatAddrOnlyTable(uint16_t profileId, const HwStaticNatAclKey& key,
+                                       IpAddr oldSip, IpAddr newSip);
+    bool createStaticDnatAddrOnlyTable(uint16_t profileId, const HwStaticNatAclKey& key,
+                                       IpAddr oldDip, IpAddr newDip, uint32_t nextHop, bool ecmp,
+                                       bool update);
+    bool createStaticSnatAddrPortTable(uint16_t profileId, const HwStaticNatAclKey& key,
+                                       IpAndPort oldSrc, IpAndPort newSrc);
+    bool createStaticDnatAddrPortTable(uint16_t profileId, const HwStaticNatAclKey& key,
+                                       IpAndPort oldDst, IpAndPort newDst, uint32_t nextHop,
+                                       bool ecmp, bool update);
+
+    // A reference on the static ACL entry of `key`: its ACL id, or 0 when there is none to be
+    // had (no id left, the table refused the entry, or a rule of the key's prefix forbids it).
+    uint16_t createStaticSnatAclTable(const HwStaticNatAclKey& key, bool addrOnly, bool egress);
+    uint16_t createStaticDnatAclTable(const HwStaticNatAclKey& key, bool addrOnly, bool egress);
+    void deleteStaticSnatAclTable(const HwStaticNatAclKey& key, bool addrOnly);
+    void deleteStaticDnatAclTable(const HwStaticNatAclKey& key, bool addrOnly);
+    // Moves every programmed fragment entry of the fragment key to the unprogrammed lists.
+    void removeSnatFragmentEntries(const HwStaticNatAclKey& key);
+    void removeDnatFragmentEntries(const HwStaticNatAclKey& key);
+
+    // Egress unicast entries.
+    bool createEgressSnatEntry(uint16_t profileId, const HwStaticNatAclKey& key, IpAndPort oldSrc,
+                               IpAndPort newSrc);
+    bool createEgressDnatEntry(uint16_t profileId, const HwStaticNatAclKey& key, IpAndPort oldDst,
+                               IpAndPort newDst);
+    void deleteEgressSnatEntry(uint16_t profileId, const HwStaticNatAclKey& key, IpAndPort oldSrc,
+                               IpAndPort newSrc);
+    void deleteEgressDnatEntry(uint16_t profileId, const HwStaticNatAclKey& key, IpAndPort oldDst,
+                               IpAndPort newDst);
+    void deleteEgressSnatFragment(uint16_t profileId, const HwStaticNatAclKey& key,
+                                  IpAndPort oldSrc, IpAndPort newSrc);
+    void deleteEgressDnatFragment(uint16_t profileId, const HwStaticNatAclKey& key,
+                                  IpAndPort oldDst, IpAndPort newDst);
+    void removeEgressSnatFragmentEntries(const HwStaticNatAclKey& key);
+    void removeEgressDnatFragmentEntries(const HwStaticNatAclKey& key);
+
+    // The VLAN-to-profile bindings of the egress NAT profile tables.
+    void updateEgressNatProfileTable(uint16_t vlan, uint16_t profile);
+    void deleteEgressNatProfileTable(uint16_t vlan);
+
     VyrNatTableMgr* tableMgr() const { return tableMgr_; }
     const Ert::Ptr<Config>& vyrNatConfig() const { return vyrNatConfig_; }
     bool initialized() const { return initialized_; }
@@ -116,6 +175,10 @@ public:
     }
 
 private:
+    friend struct SnatSide;
+    friend struct DnatSide;
+    template <class Side> friend struct StaticNatOps;
+
     VyrNatTableMgr* tableMgr_; // not owned: the owner owns this manager
     Ert::Ptr<Config> vyrNatConfig_;
     std::shared_ptr<VyrP4::ResourceInfo> resourceInfoIntf_;

@@ -1,0 +1,267 @@
+// Egress unicast static translations and the egress NAT profile tables. Egress entries share
+// the ACL ids of ingress entries and follow the same fragment scheme.
+
+#include "agent/TableWrite.h"
+#include "agent/VyrNatLogMessages.h"
+#include "agent/VyrNatTableMgr.h"
+#include "host/Ringlog.h"
+#include "tables/static/StaticNatOps.h"
+
+namespace VyrNat {
+
+template <class Side>
+bool StaticNatOps<Side>::createEgress(M& m, uint16_t profileId, const HwStaticNatAclKey& key,
+                                      IpAndPort oldAddr, IpAndPort newAddr) {
+    auto& table = Side::egressTable(m);
+    VYR_CHECK(table, Side::kEgressTableCheck);
+    if (auto* rec = egressRecord(m, profileId, key)) {
+        if (auto it = rec->entry.find(oldAddr); it != rec->entry.end()) {
+            auto& existing = it->second;
+            if (!key.fragment) {
+                VTRACE(staticTrace, 1, "Found a duplicate egress " << Side::kLower << " entry");
+                Log::raise(natDuplicateEntry(), oldAddr.toString());
+                return false;
+            }
+            VYR_CHECK(oldAddr.port == 0, Side::kDnat ? "oldDip.port() == 0" : "oldSip.port() == 0");
+            if (existing.newAddr == newAddr) {
+                ++existing.refCount;
+                VTRACE(staticTrace, 3,
+                       "Increased refCount for fragment entry: " << existing.refCount);
+                return true;
+            }
+            VTRACE(staticTrace, 1, "Detected duplicate fragment rules with different actions");
+            EgressUnprogFrag frag{oldAddr.ip, {}};
+            frag.newAddr[existing.newAddr.ip] = existing.refCount;
+            ++frag.newAddr[newAddr.ip];
+            rec->unprogrammedFrag[oldAddr.ip] = frag;
+            table->entryDel(existing.matchSpec);
+            rec->entry.erase(it);
+            deleteAcl(m, key, false);
+            ++Side::egressFragmentUnprogrammed(m);
+            return false;
+        }
+        if (auto uf = rec->unprogrammedFrag.find(oldAddr.ip); uf != rec->unprogrammedFrag.end()) {
+            const uint16_t count = ++uf->second.newAddr[newAddr.ip];
+            VTRACE(staticTrace, 2,
+                   "Detected another duplicate fragment entry with a different action. "
+                   "RefCount: "
+                       << count);
+            return false;
+        }
+    }
+
+    bool written = false;
+    const uint32_t size = m.egressTableSize_;
+    const uint32_t reserve = m.vyrNatConfig_ ? m.vyrNatConfig_->egressNonFragmentReserve() : 0;
+    const bool addrOnly = !key.fragment && oldAddr.port == 0;
+    if (key.fragment && !fragmentRoom(size, reserve, Side::egressFragmentEntries(m))) {
+        VTRACE(staticTrace, 1,
+               "Reached max number of fragment entries in " << Side::kEgressTableName << " table");
+    } else if (const uint16_t aclId = createAcl(m, key, addrOnly, true); aclId != 0) {
+        const auto spec = Side::egressMatch(profileId, aclId, oldAddr);
+        if (const char* refused = tableWriteRefused(
+                [&] { table->entryIs(spec, Side::egressAction(oldAddr, newAddr)); })) {
+            const char* op = Side::kDnat ? "createEgressDnatEntry" : "createEgressSnatEntry";
+            VTRACE(staticTrace, 0, op << ": ERROR " << refused);
+            RINGLOG(0, "%s: ERROR %s", op, refused);
+            deleteAcl(m, key, addrOnly);
+        } else {
+            egressRecordIs(m, profileId, key).entry[oldAddr] = {spec, newAddr, 1};
+            written = true;
+        }
+    }
+    if (!key.fragment) {
+        return written;
+    }
+    ++Side::egressFragmentEntries(m);
+    if (written) {
+        return true;
+    }
+    EgressUnprogFrag frag{oldAddr.ip, {{newAddr.ip, 1}}};
+    egressRecordIs(m, profileId, key).unprogrammedFrag[oldAddr.ip] = frag;
+    ++Side::egressFragmentUnprogrammed(m);
+    return false;
+}
+
+template <class Side>
+void StaticNatOps<Side>::deleteEgress(M& m, uint16_t profileId, const HwStaticNatAclKey& key,
+                                      IpAndPort oldAddr, IpAndPort newAddr) {
+    if (!profile(m, profileId)) {
+        VTRACE(staticTrace, 2, Side::kUpper << " not found");
+        return;
+    }
+    auto* rec = egressRecord(m, profileId, key);
+    if (!rec) {
+        VTRACE(staticTrace, 2, Side::kUpper << " entry not found");
+        return;
+    }
+    if (auto it = rec->entry.find(oldAddr); it != rec->entry.end()) {
+        if (it->second.newAddr != newAddr) {
+            VTRACE(staticTrace, 1,
+                   "New " << Side::kAddrWord << " mismatch in AddrPort table, entry not deleted");
+        } else {
+            VTRACE(staticTrace, 3, "Deleting egress entry for " << oldAddr.toString());
+            Side::egressTable(m)->entryDel(it->second.matchSpec);
+            rec->entry.erase(it);
+            deleteAcl(m, key, oldAddr.port == 0);
+        }
+    }
+    if (oldAddr.port != 0) {
+        deleteEgressFragment(m, profileId, fragmentKey(key), {oldAddr.ip, 0}, {newAddr.ip, 0});
+    }
+    prune(m, profileId, key);
+}
+
+template <class Side>
+void StaticNatOps<Side>::deleteEgressFragment(M& m, uint16_t profileId,
+                                              const HwStaticNatAclKey& key, IpAndPort oldAddr,
+                                              IpAndPort newAddr) {
+    if (!profile(m, profileId)) {
+        VTRACE(staticTrace, 2, Side::kUpper << " not found");
+        return;
+    }
+    auto* rec = egressRecord(m, profileId, key);
+    if (!rec) {
+        VTRACE(staticTrace, 2, Side::kUpper << " entry not found");
+        return;
+    }
+    if (auto it = rec->entry.find(oldAddr); it != rec->entry.end()) {
+        auto& frag = it->second;
+        if (frag.newAddr != newAddr) {
+            VTRACE(staticTrace, 1, "New " << Side::kAddrWord << " not found in fragment entry");
+        } else if (frag.refCount > 1) {
+            --frag.refCount;
+            VTRACE(staticTrace, 3, "Frag entry ref count is still " << frag.refCount);
+        } else {
+            VTRACE(staticTrace, 3, "Deleting the frag entry from hw");
+            Side::egressTable(m)->entryDel(frag.matchSpec);
+            rec->entry.erase(it);
+            deleteAcl(m, key, false);
+            --Side::egressFragmentEntries(m);
+        }
+    } else if (auto uf = rec->unprogrammedFrag.find(oldAddr.ip);
+               uf != rec->unprogrammedFrag.end()) {
+        auto& counts = uf->second.newAddr;
+        if (unprogrammedUserDel(counts, newAddr.ip, Side::kAddrWord) && counts.empty()) {
+            rec->unprogrammedFrag.erase(uf);
+            --Side::egressFragmentUnprogrammed(m);
+            --Side::egressFragmentEntries(m);
+        }
+    }
+    prune(m, profileId, key);
+}
+
+template <class Side>
+void StaticNatOps<Side>::removeEgressFragments(M& m, const HwStaticNatAclKey& key) {
+    uint32_t removed = 0;
+    for (auto& [profileId, p] : Side::profiles(m)) {
+        auto it = Side::egressEntries(p).find(key);
+        if (it == Side::egressEntries(p).end()) {
+            continue;
+        }
+        auto& rec = it->second;
+        while (!rec.entry.empty()) {
+            auto e = rec.entry.begin();
+            VTRACE(staticTrace, 3,
+                   "Removing fragment for " << Side::kAddrWord << " " << e->first.ip.toString());
+            EgressUnprogFrag frag{e->first.ip, {{e->second.newAddr.ip, e->second.refCount}}};
+            rec.unprogrammedFrag[e->first.ip] = frag;
+            Side::egressTable(m)->entryDel(e->second.matchSpec);
+            rec.entry.erase(e);
+            deleteAcl(m, key, false);
+            ++Side::egressFragmentUnprogrammed(m);
+            ++removed;
+        }
+    }
+    VTRACE(staticTrace, 2, "Removed " << removed << " " << Side::kLower << " fragment entries");
+}
+
+template struct StaticNatOps<SnatSide>;
+template struct StaticNatOps<DnatSide>;
+
+bool VyrNatTableMgrStatic::createEgressSnatEntry(uint16_t profileId, const HwStaticNatAclKey& key,
+                                                 IpAndPort oldSrc, IpAndPort newSrc) {
+    return StaticNatOps<SnatSide>::createEgress(*this, profileId, key, oldSrc, newSrc);
+}
+
+bool VyrNatTableMgrStatic::createEgressDnatEntry(uint16_t profileId, const HwStaticNatAclKey& key,
+                                                 IpAndPort oldDst, IpAndPort newDst) {
+    return StaticNatOps<DnatSide>::createEgress(*this, profileId, key, oldDst, newDst);
+}
+
+void VyrNatTableMgrStatic::deleteEgressSnatEntry(uint16_t profileId, const HwStaticNatAclKey& key,
+                                                 IpAndPort oldSrc, IpAndPort newSrc) {
+    StaticNatOps<SnatSide>::deleteEgress(*this, profileId, key, oldSrc, newSrc);
+}
+
+void VyrNatTableMgrStatic::deleteEgressDnatEntry(uint16_t profileId, const HwStaticNatAclKey& key,
+                                                 IpAndPort oldDst, IpAndPort newDst) {
+    StaticNatOps<DnatSide>::deleteEgress(*this, profileId, key, oldDst, newDst);
+}
+
+void VyrNatTableMgrStatic::deleteEgressSnatFragment(uint16_t profileId,
+                                                    const HwStaticNatAclKey& key, IpAndPort oldSrc,
+                                                    IpAndPort newSrc) {
+    StaticNatOps<SnatSide>::deleteEgressFragment(*this, profileId, key, oldSrc, newSrc);
+}
+
+void VyrNatTableMgrStatic::deleteEgressDnatFragment(uint16_t profileId,
+                                                    const HwStaticNatAclKey& key, IpAndPort oldDst,
+                                                    IpAndPort newDst) {
+    StaticNatOps<DnatSide>::deleteEgressFragment(*this, profileId, key, oldDst, newDst);
+}
+
+void VyrNatTableMgrStatic::removeEgressSnatFragmentEntries(const HwStaticNatAclKey& key) {
+    StaticNatOps<SnatSide>::removeEgressFragments(*this, key);
+}
+
+void VyrNatTableMgrStatic::removeEgressDnatFragmentEntries(const HwStaticNatAclKey& key) {
+    StaticNatOps<DnatSide>::removeEgressFragments(*this, key);
+}
+
+void VyrNatTableMgrStatic::updateEgressNatProfileTable(uint16_t vlan, uint16_t profile) {
+    VYR_ASSERT(egressNatProfileTable() || dynamicEgressNatProfileTable());
+    VYR_ASSERT(profile < tableMgr()->profileCapabilities().natProfileTableSize());
+    if (egressNatProfileTable_) {
+        auto [it, added] = hwEgressNatProfileEntries_.try_emplace(vlan);
+        if (added) {
+            it->second.ingMdVlanIdIs(vlan);
+        }
+        VyrP4::SetEgrNatProfileActionSpec action;
+        action.egrNatProfileIdIs(profile);
+        egressNatProfileTable_->entryIs(it->second, action);
+    }
+    if (dynamicEgressNatProfileTable_) {
+        auto [it, added] = hwDynamicEgressNatProfileEntries_.try_emplace(vlan);
+        if (added) {
+            it->second.ingMdVlanIdIs(vlan);
+        }
+        VyrP4::SetDynEgrNatProfileActionSpec action;
+        action.dynEgrNatProfileIdIs(profile);
+        dynamicEgressNatProfileTable_->entryIs(it->second, action);
+    }
+}
+
+void VyrNatTableMgrStatic::deleteEgressNatProfileTable(uint16_t vlan) {
+    VYR_ASSERT(egressNatProfileTable() || dynamicEgressNatProfileTable());
+    if (egressNatProfileTable_) {
+        if (auto it = hwEgressNatProfileEntries_.find(vlan);
+            it != hwEgressNatProfileEntries_.end()) {
+            egressNatProfileTable_->entryDel(it->second);
+            hwEgressNatProfileEntries_.erase(it);
+        } else {
+            VTRACE(staticTrace, 2, "Vlan not found in the egressNatProfile table");
+        }
+    }
+    if (dynamicEgressNatProfileTable_) {
+        if (auto it = hwDynamicEgressNatProfileEntries_.find(vlan);
+            it != hwDynamicEgressNatProfileEntries_.end()) {
+            dynamicEgressNatProfileTable_->entryDel(it->second);
+            hwDynamicEgressNatProfileEntries_.erase(it);
+        } else {
+            VTRACE(staticTrace, 2, "Vlan not found in the dynamicEgressNatProfile table");
+        }
+    }
+}
+
+} // namespace VyrNat
