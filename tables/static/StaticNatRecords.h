@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <unordered_map>
 
 namespace VyrNat {
 
@@ -78,11 +79,13 @@ struct DnatAddrOnlyUnprogFrag {
 };
 
 // The ingress entries of one profile under one ACL key.
+// Entries are kept in hash maps: a translation's add and delete stay cheap with many of them;
+// listings sort what they print.
 template <class AddrPort, class AddrOnly, class UnprogFrag> struct HwStaticEntry {
     HwStaticNatAclKey aclKey;
-    std::map<IpAndPort, AddrPort> addrPortMS;
-    std::map<IpAddr, AddrOnly> addrOnlyMS;
-    std::map<IpAddr, UnprogFrag> unprogrammedFrag;
+    std::unordered_map<IpAndPort, AddrPort> addrPortMS;
+    std::unordered_map<IpAddr, AddrOnly> addrOnlyMS;
+    std::unordered_map<IpAddr, UnprogFrag> unprogrammedFrag;
 
     bool empty() const {
         return addrPortMS.empty() && addrOnlyMS.empty() && unprogrammedFrag.empty();
@@ -113,8 +116,8 @@ using EgressDnatUnprogFrag = EgressUnprogFrag;
 // The egress entries of one profile under one ACL key.
 template <class Entry> struct HwEgressStaticEntry {
     HwStaticNatAclKey aclKey;
-    std::map<IpAndPort, Entry> entry;
-    std::map<IpAddr, EgressUnprogFrag> unprogrammedFrag;
+    std::unordered_map<IpAndPort, Entry> entry;
+    std::unordered_map<IpAddr, EgressUnprogFrag> unprogrammedFrag;
 
     bool empty() const { return entry.empty() && unprogrammedFrag.empty(); }
 };
