@@ -103,8 +103,9 @@ void readKeys(const YAML::Node& n, const std::string& what,
 void readChip(const YAML::Node& n, Scenario& s) {
     std::optional<std::string> name;
     std::optional<YAML::Node> fields;
-    readKeys(n, "chip", {{"profile", [&](const YAML::Node& v) { name = scalar(v, "profile"); }},
-                         {"fields", [&](const YAML::Node& v) { fields.emplace(v); }}});
+    readKeys(n, "chip",
+             {{"profile", [&](const YAML::Node& v) { name = scalar(v, "profile"); }},
+              {"fields", [&](const YAML::Node& v) { fields.emplace(v); }}});
     if (!name) {
         fail(n, "chip needs a 'profile'");
     }
@@ -121,10 +122,9 @@ void readChip(const YAML::Node& n, Scenario& s) {
         for (const auto& kv : *fields) {
             std::string error;
             const std::string key = kv.first.IsScalar() ? kv.first.Scalar() : "";
-            if (!kv.second.IsScalar() ||
-                !profile->fieldIs(key, kv.second.Scalar(), error)) {
-                fail(kv.first, error.empty() ? "chip field '" + key + "' needs a single value"
-                                             : error);
+            if (!kv.second.IsScalar() || !profile->fieldIs(key, kv.second.Scalar(), error)) {
+                fail(kv.first,
+                     error.empty() ? "chip field '" + key + "' needs a single value" : error);
             }
         }
     }
@@ -132,10 +132,9 @@ void readChip(const YAML::Node& n, Scenario& s) {
 }
 
 void readNatConfig(const YAML::Node& n, NatConfig& c) {
-    readKeys(n, "natConfig",
-             {{"natTcpSynAckRequired", [&](const YAML::Node& v) {
-                   c.natTcpSynAckRequired = toBool(v, "natTcpSynAckRequired");
-               }}});
+    readKeys(n, "natConfig", {{"natTcpSynAckRequired", [&](const YAML::Node& v) {
+                                   c.natTcpSynAckRequired = toBool(v, "natTcpSynAckRequired");
+                               }}});
 }
 
 void readStep(const YAML::Node& n, Step& step) {
@@ -169,16 +168,16 @@ Scenario read(const YAML::Node& root, const std::string& file) {
           }},
          {"natHwCapabilities",
           [&](const YAML::Node& v) {
-              readKeys(v, "natHwCapabilities",
-                       {{"dynamicConnectionTableSize",
-                         [&](const YAML::Node& x) {
-                             caps.dynamicConnectionTableSize =
-                                 toU32(x, "dynamicConnectionTableSize");
-                         }},
-                        {"natDpdk", [&](const YAML::Node& x) { caps.natDpdk = toBool(x, "natDpdk"); }},
-                        {"natHitfullRestart", [&](const YAML::Node& x) {
-                             caps.natHitfullRestart = toBool(x, "natHitfullRestart");
-                         }}});
+              readKeys(
+                  v, "natHwCapabilities",
+                  {{"dynamicConnectionTableSize",
+                    [&](const YAML::Node& x) {
+                        caps.dynamicConnectionTableSize = toU32(x, "dynamicConnectionTableSize");
+                    }},
+                   {"natDpdk", [&](const YAML::Node& x) { caps.natDpdk = toBool(x, "natDpdk"); }},
+                   {"natHitfullRestart", [&](const YAML::Node& x) {
+                        caps.natHitfullRestart = toBool(x, "natHitfullRestart");
+                    }}});
           }},
          {"vyrNatConfig",
           [&](const YAML::Node& v) {
