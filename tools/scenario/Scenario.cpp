@@ -52,10 +52,10 @@ uint32_t toU32(const YAML::Node& n, const std::string& key) {
     const bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
     const char* begin = s.data() + (hex ? 2 : 0);
     auto [end, ec] = std::from_chars(begin, s.data() + s.size(), v, hex ? 16 : 10);
-    if (s.empty() || ec != std::errc() || end != s.data() + s.size()) {
+    if (s.empty() || end != s.data() + s.size() || ec == std::errc::invalid_argument) {
         fail(n, "'" + key + "' must be a whole number, not '" + s + "'");
     }
-    if (v > UINT32_MAX) {
+    if (ec == std::errc::result_out_of_range || v > UINT32_MAX) {
         fail(n, "'" + key + "' is out of range: " + s + " (at most 4294967295)");
     }
     return static_cast<uint32_t>(v);
@@ -65,10 +65,11 @@ double toSeconds(const YAML::Node& n, const std::string& key) {
     const std::string s = scalar(n, key);
     double v = 0;
     auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (s.empty() || ec != std::errc() || end != s.data() + s.size() || !std::isfinite(v)) {
+    if (s.empty() || end != s.data() + s.size() || ec == std::errc::invalid_argument ||
+        std::isnan(v)) {
         fail(n, "'" + key + "' must be a number of seconds, not '" + s + "'");
     }
-    if (v < 0 || v > 1e6) {
+    if (ec == std::errc::result_out_of_range || v < 0 || v > 1e6) {
         fail(n, "'" + key + "' is out of range: " + s + " (0 to 1000000 seconds)");
     }
     return v;
