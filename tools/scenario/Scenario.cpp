@@ -101,6 +101,21 @@ void readKeys(const YAML::Node& n, const std::string& what,
     }
 }
 
+// What makes a profile one the host never publishes: the agent takes these combinations as
+// broken invariants, not as input. Empty when the profile is consistent.
+std::string inconsistency(const VyrP4::ProfileCapabilities& p) {
+    if (p.intfNat() && p.vrfNatHop()) {
+        return "a chip profile has intfNat or vrfNatHop, not both";
+    }
+    if (p.egrUcNatSupported() && p.egrUcNatTableSize() == 0) {
+        return "egrUcNatSupported needs an egrUcNatTableSize above 0";
+    }
+    if (!p.egrUcNatSupported() && p.egrUcNatTableSize() != 0) {
+        return "egrUcNatTableSize must be 0 without egrUcNatSupported";
+    }
+    return {};
+}
+
 void readChip(const YAML::Node& n, Scenario& s) {
     std::optional<std::string> name;
     std::optional<YAML::Node> fields;
@@ -127,6 +142,9 @@ void readChip(const YAML::Node& n, Scenario& s) {
                 fail(kv.first,
                      error.empty() ? "chip field '" + key + "' needs a single value" : error);
             }
+        }
+        if (const std::string why = inconsistency(*profile); !why.empty()) {
+            fail(*fields, why);
         }
     }
     s.profile = *profile;
