@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -238,6 +239,27 @@ Scenario read(const YAML::Node& root, const std::string& file) {
     return s;
 }
 
+// A message is one line: line breaks and other control characters of the text it quotes are
+// shown escaped.
+std::string oneLine(const std::string& s) {
+    std::string out;
+    for (const char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7f) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 std::optional<Scenario> parse(const std::string& text, const std::string& file,
@@ -250,9 +272,10 @@ std::optional<Scenario> parse(const std::string& text, const std::string& file,
         }
         return read(root, file);
     } catch (const Fault& f) {
-        error = file + ":" + std::to_string(f.line) + ": " + f.what;
+        error = file + ":" + std::to_string(f.line) + ": " + oneLine(f.what);
     } catch (const YAML::Exception& e) {
-        error = file + ":" + std::to_string(e.mark.is_null() ? 0 : e.mark.line + 1) + ": " + e.msg;
+        error = file + ":" + std::to_string(e.mark.is_null() ? 0 : e.mark.line + 1) + ": " +
+                oneLine(e.msg);
     }
     return std::nullopt;
 }
