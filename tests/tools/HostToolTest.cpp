@@ -99,6 +99,9 @@ TEST(HostTool, TheDemoBootsOnTheDefaultProfileWithItsStaticTablesEmpty) {
         EXPECT_TRUE(has(r, std::string("  ") + table + " ")) << table << " in:\n" << r.out;
     }
     EXPECT_TRUE(has(r, "step 1: agent up")) << r.out;
+    // The last report comes when the run settled, a second after the step.
+    EXPECT_TRUE(has(r, "== t=2.0s  end of the scenario\n  (no change in the chip's tables)\n"))
+        << r.out;
     EXPECT_TRUE(has(r, "end: the chip's tables are empty")) << r.out;
     EXPECT_FALSE(has(r, "agent exited")) << r.out;
 
