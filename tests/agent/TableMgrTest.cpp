@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -126,6 +127,39 @@ TEST(StaticTableMgr, TakesItsSizesFromTheProfileAndHandsOutAclIdOneFirst) {
     EXPECT_EQ(snat.allocate(), 1u);
     EXPECT_EQ(snat.allocate(), 2u);
     EXPECT_EQ(dnat.allocate(), 1u);
+}
+
+TEST(HwStaticNatAclKey, ComparesFieldByFieldInOrderHashesEveryFieldAndPrintsAsGiven) {
+    using VyrNat::HwStaticNatAclKey;
+    auto key = [](const char* prefix, uint16_t protocol, bool fragment) {
+        return HwStaticNatAclKey{*Ip::IpAddrWithFullMask::parse(prefix), protocol, fragment};
+    };
+    // Ascending: address, then mask, then protocol, then fragment.
+    const std::vector<HwStaticNatAclKey> ordered = {
+        key("0.0.0.0/0", 0, false),    key("0.0.0.0/0", 0, true),     key("0.0.0.0/0", 6, false),
+        key("0.0.0.0/0", 17, false),   key("10.0.0.0/8", 0, false),   key("10.0.0.0/16", 0, false),
+        key("10.0.0.0/16", 255, true), key("192.0.2.0/24", 0, false),
+    };
+    std::unordered_set<HwStaticNatAclKey> hashed;
+    for (std::size_t i = 0; i < ordered.size(); ++i) {
+        EXPECT_EQ(ordered[i], ordered[i]);
+        hashed.insert(ordered[i]);
+        for (std::size_t j = i + 1; j < ordered.size(); ++j) {
+            EXPECT_LT(ordered[i], ordered[j]) << ordered[i].str() << " " << ordered[j].str();
+            EXPECT_NE(ordered[i], ordered[j]);
+        }
+    }
+    EXPECT_EQ(hashed.size(), ordered.size());
+    EXPECT_EQ(hashed.count(key("10.0.0.0/16", 255, true)), 1u);
+    EXPECT_EQ(std::hash<HwStaticNatAclKey>()(key("10.0.0.0/8", 6, true)),
+              std::hash<HwStaticNatAclKey>()(key("10.0.0.0/8", 6, true)));
+
+    EXPECT_EQ(key("10.0.0.0/8", 6, true).str(),
+              "Value('VyrNat::HwStaticNatAclKey', ** {'ipAndMask': 10.0.0.0/255.0.0.0, "
+              "'protocol': 6, 'fragment': True})");
+    EXPECT_EQ(key("0.0.0.0/0", 0, false).str(),
+              "Value('VyrNat::HwStaticNatAclKey', ** {'ipAndMask': 0.0.0.0/0.0.0.0, "
+              "'protocol': 0, 'fragment': False})");
 }
 
 TEST(TableMgrChecks, InconsistentProfilesAndUnknownTablesStopWithTheConditionsText) {
