@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -37,7 +38,8 @@ Result host(const std::string& args) {
 class ScenarioFile {
 public:
     ScenarioFile(const std::string& name, const std::string& text)
-        : path_((std::filesystem::temp_directory_path() / name).string()) {
+        : path_((std::filesystem::temp_directory_path() / (std::to_string(::getpid()) + "-" + name))
+                    .string()) {
         std::ofstream(path_) << text;
     }
     ~ScenarioFile() { std::filesystem::remove(path_); }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -142,8 +143,9 @@ TEST(ScenarioFile, EachFaultIsRefusedWithOneMessageNamingFileAndLine) {
 }
 
 TEST(ScenarioFile, FilesAreNamedByTheirPath) {
-    const std::string path =
-        (std::filesystem::temp_directory_path() / "vyrnat-scenario-test.yaml").string();
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("vyrnat-scenario-" + std::to_string(::getpid()) + ".yaml"))
+                                 .string();
     {
         std::ofstream out(path);
         out << "chip:\n  profile: default\nsteps:\n  - at: x\n";
