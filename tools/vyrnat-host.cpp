@@ -23,7 +23,7 @@ void usage(FILE* out) {
                  "  --real-time      run in real time, waiting for each step's time\n"
                  "  --dump           also print every table's contents after each step\n"
                  "  --check          only check the scenario and exit (0 when it is valid)\n"
-                 "  --help           this text\n"
+                 "  -h, --help       this text\n"
                  "\n"
                  "Exit code: the agent's (0 after it went down cleanly), 1 when the library\n"
                  "cannot be loaded, 2 for a bad command line or scenario.\n");
@@ -56,7 +56,12 @@ int main(int argc, char** argv) {
             options.dump = true;
         } else if (a == "--check") {
             checkOnly = true;
-        } else if (!a.empty() && a[0] != '-' && !scenarioGiven) {
+        } else if (!a.empty() && a[0] != '-') {
+            if (scenarioGiven) {
+                std::fprintf(stderr, "vyrnat-host: one scenario at a time ('%s' is a second)\n",
+                             a.c_str());
+                return 2;
+            }
             scenarioPath = a;
             scenarioGiven = true;
         } else {
@@ -91,7 +96,8 @@ int main(int argc, char** argv) {
     int code = 0;
     {
         Scenario::Player player(std::move(*scenario), options, std::cout);
-        code = player.play([factory] { return Ert::Ptr<VyrAgentLib::VyrAgent>(factory("VyrNat")); });
+        code =
+            player.play([factory] { return Ert::Ptr<VyrAgentLib::VyrAgent>(factory("VyrNat")); });
     }
     // The library stays loaded: objects of the agent may be released by the host's statics.
     return code;

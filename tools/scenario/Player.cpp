@@ -167,9 +167,8 @@ int Player::play(const AgentFactory& factory) {
         loop_->run();
     }
     const auto code = runner_->process().code();
-    if (code) {
-        report("agent exited with code " + std::to_string(*code));
-    }
+    // What changed after the last step (or up to the exit) is reported too.
+    report(code ? "agent exited with code " + std::to_string(*code) : "end of the scenario");
     std::size_t left = chip_->entryCount();
     out_ << "end: "
          << (left == 0 ? "the chip's tables are empty"

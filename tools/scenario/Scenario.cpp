@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -52,10 +53,10 @@ uint32_t toU32(const YAML::Node& n, const std::string& key) {
     const bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
     const char* begin = s.data() + (hex ? 2 : 0);
     auto [end, ec] = std::from_chars(begin, s.data() + s.size(), v, hex ? 16 : 10);
-    if (s.empty() || ec != std::errc() || end != s.data() + s.size()) {
+    if (s.empty() || end != s.data() + s.size() || ec == std::errc::invalid_argument) {
         fail(n, "'" + key + "' must be a whole number, not '" + s + "'");
     }
-    if (v > UINT32_MAX) {
+    if (ec == std::errc::result_out_of_range || v > UINT32_MAX) {
         fail(n, "'" + key + "' is out of range: " + s + " (at most 4294967295)");
     }
     return static_cast<uint32_t>(v);
@@ -65,10 +66,11 @@ double toSeconds(const YAML::Node& n, const std::string& key) {
     const std::string s = scalar(n, key);
     double v = 0;
     auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (s.empty() || ec != std::errc() || end != s.data() + s.size() || !std::isfinite(v)) {
+    if (s.empty() || end != s.data() + s.size() || ec == std::errc::invalid_argument ||
+        std::isnan(v)) {
         fail(n, "'" + key + "' must be a number of seconds, not '" + s + "'");
     }
-    if (v < 0 || v > 1e6) {
+    if (ec == std::errc::result_out_of_range || v < 0 || v > 1e6) {
         fail(n, "'" + key + "' is out of range: " + s + " (0 to 1000000 seconds)");
     }
     return v;
@@ -100,11 +102,27 @@ void readKeys(const YAML::Node& n, const std::string& what,
     }
 }
 
+// What makes a profile one the host never publishes: the agent takes these combinations as
+// broken invariants, not as input. Empty when the profile is consistent.
+std::string inconsistency(const VyrP4::ProfileCapabilities& p) {
+    if (p.intfNat() && p.vrfNatHop()) {
+        return "a chip profile has intfNat or vrfNatHop, not both";
+    }
+    if (p.egrUcNatSupported() && p.egrUcNatTableSize() == 0) {
+        return "egrUcNatSupported needs an egrUcNatTableSize above 0";
+    }
+    if (!p.egrUcNatSupported() && p.egrUcNatTableSize() != 0) {
+        return "egrUcNatTableSize must be 0 without egrUcNatSupported";
+    }
+    return {};
+}
+
 void readChip(const YAML::Node& n, Scenario& s) {
     std::optional<std::string> name;
     std::optional<YAML::Node> fields;
-    readKeys(n, "chip", {{"profile", [&](const YAML::Node& v) { name = scalar(v, "profile"); }},
-                         {"fields", [&](const YAML::Node& v) { fields.emplace(v); }}});
+    readKeys(n, "chip",
+             {{"profile", [&](const YAML::Node& v) { name = scalar(v, "profile"); }},
+              {"fields", [&](const YAML::Node& v) { fields.emplace(v); }}});
     if (!name) {
         fail(n, "chip needs a 'profile'");
     }
@@ -121,21 +139,22 @@ void readChip(const YAML::Node& n, Scenario& s) {
         for (const auto& kv : *fields) {
             std::string error;
             const std::string key = kv.first.IsScalar() ? kv.first.Scalar() : "";
-            if (!kv.second.IsScalar() ||
-                !profile->fieldIs(key, kv.second.Scalar(), error)) {
-                fail(kv.first, error.empty() ? "chip field '" + key + "' needs a single value"
-                                             : error);
+            if (!kv.second.IsScalar() || !profile->fieldIs(key, kv.second.Scalar(), error)) {
+                fail(kv.first,
+                     error.empty() ? "chip field '" + key + "' needs a single value" : error);
             }
+        }
+        if (const std::string why = inconsistency(*profile); !why.empty()) {
+            fail(*fields, why);
         }
     }
     s.profile = *profile;
 }
 
 void readNatConfig(const YAML::Node& n, NatConfig& c) {
-    readKeys(n, "natConfig",
-             {{"natTcpSynAckRequired", [&](const YAML::Node& v) {
-                   c.natTcpSynAckRequired = toBool(v, "natTcpSynAckRequired");
-               }}});
+    readKeys(n, "natConfig", {{"natTcpSynAckRequired", [&](const YAML::Node& v) {
+                                   c.natTcpSynAckRequired = toBool(v, "natTcpSynAckRequired");
+                               }}});
 }
 
 void readStep(const YAML::Node& n, Step& step) {
@@ -169,16 +188,16 @@ Scenario read(const YAML::Node& root, const std::string& file) {
           }},
          {"natHwCapabilities",
           [&](const YAML::Node& v) {
-              readKeys(v, "natHwCapabilities",
-                       {{"dynamicConnectionTableSize",
-                         [&](const YAML::Node& x) {
-                             caps.dynamicConnectionTableSize =
-                                 toU32(x, "dynamicConnectionTableSize");
-                         }},
-                        {"natDpdk", [&](const YAML::Node& x) { caps.natDpdk = toBool(x, "natDpdk"); }},
-                        {"natHitfullRestart", [&](const YAML::Node& x) {
-                             caps.natHitfullRestart = toBool(x, "natHitfullRestart");
-                         }}});
+              readKeys(
+                  v, "natHwCapabilities",
+                  {{"dynamicConnectionTableSize",
+                    [&](const YAML::Node& x) {
+                        caps.dynamicConnectionTableSize = toU32(x, "dynamicConnectionTableSize");
+                    }},
+                   {"natDpdk", [&](const YAML::Node& x) { caps.natDpdk = toBool(x, "natDpdk"); }},
+                   {"natHitfullRestart", [&](const YAML::Node& x) {
+                        caps.natHitfullRestart = toBool(x, "natHitfullRestart");
+                    }}});
           }},
          {"vyrNatConfig",
           [&](const YAML::Node& v) {
@@ -220,6 +239,27 @@ Scenario read(const YAML::Node& root, const std::string& file) {
     return s;
 }
 
+// A message is one line: line breaks and other control characters of the text it quotes are
+// shown escaped.
+std::string oneLine(const std::string& s) {
+    std::string out;
+    for (const char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7f) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 std::optional<Scenario> parse(const std::string& text, const std::string& file,
@@ -232,9 +272,10 @@ std::optional<Scenario> parse(const std::string& text, const std::string& file,
         }
         return read(root, file);
     } catch (const Fault& f) {
-        error = file + ":" + std::to_string(f.line) + ": " + f.what;
+        error = file + ":" + std::to_string(f.line) + ": " + oneLine(f.what);
     } catch (const YAML::Exception& e) {
-        error = file + ":" + std::to_string(e.mark.is_null() ? 0 : e.mark.line + 1) + ": " + e.msg;
+        error = file + ":" + std::to_string(e.mark.is_null() ? 0 : e.mark.line + 1) + ": " +
+                oneLine(e.msg);
     }
     return std::nullopt;
 }

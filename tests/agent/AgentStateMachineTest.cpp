@@ -1,0 +1,146 @@
+#include "agent/VyrNatAgent.h"
+#include "agent/VyrNatAgentSm.h"
+#include "tests/agent/AgentTestUtil.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using AgentTest::EnvVar;
+using AgentTest::scenarioWith;
+using AgentTest::TraceCapture;
+using TestSupport::BootedAgent;
+
+// Published hardware status with one interface and one VRF, as a running agent leaves it.
+Ert::Ptr<Ip::Nat::HwStatus> publishHwStatus(BootedAgent& a) {
+    auto hw = Ert::make<Ip::Nat::HwStatus>("ip/nat/hwStatus");
+    hw->intfStatus.set("Ethernet1", Ert::make<Ip::Nat::IntfStatus>("Ethernet1"));
+    hw->vrfStatus.set("red", Ert::make<Ip::Nat::VrfStatus>("red"));
+    a.sysdb().entityIs("ip/nat/hwStatus", hw);
+    return hw;
+}
+
+Ert::Ptr<Ip::Nat::Config> natConfig(BootedAgent& a) {
+    return a.sysdb().getEntity<Ip::Nat::Config>("ip/nat/config");
+}
+
+TEST(AgentStateMachine, SynAckChangeBeforeTheTableManagersExistDoesNothing) {
+    EnvVar noRing("RINGLOG_DISABLE", "1");
+    Scenario::Scenario s = scenarioWith("default");
+    s.natConfig.natTcpSynAckRequired = true;
+    BootedAgent a(s);
+    a.runner.environment().chip = nullptr; // no hardware manager: no profile entry comes
+    auto hw = publishHwStatus(a);
+    TraceCapture trace;
+    a.boot();
+    ASSERT_NE(a.agent->natAgentSm(), nullptr);
+    ASSERT_FALSE(a.agent->natAgentSm()->tableMgrsInitialized());
+
+    natConfig(a)->natTcpSynAckRequired.set(false);
+    a.loop.runPending();
+    EXPECT_FALSE(a.runner.process().code());
+    EXPECT_EQ(hw->intfStatus.size(), 1u);
+    EXPECT_EQ(hw->vrfStatus.size(), 1u);
+    EXPECT_FALSE(trace.has("Trap SYN-ACK changed")) << trace.text();
+}
+
+TEST(AgentStateMachine, SynAckChangeOnceRunningRestartsThroughTheCleanExit) {
+    EnvVar noRing("RINGLOG_DISABLE", "1");
+    Scenario::Scenario s = scenarioWith("default");
+    s.natConfig.natTcpSynAckRequired = true;
+    BootedAgent a(s);
+    auto hw = publishHwStatus(a);
+    a.boot();
+    // Attaching to a configuration that already traps SYN-ACK is no change.
+    ASSERT_TRUE(a.agent->natAgentSm()->started());
+    EXPECT_FALSE(a.runner.process().code());
+
+    natConfig(a)->natTcpSynAckRequired.set(true);
+    a.loop.runPending();
+    EXPECT_FALSE(a.runner.process().code());
+    EXPECT_EQ(hw->intfStatus.size(), 1u);
+
+    natConfig(a)->natTcpSynAckRequired.set(false);
+    a.loop.runPending();
+    EXPECT_EQ(a.runner.process().code(), 0);
+    EXPECT_TRUE(hw->intfStatus.empty());
+    EXPECT_TRUE(hw->vrfStatus.empty());
+}
+
+TEST(AgentStateMachine, ProfileWithoutNatGoesDownThroughTheCleanExit) {
+    EnvVar noRing("RINGLOG_DISABLE", "1");
+    BootedAgent a(scenarioWith("noNat"));
+    auto hw = publishHwStatus(a);
+    a.boot();
+    EXPECT_EQ(a.runner.process().code(), 0);
+    EXPECT_TRUE(hw->intfStatus.empty());
+    EXPECT_TRUE(hw->vrfStatus.empty());
+    EXPECT_EQ(a.owner(), nullptr);
+    EXPECT_FALSE(a.agent->natAgentSm()->tableMgrsInitialized());
+    EXPECT_TRUE(a.chip->tables().empty());
+}
+
+TEST(AgentStateMachine, NatUnconfiguredAsksForAHitfullStartOnlyWithTheRestartFlag) {
+    EnvVar noRing("RINGLOG_DISABLE", "1");
+    for (bool restartFlag : {true, false}) {
+        SCOPED_TRACE(restartFlag ? "restart flag set" : "restart flag clear");
+        Scenario::Scenario s = scenarioWith("default");
+        s.hwCapabilities.natHitfullRestart = restartFlag;
+        BootedAgent a(s);
+        auto status = Ert::make<Ip::Nat::Status>("ip/nat/status");
+        status->vrfStatus.set("red", Ert::make<Ip::Nat::VrfStatus>("red"));
+        a.sysdb().entityIs("ip/nat/status", status);
+        auto hw = Ert::make<Ip::Nat::HwStatus>("ip/nat/hwStatus");
+        hw->vrfStatus.set("red", Ert::make<Ip::Nat::VrfStatus>("red"));
+        a.sysdb().entityIs("ip/nat/hwStatus", hw);
+        a.boot();
+        const auto& startup = a.agent->startupStatus();
+        ASSERT_NE(startup, nullptr);
+
+        // Either side still holding a VRF keeps the next start as it is.
+        status->vrfStatus.erase("red");
+        a.loop.runPending();
+        EXPECT_EQ(startup->nextStartupMode(), 0u);
+        status->vrfStatus.set("blue", Ert::make<Ip::Nat::VrfStatus>("blue"));
+        hw->vrfStatus.erase("red");
+        a.loop.runPending();
+        EXPECT_EQ(startup->nextStartupMode(), 0u);
+
+        status->vrfStatus.erase("blue");
+        a.loop.runPending();
+        EXPECT_EQ(startup->nextStartupMode(), restartFlag ? 3u : 0u);
+        EXPECT_FALSE(a.runner.process().code());
+    }
+}
+
+TEST(AgentStateMachine, OnlyTheFirstProfileEntryBuildsTheOwner) {
+    EnvVar noRing("RINGLOG_DISABLE", "1");
+    BootedAgent a(scenarioWith("default"));
+    a.boot();
+    const auto owner = a.agent->vyrNatTableMgr();
+    ASSERT_NE(owner, nullptr);
+    const auto& sm = *a.agent->natAgentSm();
+    const auto& profileData = a.agent->vyrNatSmData()->profileData();
+    const VyrDriver::VyrDevProfile first{"default"};
+    const VyrDriver::VyrDevProfile second{"partitioned"};
+    ASSERT_TRUE(sm.vyrNatProfileDataEntryHas(first));
+
+    auto entry = Ert::make<VyrAgentLib::VyrProfileDataEntry>("partitioned", second);
+    profileData->entry.set(second, entry);
+    a.loop.runPending();
+    EXPECT_TRUE(sm.vyrNatProfileDataEntryHas(second));
+    EXPECT_EQ(a.agent->vyrNatTableMgr(), owner);
+    EXPECT_TRUE(entry->hwTables.empty());
+    EXPECT_EQ(a.chip->tables().size(), 8u);
+
+    // A removed entry loses its reactor; the owner stays.
+    profileData->entry.erase(second);
+    profileData->entry.erase(first);
+    a.loop.runPending();
+    EXPECT_FALSE(sm.vyrNatProfileDataEntryHas(second));
+    EXPECT_FALSE(sm.vyrNatProfileDataEntryHas(first));
+    EXPECT_EQ(a.agent->vyrNatTableMgr(), owner);
+    EXPECT_FALSE(a.runner.process().code());
+}
+
+} // namespace

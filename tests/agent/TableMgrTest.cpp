@@ -1,0 +1,198 @@
+#include "agent/VyrNatTableMgr.h"
+#include "host/Assert.h"
+#include "tables/static/VyrNatTableMgrStatic.h"
+#include "tests/agent/AgentTestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace {
+
+using AgentTest::EnvVar;
+using AgentTest::scenarioWith;
+using TestSupport::BootedAgent;
+
+const std::vector<std::string> kIngress = {"staticDnatAcl", "addrOnlyDnat", "addrPortDnat",
+                                           "staticSnatAcl", "addrOnlySnat", "addrPortSnat"};
+
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The tables listed on the owner's profile entry, in listing order.
+std::vector<std::string> listed(const VyrNat::VyrNatTableMgr& owner) {
+    std::vector<std::string> names;
+    for (const auto& [n, reg] : owner.profileDataEntry()->hwTables) {
+        names.push_back(reg.name);
+    }
+    return names;
+}
+
+std::vector<std::string> onChip(const VyrP4::Chip& chip) {
+    std::vector<std::string> names;
+    for (const auto* t : chip.tables()) {
+        names.push_back(t->name());
+    }
+    return names;
+}
+
+TEST(StaticTableList, RegistersTheIngressTablesThenWhatTheProfileHas) {
+    EnvVar noRing("RINGLOG_DISABLE", "1");
+    struct Case {
+        Scenario::Scenario scenario;
+        std::vector<std::string> tables;
+    };
+    const std::vector<Case> cases = {
+        {scenarioWith("default", {{"egressNatProfileTableSize", "0"},
+                                  {"dynamicEgressNatProfileTableSize", "0"}}),
+         kIngress},
+        {scenarioWith("default", {{"dynamicEgressNatProfileTableSize", "0"}}),
+         kIngress + std::vector<std::string>{"egressNatProfile"}},
+        {scenarioWith("default", {{"egressNatProfileTableSize", "0"}}),
+         kIngress + std::vector<std::string>{"dynamicEgressNatProfile"}},
+        {scenarioWith("partitioned", {{"egressNatProfileTableSize", "0"},
+                                      {"dynamicEgressNatProfileTableSize", "0"},
+                                      {"egrUcNatSupported", "true"},
+                                      {"egrUcNatTableSize", "64"}}),
+         kIngress + std::vector<std::string>{"egrUcSnat", "egrUcDnat"}},
+        {scenarioWith("egressNat"),
+         kIngress + std::vector<std::string>{"egressNatProfile", "dynamicEgressNatProfile",
+                                             "egrUcSnat", "egrUcDnat"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario.profile.name() + ", " + std::to_string(c.tables.size()) +
+                     " tables");
+        BootedAgent a(c.scenario);
+        a.boot();
+        ASSERT_NE(a.owner(), nullptr);
+        const VyrNat::VyrNatTableMgr& owner = *a.owner();
+        EXPECT_EQ(listed(owner), c.tables);
+        for (const auto& [n, reg] : owner.profileDataEntry()->hwTables) {
+            EXPECT_EQ(reg.scope, (VyrAgentLib::HwTableScope{true, 0})) << reg.name;
+            EXPECT_TRUE(reg.flag1 && reg.flag2 && !reg.flag3) << reg.name;
+            EXPECT_EQ(reg.tableMgr, &owner) << reg.name;
+        }
+        // Each listed table was brought up once, made on the chip, and the agent started.
+        EXPECT_EQ(a.agent->vyrAgentLibHwMgr()->tablesBroughtUp(), c.tables.size());
+        EXPECT_EQ(onChip(*a.chip).size(), c.tables.size());
+        EXPECT_EQ(owner.pendingTableCount(), 0u);
+        EXPECT_TRUE(owner.profileDataEntry()->tablesInitialized());
+        EXPECT_TRUE(a.agent->natAgentSm()->started());
+
+        const auto& st = *owner.tableMgrStatic();
+        auto has = [&](const char* name) {
+            return std::find(c.tables.begin(), c.tables.end(), name) != c.tables.end();
+        };
+        EXPECT_NE(st.staticDnatAclTable(), nullptr);
+        EXPECT_NE(st.addrOnlyDnatTable(), nullptr);
+        EXPECT_NE(st.addrPortDnatTable(), nullptr);
+        EXPECT_NE(st.staticSnatAclTable(), nullptr);
+        EXPECT_NE(st.addrOnlySnatTable(), nullptr);
+        EXPECT_NE(st.addrPortSnatTable(), nullptr);
+        EXPECT_EQ(st.egressNatProfileTable() != nullptr, has("egressNatProfile"));
+        EXPECT_EQ(st.dynamicEgressNatProfileTable() != nullptr, has("dynamicEgressNatProfile"));
+        EXPECT_EQ(st.egressSnatTable() != nullptr, has("egrUcSnat"));
+        EXPECT_EQ(st.egressDnatTable() != nullptr, has("egrUcDnat"));
+        EXPECT_EQ(st.egressTableSize(), c.scenario.profile.egrUcNatTableSize());
+    }
+}
+
+TEST(StaticTableMgr, TakesItsSizesFromTheProfileAndHandsOutAclIdOneFirst) {
+    EnvVar noRing("RINGLOG_DISABLE", "1");
+    BootedAgent a(scenarioWith("default", {{"snatAclTableSize", "100"},
+                                           {"dnatAclTableSize", "200"},
+                                           {"snatAddrOnlyTableSize", "300"},
+                                           {"dnatAddrOnlyTableSize", "400"}}));
+    a.boot();
+    const auto& st = *a.owner()->tableMgrStatic();
+    EXPECT_TRUE(st.initialized());
+    EXPECT_EQ(st.snatAclTableSize(), 100u);
+    EXPECT_EQ(st.dnatAclTableSize(), 200u);
+    EXPECT_EQ(st.snatAddrOnlyTableSize(), 300u);
+    EXPECT_EQ(st.dnatAddrOnlyTableSize(), 400u);
+    EXPECT_EQ(st.egressTableSize(), 0u);
+    EXPECT_EQ(st.addrOnlySnatFragmentEntries(), 0u);
+    EXPECT_EQ(st.addrOnlyDnatFragmentUnprogrammedEntries(), 0u);
+
+    VyrNat::IdBitmap snat = st.snatAclIds();
+    VyrNat::IdBitmap dnat = st.dnatAclIds();
+    EXPECT_EQ(snat.size(), 100u);
+    EXPECT_EQ(dnat.size(), 200u);
+    EXPECT_EQ(snat.countSet(), 1u);
+    EXPECT_EQ(snat.allocate(), 1u);
+    EXPECT_EQ(snat.allocate(), 2u);
+    EXPECT_EQ(dnat.allocate(), 1u);
+}
+
+TEST(HwStaticNatAclKey, ComparesFieldByFieldInOrderHashesEveryFieldAndPrintsAsGiven) {
+    using VyrNat::HwStaticNatAclKey;
+    auto key = [](const char* prefix, uint16_t protocol, bool fragment) {
+        return HwStaticNatAclKey{*Ip::IpAddrWithFullMask::parse(prefix), protocol, fragment};
+    };
+    // Ascending: address, then mask, then protocol, then fragment.
+    const std::vector<HwStaticNatAclKey> ordered = {
+        key("0.0.0.0/0", 0, false),    key("0.0.0.0/0", 0, true),     key("0.0.0.0/0", 6, false),
+        key("0.0.0.0/0", 17, false),   key("10.0.0.0/8", 0, false),   key("10.0.0.0/16", 0, false),
+        key("10.0.0.0/16", 255, true), key("192.0.2.0/24", 0, false),
+    };
+    std::unordered_set<HwStaticNatAclKey> hashed;
+    for (std::size_t i = 0; i < ordered.size(); ++i) {
+        EXPECT_EQ(ordered[i], ordered[i]);
+        hashed.insert(ordered[i]);
+        for (std::size_t j = i + 1; j < ordered.size(); ++j) {
+            EXPECT_LT(ordered[i], ordered[j]) << ordered[i].str() << " " << ordered[j].str();
+            EXPECT_NE(ordered[i], ordered[j]);
+        }
+    }
+    EXPECT_EQ(hashed.size(), ordered.size());
+    EXPECT_EQ(hashed.count(key("10.0.0.0/16", 255, true)), 1u);
+    EXPECT_EQ(std::hash<HwStaticNatAclKey>()(key("10.0.0.0/8", 6, true)),
+              std::hash<HwStaticNatAclKey>()(key("10.0.0.0/8", 6, true)));
+
+    EXPECT_EQ(key("10.0.0.0/8", 6, true).str(),
+              "Value('VyrNat::HwStaticNatAclKey', ** {'ipAndMask': 10.0.0.0/255.0.0.0, "
+              "'protocol': 6, 'fragment': True})");
+    EXPECT_EQ(key("0.0.0.0/0", 0, false).str(),
+              "Value('VyrNat::HwStaticNatAclKey', ** {'ipAndMask': 0.0.0.0/0.0.0.0, "
+              "'protocol': 0, 'fragment': False})");
+}
+
+TEST(TableMgrChecks, InconsistentProfilesAndUnknownTablesStopWithTheConditionsText) {
+    EnvVar noRing("RINGLOG_DISABLE", "1");
+    Host::ThrowOnAssert throwing;
+    auto failure = [](const Scenario::Scenario& s) -> std::string {
+        BootedAgent a(s);
+        try {
+            a.boot();
+        } catch (const Host::AssertionFailure& e) {
+            return e.what();
+        }
+        return "(no assertion)";
+    };
+    EXPECT_EQ(failure(scenarioWith("default", {{"vrfNatHop", "true"}})), "!vrfNatHop()");
+    EXPECT_EQ(failure(scenarioWith("egressNat", {{"egrUcNatTableSize", "0"}})),
+              "tableMgr()->profileCapabilities().egrUcNatTableSize() > 0");
+    EXPECT_EQ(failure(scenarioWith("default", {{"egrUcNatTableSize", "2048"}})),
+              "tableMgr()->profileCapabilities().egrUcNatTableSize() == 0");
+
+    // The service offers a table no manager listed.
+    BootedAgent a(scenarioWith("default"));
+    a.boot();
+    ASSERT_NE(a.owner(), nullptr);
+    try {
+        a.owner()->initializeTable(VyrP4::TableKey{"dynamicSnat1", 0, 99}, a.chip->handle(),
+                                   VyrDriver::VyrDevProfile{"default"}, 1, nullptr, nullptr);
+        ADD_FAILURE() << "no assertion for an unknown table";
+    } catch (const Host::AssertionFailure& e) {
+        EXPECT_STREQ(e.what(), "Unknown table name dynamicSnat1");
+    }
+    EXPECT_EQ(a.owner()->pendingTableCount(), 0u);
+    EXPECT_EQ(a.chip->table("dynamicSnat1"), nullptr);
+}
+
+} // namespace

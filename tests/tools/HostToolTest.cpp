@@ -1,0 +1,143 @@
+// The host tool as a user runs it: options, exit codes, what it prints.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct Result {
+    int code = -1;
+    std::string out; // stdout and stderr together
+};
+
+// Runs the tool from the source tree, as `make run` does.
+Result host(const std::string& args) {
+    const std::string cmd = std::string("cd '") + VYRNAT_SOURCE_DIR + "' && RINGLOG_DISABLE=1 '" +
+                            VYRNAT_HOST + "' " + args + " 2>&1";
+    Result r;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p) {
+        return r;
+    }
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) {
+        r.out.append(buf, n);
+    }
+    const int status = ::pclose(p);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+// A scenario file in the temp directory, removed afterwards.
+class ScenarioFile {
+public:
+    ScenarioFile(const std::string& name, const std::string& text)
+        : path_((std::filesystem::temp_directory_path() / (std::to_string(::getpid()) + "-" + name))
+                    .string()) {
+        std::ofstream(path_) << text;
+    }
+    ~ScenarioFile() { std::filesystem::remove(path_); }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+bool has(const Result& r, const std::string& s) {
+    return r.out.find(s) != std::string::npos;
+}
+
+TEST(HostTool, HelpExplainsEveryOption) {
+    const Result r = host("--help");
+    EXPECT_EQ(r.code, 0) << r.out;
+    for (const char* option : {"SCENARIO", "--library", "--virtual-time", "--real-time", "--dump",
+                               "--check", "-h,", "--help", "Exit code"}) {
+        EXPECT_TRUE(has(r, option)) << option << " in:\n" << r.out;
+    }
+    EXPECT_EQ(host("-h").out, r.out);
+}
+
+TEST(HostTool, BadCommandLinesAndScenariosExitTwoWithTheReason) {
+    Result r = host("--bogus");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(has(r, "unknown option '--bogus'")) << r.out;
+
+    r = host("--library");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(has(r, "--library needs a path")) << r.out;
+
+    r = host("scenarios/demo.yaml scenarios/demo.yaml");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(has(r, "one scenario")) << r.out;
+
+    ScenarioFile bad("vyrnat-host-bad.yaml", "chip:\n  profile: fancy\n");
+    r = host("'" + bad.path() + "'");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(has(r, bad.path() + ":2: unknown chip profile 'fancy'")) << r.out;
+    EXPECT_FALSE(has(r, "agent started")) << r.out;
+
+    r = host("/nonexistent/scenario.yaml");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(has(r, "/nonexistent/scenario.yaml: cannot read")) << r.out;
+
+    r = host("--library /nonexistent/libVyrNat.so");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(has(r, "cannot load /nonexistent/libVyrNat.so")) << r.out;
+}
+
+TEST(HostTool, TheDemoBootsOnTheDefaultProfileWithItsStaticTablesEmpty) {
+    const Result r = host("");
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_TRUE(has(r, "chip profile \"default\", scenario scenarios/demo.yaml")) << r.out;
+    for (const char* table :
+         {"staticSnatAcl", "staticDnatAcl", "addrOnlySnat", "addrPortSnat", "addrOnlyDnat",
+          "addrPortDnat", "egressNatProfile", "dynamicEgressNatProfile"}) {
+        EXPECT_TRUE(has(r, std::string("  ") + table + " ")) << table << " in:\n" << r.out;
+    }
+    EXPECT_TRUE(has(r, "step 1: agent up")) << r.out;
+    // The last report comes when the run settled, a second after the step.
+    EXPECT_TRUE(has(r, "== t=2.0s  end of the scenario\n  (no change in the chip's tables)\n"))
+        << r.out;
+    EXPECT_TRUE(has(r, "end: the chip's tables are empty")) << r.out;
+    EXPECT_FALSE(has(r, "agent exited")) << r.out;
+
+    const Result dump = host("--dump scenarios/demo.yaml");
+    EXPECT_EQ(dump.code, 0);
+    EXPECT_TRUE(has(dump, "(every table is empty)")) << dump.out;
+
+    const Result check = host("--check");
+    EXPECT_EQ(check.code, 0);
+    EXPECT_TRUE(has(check, "scenarios/demo.yaml: valid scenario, 1 steps")) << check.out;
+}
+
+TEST(HostTool, GoingDownAndRestartingEndWithExitCodeZero) {
+    ScenarioFile noNat("vyrnat-host-nonat.yaml", "chip:\n  profile: noNat\n");
+    Result r = host("'" + noNat.path() + "'");
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_TRUE(has(r, "agent exited with code 0")) << r.out;
+
+    ScenarioFile restart("vyrnat-host-restart.yaml", "chip:\n  profile: default\n"
+                                                     "natConfig:\n  natTcpSynAckRequired: false\n"
+                                                     "steps:\n"
+                                                     "  - at: 1\n    say: unchanged\n"
+                                                     "    natConfig:\n"
+                                                     "      natTcpSynAckRequired: false\n"
+                                                     "  - at: 2\n    say: trap SYN-ACK\n"
+                                                     "    natConfig:\n"
+                                                     "      natTcpSynAckRequired: true\n");
+    r = host("'" + restart.path() + "'");
+    EXPECT_EQ(r.code, 0) << r.out;
+    const std::size_t step1 = r.out.find("step 1: unchanged");
+    const std::size_t exited = r.out.find("== t=2.0s  agent exited with code 0");
+    ASSERT_NE(step1, std::string::npos) << r.out;
+    ASSERT_NE(exited, std::string::npos) << r.out;
+    EXPECT_LT(step1, exited);
+}
+
+} // namespace

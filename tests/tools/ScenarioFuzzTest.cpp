@@ -1,0 +1,280 @@
+// Mutated copies of the demo scenario must each be refused with a clean message or played to a
+// clean end; a crash, an internal check or an exception is a fault. The seed is printed; set
+// VYRNAT_FUZZ_SEED to repeat a run.
+
+#include "agent/VyrNatAgent.h"
+#include "host/Assert.h"
+#include "tools/scenario/Player.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kMutants = 500;
+
+std::string demoText() {
+    std::ifstream in(std::string(VYRNAT_SOURCE_DIR) + "/scenarios/demo.yaml");
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) {
+        out.push_back(l);
+    }
+    return out;
+}
+
+std::vector<std::string> words(const std::string& line) {
+    std::vector<std::string> out;
+    std::istringstream in(line);
+    for (std::string w; in >> w;) {
+        out.push_back(w);
+    }
+    return out;
+}
+
+class Mutator {
+public:
+    Mutator(uint64_t seed, const std::string& demo) : rng_(seed) {
+        for (const auto& l : lines(demo)) {
+            if (l.rfind('#', 0) == 0) {
+                continue;
+            }
+            for (const auto& w : words(l)) {
+                tokens_.push_back(w);
+            }
+        }
+        // Values and keys that reach further into the loader and the agent.
+        for (const char* t : {"noNat",
+                              "partitioned",
+                              "egressNat",
+                              "vrfNatHop",
+                              "fields:",
+                              "at:",
+                              "say:",
+                              "settle:",
+                              "natDpdk:",
+                              "natHitfullRestart:",
+                              "natTcpSynAckRequired:",
+                              "true",
+                              "false",
+                              "0",
+                              "1",
+                              "-1",
+                              "0x10",
+                              "0x",
+                              "4294967295",
+                              "4294967296",
+                              "1e400",
+                              "nan",
+                              "1e6",
+                              "2.5",
+                              "~",
+                              "null",
+                              "[",
+                              "]",
+                              "{",
+                              "}",
+                              "-",
+                              ":",
+                              "\"",
+                              "'",
+                              "&a",
+                              "*a",
+                              "!!map",
+                              "|",
+                              ">",
+                              "#",
+                              "intfNat:",
+                              "vrfNatHop:",
+                              "egrUcNatSupported:",
+                              "egrUcNatTableSize:",
+                              "snatAclTableSize:",
+                              "egressNatProfileTableSize:",
+                              "natSupported:"}) {
+            tokens_.push_back(t);
+        }
+        for (const char* l : {"  fields: {vrfNatHop: true}",
+                              "  fields: {egrUcNatTableSize: 0}",
+                              "  fields: {egrUcNatSupported: true}",
+                              "  fields: {natSupported: false}",
+                              "  fields: {snatAclTableSize: 0}",
+                              "  fields:",
+                              "    intfNat: false",
+                              "    egrUcNatTableSize: 64",
+                              "  - at: 0.5",
+                              "  - at: 2",
+                              "    natConfig: {natTcpSynAckRequired: true}",
+                              "  natHitfullRestart: true",
+                              "settle: 1e6",
+                              "chip: {profile: noNat}",
+                              "a: &a [*a]",
+                              "<<: *b",
+                              "\t",
+                              "---",
+                              "...",
+                              "%YAML 1.2"}) {
+            extraLines_.push_back(l);
+        }
+    }
+
+    std::string mutate(std::vector<std::string> ls) {
+        // Mostly one change, so that many mutants still get as far as the agent.
+        const std::size_t n = pick(10) < 6 ? 1 : 2 + pick(2);
+        std::string text;
+        bool truncate = false;
+        for (std::size_t i = 0; i < n; ++i) {
+            switch (pick(8)) {
+            case 0:
+                if (!ls.empty()) {
+                    ls.erase(ls.begin() + pick(ls.size()));
+                }
+                break;
+            case 1:
+                if (!ls.empty()) {
+                    const std::size_t at = pick(ls.size());
+                    ls.insert(ls.begin() + at, ls[at]);
+                }
+                break;
+            case 2:
+                if (ls.size() > 1) {
+                    std::swap(ls[pick(ls.size())], ls[pick(ls.size())]);
+                }
+                break;
+            case 3:
+            case 4:
+                if (!ls.empty()) {
+                    std::string& l = ls[pick(ls.size())];
+                    replaceWord(l, pick(2) ? tokens_[pick(tokens_.size())] : junk());
+                }
+                break;
+            case 5:
+                ls.insert(ls.begin() + pick(ls.size() + 1), extraLines_[pick(extraLines_.size())]);
+                break;
+            case 6:
+                if (!ls.empty()) {
+                    std::string& l = ls[pick(ls.size())];
+                    if (pick(2) && l.rfind("  ", 0) == 0) {
+                        l.erase(0, 2);
+                    } else {
+                        l.insert(0, "  ");
+                    }
+                }
+                break;
+            default:
+                truncate = true;
+                break;
+            }
+        }
+        for (const auto& l : ls) {
+            text += l + "\n";
+        }
+        if (truncate && !text.empty()) {
+            text.resize(pick(text.size()));
+        }
+        return text;
+    }
+
+private:
+    std::size_t pick(std::size_t n) {
+        return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng_);
+    }
+
+    std::string junk() {
+        static const std::string chars = "abcXYZ019 -:.,[]{}#&*!|>'\"%@`\\\t\x01\x7f\xc3\xa9\xff";
+        std::string s;
+        for (std::size_t i = 0, n = 1 + pick(8); i < n; ++i) {
+            s += chars[pick(chars.size())];
+        }
+        return s;
+    }
+
+    void replaceWord(std::string& line, const std::string& with) {
+        std::vector<std::pair<std::size_t, std::size_t>> spans;
+        for (std::size_t i = 0; i < line.size();) {
+            if (line[i] == ' ') {
+                ++i;
+                continue;
+            }
+            const std::size_t start = i;
+            while (i < line.size() && line[i] != ' ') {
+                ++i;
+            }
+            spans.emplace_back(start, i - start);
+        }
+        if (spans.empty()) {
+            line += with;
+            return;
+        }
+        const auto [at, len] = spans[pick(spans.size())];
+        line.replace(at, len, with);
+    }
+
+    std::mt19937_64 rng_;
+    std::vector<std::string> tokens_;
+    std::vector<std::string> extraLines_;
+};
+
+uint64_t seed() {
+    if (const char* s = std::getenv("VYRNAT_FUZZ_SEED")) {
+        return std::strtoull(s, nullptr, 10);
+    }
+    return std::random_device()();
+}
+
+TEST(ScenarioFuzz, MutatedDemosAreRefusedCleanlyOrPlayedToACleanEnd) {
+    ::setenv("RINGLOG_DISABLE", "1", 1);
+    Host::ThrowOnAssert throwing;
+    const std::string demo = demoText();
+    ASSERT_FALSE(demo.empty());
+    const uint64_t s = seed();
+    std::cout << "seed " << s << " (VYRNAT_FUZZ_SEED=" << s << " repeats this run)\n";
+    RecordProperty("seed", std::to_string(s));
+    Mutator mutator(s, demo);
+    const std::regex clean(R"(mutant\.yaml:[0-9]+: [^\n]+)");
+
+    int refused = 0;
+    int played = 0;
+    for (int i = 0; i < kMutants; ++i) {
+        const std::string text = mutator.mutate(lines(demo));
+        std::string error;
+        auto scenario = Scenario::parse(text, "mutant.yaml", error);
+        if (!scenario) {
+            ++refused;
+            EXPECT_TRUE(std::regex_match(error, clean))
+                << "mutant " << i << " refused with \"" << error << "\":\n"
+                << text;
+            continue;
+        }
+        ++played;
+        std::ostream nowhere(nullptr);
+        try {
+            Scenario::Player player(std::move(*scenario), {}, nowhere);
+            const int code = player.play(
+                [] { return Ert::Ptr<VyrAgentLib::VyrAgent>(new VyrNat::VyrNatAgent("VyrNat")); });
+            EXPECT_EQ(code, 0) << "mutant " << i << ":\n" << text;
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "mutant " << i << " stopped with \"" << e.what() << "\":\n" << text;
+        }
+    }
+    std::cout << refused << " refused, " << played << " played\n";
+    // Both paths are exercised, or the test proves little.
+    EXPECT_GT(refused, kMutants / 10);
+    EXPECT_GT(played, kMutants / 10);
+    ::unsetenv("RINGLOG_DISABLE");
+}
+
+} // namespace

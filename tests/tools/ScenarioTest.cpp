@@ -1,0 +1,162 @@
+#include "tools/scenario/Scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const char* const kGood = R"(chip:
+  profile: default
+  fields:
+    snatAclTableSize: 100
+natHwCapabilities:
+  dynamicConnectionTableSize: 16384
+  natDpdk: false
+  natHitfullRestart: true
+vyrNatConfig:
+  addrOnlySnatNonFragmentReserve: 1
+  addrOnlyDnatNonFragmentReserve: 2
+  egressNonFragmentReserve: 0x10
+natConfig:
+  natTcpSynAckRequired: false
+settle: 2.5
+steps:
+  - at: 1
+    say: first
+  - at: 1
+    natConfig:
+      natTcpSynAckRequired: true
+  - at: 3.5
+)";
+
+TEST(ScenarioFile, AValidScenarioIsReadWhole) {
+    std::string error;
+    auto s = Scenario::parse(kGood, "good.yaml", error);
+    ASSERT_TRUE(s) << error;
+    EXPECT_EQ(s->file, "good.yaml");
+    EXPECT_EQ(s->profile.name(), "default");
+    EXPECT_EQ(s->profile.snatAclTableSize(), 100u);
+    EXPECT_TRUE(s->profile.intfNat());
+    EXPECT_EQ(s->hwCapabilities.dynamicConnectionTableSize, 16384u);
+    EXPECT_TRUE(s->hwCapabilities.natHitfullRestart);
+    EXPECT_EQ(s->vyrNatConfig.addrOnlyDnatNonFragmentReserve, 2u);
+    EXPECT_EQ(s->vyrNatConfig.egressNonFragmentReserve, 16u);
+    EXPECT_EQ(s->natConfig.natTcpSynAckRequired, false);
+    EXPECT_EQ(s->settle, 2.5);
+    ASSERT_EQ(s->steps.size(), 3u);
+    EXPECT_EQ(s->steps[0].say, "first");
+    EXPECT_EQ(s->steps[0].line, 17);
+    EXPECT_EQ(s->steps[1].natConfig.natTcpSynAckRequired, true);
+    EXPECT_FALSE(s->steps[2].natConfig.natTcpSynAckRequired);
+    EXPECT_EQ(s->steps[2].at, 3.5);
+}
+
+struct Bad {
+    const char* what;
+    std::string text;
+    int line;
+    std::string says;
+};
+
+// Every kind of fault, each reported once with the file, the line and what is wrong.
+TEST(ScenarioFile, EachFaultIsRefusedWithOneMessageNamingFileAndLine) {
+    const std::string chip = "chip:\n  profile: default\n";
+    const std::vector<Bad> cases = {
+        {"bad YAML", "chip:\n  profile: [default\nsteps: []\n", 3, ""},
+        {"bad YAML indentation", "chip:\n  profile: default\n    fields: 1\n", 3, ""},
+        {"empty file", "", 1, "the scenario is empty"},
+        {"no chip", "settle: 1\n", 1, "needs a 'chip'"},
+        {"chip without profile", "chip:\n  fields: {}\n", 2, "chip needs a 'profile'"},
+        {"unknown profile", "chip:\n  profile: fancy\n", 2, "unknown chip profile 'fancy'"},
+        {"unknown top key", chip + "chips: 1\n", 3, "unknown key 'chips' in the scenario"},
+        {"unknown chip key", chip + "  colour: red\n", 3, "unknown key 'colour' in chip"},
+        {"unknown capability", chip + "natHwCapabilities:\n  natDpdkk: true\n", 4,
+         "unknown key 'natDpdkk' in natHwCapabilities"},
+        {"unknown config key", chip + "vyrNatConfig:\n  reserve: 1\n", 4,
+         "unknown key 'reserve' in vyrNatConfig"},
+        {"unknown natConfig key", chip + "natConfig:\n  synAck: true\n", 4,
+         "unknown key 'synAck' in natConfig"},
+        {"unknown step key", chip + "steps:\n  - at: 1\n    sai: x\n", 5,
+         "unknown key 'sai' in step"},
+        {"unknown step natConfig key", chip + "steps:\n  - at: 1\n    natConfig: {x: 1}\n", 5,
+         "unknown key 'x' in natConfig"},
+        {"flag not a bool", chip + "natHwCapabilities:\n  natDpdk: maybe\n", 4,
+         "'natDpdk' must be true or false, not 'maybe'"},
+        {"size not a number", chip + "natHwCapabilities:\n  dynamicConnectionTableSize: ten\n", 4,
+         "'dynamicConnectionTableSize' must be a whole number, not 'ten'"},
+        {"negative size", chip + "vyrNatConfig:\n  egressNonFragmentReserve: -1\n", 4,
+         "'egressNonFragmentReserve' must be a whole number"},
+        {"value with a line break", chip + "natHwCapabilities:\n  natDpdk: \"a\\nb\\tc\"\n", 4,
+         "not 'a\\nb\\tc'"},
+        {"key with a line break", chip + "\"chip\\ns\": 1\n", 3, "unknown key 'chip\\ns'"},
+        {"list for a value", chip + "natHwCapabilities:\n  natDpdk: [true]\n", 4,
+         "'natDpdk' must be a single value"},
+        {"chip not a mapping", "chip: default\n", 1, "chip must be a mapping"},
+        {"steps not a list", chip + "steps: 5\n", 3, "'steps' must be a list"},
+        {"step not a mapping", chip + "steps:\n  - 5\n", 4, "step must be a mapping"},
+        {"step without time", chip + "steps:\n  - say: x\n", 4, "a step needs 'at'"},
+        {"time not a number", chip + "steps:\n  - at: soon\n", 4,
+         "'at' must be a number of seconds, not 'soon'"},
+        {"size out of range",
+         chip + "natHwCapabilities:\n  dynamicConnectionTableSize: 4294967296\n", 4,
+         "'dynamicConnectionTableSize' is out of range"},
+        {"size far out of range",
+         chip + "vyrNatConfig:\n  addrOnlySnatNonFragmentReserve: 99999999999999999999\n", 4,
+         "'addrOnlySnatNonFragmentReserve' is out of range"},
+        {"negative time", chip + "steps:\n  - at: -1\n", 4, "'at' is out of range"},
+        {"time far out of range", chip + "steps:\n  - at: 1e400\n", 4, "'at' is out of range"},
+        {"settle out of range", chip + "settle: 2000000\n", 3, "'settle' is out of range"},
+        {"steps out of order", chip + "steps:\n  - at: 2\n  - at: 1.5\n    say: late\n", 5,
+         "comes before the step above it"},
+        {"unknown chip field", chip + "  fields:\n    colour: 1\n", 4,
+         "unknown profile field 'colour'"},
+        {"chip field out of range", chip + "  fields:\n    snatAclTableSize: 70000\n", 4,
+         "profile field 'snatAclTableSize': 70000 is out of range (at most 65536)"},
+        {"chip field not a flag", chip + "  fields:\n    intfNat: yes\n", 4,
+         "profile field 'intfNat': 'yes' is not true, false, 1 or 0"},
+        {"chip field with a list", chip + "  fields:\n    intfNat: [1]\n", 4,
+         "chip field 'intfNat' needs a single value"},
+        {"interface and VRF NAT together", chip + "  fields:\n    vrfNatHop: true\n", 4,
+         "intfNat or vrfNatHop, not both"},
+        {"egress NAT without its tables",
+         "chip:\n  profile: egressNat\n  fields:\n    egrUcNatTableSize: 0\n", 4,
+         "egrUcNatSupported needs an egrUcNatTableSize above 0"},
+        {"egress tables without egress NAT", chip + "  fields: {egrUcNatTableSize: 64}\n", 3,
+         "egrUcNatTableSize must be 0 without egrUcNatSupported"},
+    };
+    for (const Bad& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string error;
+        EXPECT_FALSE(Scenario::parse(c.text, "bad.yaml", error));
+        const std::string where = "bad.yaml:" + std::to_string(c.line) + ": ";
+        EXPECT_EQ(error.rfind(where, 0), 0u) << error;
+        EXPECT_GT(error.size(), where.size()) << error;
+        EXPECT_NE(error.find(c.says), std::string::npos) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    }
+}
+
+TEST(ScenarioFile, FilesAreNamedByTheirPath) {
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("vyrnat-scenario-" + std::to_string(::getpid()) + ".yaml"))
+                                 .string();
+    {
+        std::ofstream out(path);
+        out << "chip:\n  profile: default\nsteps:\n  - at: x\n";
+    }
+    std::string error;
+    EXPECT_FALSE(Scenario::loadFile(path, error));
+    EXPECT_EQ(error, path + ":4: 'at' must be a number of seconds, not 'x'");
+    std::filesystem::remove(path);
+
+    EXPECT_FALSE(Scenario::loadFile(path, error));
+    EXPECT_EQ(error.rfind(path + ": ", 0), 0u) << error;
+}
+
+} // namespace
