@@ -6,7 +6,6 @@
 
 #include <memory>
 #include <string>
-#include <utility>
 
 namespace VyrNat {
 
@@ -16,15 +15,25 @@ inline void hwTableListed(VyrAgentLib::VyrTableMgr* owner, const char* name) {
     owner->hwTablesIs(name, wholeChip, true, true, false, owner);
 }
 
-// Builds the table into `slot` when `name` is its table's name.
-template <class T, class Factory, class... Args>
-bool createIfNamed(const std::string& name, const char* tableName, std::shared_ptr<T>& slot,
-                   Factory factory, Args&&... args) {
-    if (name != tableName) {
-        return false;
+// The arguments the service hands to initializeTable, passed on to the table's factory.
+struct TableCreation {
+    const VyrP4::TableKey& tableKey;
+    VyrP4::DeviceHandle handle;
+    const VyrDriver::VyrDevProfile& profile;
+    uint32_t count;
+    MbbMirraKey::MirraKeyManager* keyManager;
+    VyrTableStatusManager::StatusManager* statusManager;
+
+    // Builds the table into `slot` when the key names `tableName`.
+    template <class T, class Factory>
+    bool createIfNamed(const char* tableName, std::shared_ptr<T>& slot, Factory factory) const {
+        if (tableKey.name != tableName) {
+            return false;
+        }
+        slot = factory(keyManager, statusManager, handle, count, tableKey.key8, tableKey.key16,
+                       profile.name);
+        return true;
     }
-    slot = factory(std::forward<Args>(args)...);
-    return true;
-}
+};
 
 } // namespace VyrNat

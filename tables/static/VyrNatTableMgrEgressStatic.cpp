@@ -63,16 +63,79 @@ void deleteProfileTable(Table& table, std::map<uint16_t, typename Table::MatchSp
     entries.erase(it);
 }
 
+// A translation action of address, checksum delta and, for address-and-port, port.
+template <class Action> Action translation(uint16_t delta, IpAddr ip) {
+    Action a;
+    a.checksumDeltaIs(delta);
+    if constexpr (requires { a.translatedSipIs(0); }) {
+        a.translatedSipIs(ip.value);
+    } else {
+        a.translatedDipIs(ip.value);
+    }
+    return a;
+}
+template <class Action> Action translation(uint16_t delta, IpAndPort ip) {
+    Action a = translation<Action>(delta, ip.ip);
+    if constexpr (requires { a.translatedSportIs(0); }) {
+        a.translatedSportIs(ip.port);
+    } else {
+        a.translatedDportIs(ip.port);
+    }
+    return a;
+}
+
+uint16_t addrPortDelta(IpAndPort o, IpAndPort n) {
+    return calculateChecksumDeltaAddrPort(o.ip.value, n.ip.value, o.port, n.port);
+}
+
 } // namespace
+
+// The shared part of the two twins' traits, over what each names: its records, tables, spec
+// types and the setters of the address and port fields.
+template <class Self> struct EgrTraitsBase {
+    static auto& records(VyrNatTableMgrEgressStatic& m) { return m.*Self::kRecords; }
+    static auto& addrTable(const VyrNatTableMgrEgressStatic& m) {
+        const auto& table = m.*Self::kAddrTable;
+        VYR_ASSERT(table);
+        return *table;
+    }
+    static auto& addrPortTable(const VyrNatTableMgrEgressStatic& m) {
+        const auto& table = m.*Self::kAddrPortTable;
+        VYR_ASSERT(table);
+        return *table;
+    }
+    static auto addrMatch(uint16_t profileId, uint8_t frag, IpAddr ip) {
+        typename Self::AddrMatch ms;
+        ms.egrMdNatProfileIdIs(profileId);
+        ms.egrMdIpv4FragmentIs(frag);
+        (ms.*Self::kAddrIs)(ip.value);
+        return ms;
+    }
+    static auto addrPortMatch(uint16_t profileId, IpAndPort ip, uint8_t proto) {
+        typename Self::AddrPortMatch ms;
+        ms.egrMdNatProfileIdIs(profileId);
+        (ms.*Self::kPortIs)(ip.port);
+        ms.outerIpv4HdrProtocolIs(proto);
+        (ms.*Self::kAddrPortAddrIs)(ip.ip.value);
+        return ms;
+    }
+};
 
 // What differs between the source and the destination twin: tables, records, specs, actions
 // and names. The logic over them is shared.
-struct EgrSnatTraits {
+struct EgrSnatTraits : EgrTraitsBase<EgrSnatTraits> {
     using Hw = EgrHwStaticSnat;
     using AddrKey = EgrSnatAddrKey;
-    using AddrPortKey = EgrSnatAddrPortKey;
     using AddrEntry = EgrSnatAddrOnlyEntry;
+    using AddrMatch = VyrP4::EgrAddrSnatMatchSpec;
+    using AddrPortMatch = VyrP4::EgrAddrPortSnatMatchSpec;
     static constexpr bool kDnat = false;
+    static constexpr auto kRecords = &VyrNatTableMgrEgressStatic::hwStaticSnatEntries_;
+    static constexpr auto kAddrTable = &VyrNatTableMgrEgressStatic::egrAddrSnatTable_;
+    static constexpr auto kAddrPortTable = &VyrNatTableMgrEgressStatic::egrAddrPortSnatTable_;
+    static constexpr auto kAddrIs = &AddrMatch::outerIpv4HdrSipIs;
+    static constexpr auto kPortIs = &AddrPortMatch::l4PortHdrSrcPortIs;
+    static constexpr auto kAddrPortAddrIs = &AddrPortMatch::outerIpv4HdrSipIs;
     static constexpr const char* kUpdate = "updateStaticSnat";
     static constexpr const char* kUpdateAddr = "updateStaticAddrSnat";
     static constexpr const char* kUpdateAddrPort = "updateStaticAddrPortSnat";
@@ -81,45 +144,12 @@ struct EgrSnatTraits {
     static constexpr const char* kRingAddr =
         "updateStaticAddrSnat profile %u old %x new %x update %u frag %u programmed %u";
 
-    static std::map<uint16_t, Hw>& records(VyrNatTableMgrEgressStatic& m) {
-        return m.hwStaticSnatEntries_;
-    }
-    static VyrP4::EgrAddrSnatTable& addrTable(const VyrNatTableMgrEgressStatic& m) {
-        VYR_ASSERT(m.egrAddrSnatTable());
-        return *m.egrAddrSnatTable_;
-    }
-    static VyrP4::EgrAddrPortSnatTable& addrPortTable(const VyrNatTableMgrEgressStatic& m) {
-        VYR_ASSERT(m.egrAddrPortSnatTable());
-        return *m.egrAddrPortSnatTable_;
-    }
-    static VyrP4::EgrAddrSnatMatchSpec addrMatch(uint16_t profileId, uint8_t frag, IpAddr ip) {
-        VyrP4::EgrAddrSnatMatchSpec ms;
-        ms.egrMdNatProfileIdIs(profileId);
-        ms.egrMdIpv4FragmentIs(frag);
-        ms.outerIpv4HdrSipIs(ip.value);
-        return ms;
-    }
     static VyrP4::EgrAddrSnatTable::Action addrAction(IpAddr oldIp, IpAddr newIp) {
-        VyrP4::EgrNatSipActionSpec a;
-        a.checksumDeltaIs(calculateChecksumDeltaAddrOnly(oldIp.value, newIp.value));
-        a.translatedSipIs(newIp.value);
-        return a;
-    }
-    static VyrP4::EgrAddrPortSnatMatchSpec addrPortMatch(uint16_t profileId, IpAndPort ip,
-                                                         uint8_t proto) {
-        VyrP4::EgrAddrPortSnatMatchSpec ms;
-        ms.egrMdNatProfileIdIs(profileId);
-        ms.l4PortHdrSrcPortIs(ip.port);
-        ms.outerIpv4HdrProtocolIs(proto);
-        ms.outerIpv4HdrSipIs(ip.ip.value);
-        return ms;
+        return translation<VyrP4::EgrNatSipActionSpec>(
+            calculateChecksumDeltaAddrOnly(oldIp.value, newIp.value), newIp);
     }
     static VyrP4::EgrAddrPortSnatTable::Action addrPortAction(IpAndPort o, IpAndPort n) {
-        VyrP4::EgrNatSipPortActionSpec a;
-        a.checksumDeltaIs(calculateChecksumDeltaAddrPort(o.ip.value, n.ip.value, o.port, n.port));
-        a.translatedSipIs(n.ip.value);
-        a.translatedSportIs(n.port);
-        return a;
+        return translation<VyrP4::EgrNatSipPortActionSpec>(addrPortDelta(o, n), n);
     }
     // The non-fragment entry of an address has one possible user: its address-only SNAT.
     static bool hasAddressUser(const AddrEntry& e) { return e.refCount != 0; }
@@ -129,12 +159,19 @@ struct EgrSnatTraits {
     }
 };
 
-struct EgrDnatTraits {
+struct EgrDnatTraits : EgrTraitsBase<EgrDnatTraits> {
     using Hw = EgrHwStaticDnat;
     using AddrKey = EgrDnatAddrKey;
-    using AddrPortKey = EgrDnatAddrPortKey;
     using AddrEntry = EgrDnatAddrOnlyEntry;
+    using AddrMatch = VyrP4::EgrAddrDnatMatchSpec;
+    using AddrPortMatch = VyrP4::EgrAddrPortDnatMatchSpec;
     static constexpr bool kDnat = true;
+    static constexpr auto kRecords = &VyrNatTableMgrEgressStatic::hwStaticDnatEntries_;
+    static constexpr auto kAddrTable = &VyrNatTableMgrEgressStatic::egrAddrDnatTable_;
+    static constexpr auto kAddrPortTable = &VyrNatTableMgrEgressStatic::egrAddrPortDnatTable_;
+    static constexpr auto kAddrIs = &AddrMatch::outerIpv4HdrDipIs;
+    static constexpr auto kPortIs = &AddrPortMatch::l4PortHdrDstPortIs;
+    static constexpr auto kAddrPortAddrIs = &AddrPortMatch::outerIpv4HdrDipIs;
     static constexpr const char* kUpdate = "updateStaticDnat";
     static constexpr const char* kUpdateAddr = "updateStaticAddrDnat";
     static constexpr const char* kUpdateAddrPort = "updateStaticAddrPortDnat";
@@ -143,24 +180,6 @@ struct EgrDnatTraits {
     static constexpr const char* kRingAddr =
         "updateStaticAddrDnat profile %u old %x new %x update %u frag %u programmed %u";
 
-    static std::map<uint16_t, Hw>& records(VyrNatTableMgrEgressStatic& m) {
-        return m.hwStaticDnatEntries_;
-    }
-    static VyrP4::EgrAddrDnatTable& addrTable(const VyrNatTableMgrEgressStatic& m) {
-        VYR_ASSERT(m.egrAddrDnatTable());
-        return *m.egrAddrDnatTable_;
-    }
-    static VyrP4::EgrAddrPortDnatTable& addrPortTable(const VyrNatTableMgrEgressStatic& m) {
-        VYR_ASSERT(m.egrAddrPortDnatTable());
-        return *m.egrAddrPortDnatTable_;
-    }
-    static VyrP4::EgrAddrDnatMatchSpec addrMatch(uint16_t profileId, uint8_t frag, IpAddr ip) {
-        VyrP4::EgrAddrDnatMatchSpec ms;
-        ms.egrMdNatProfileIdIs(profileId);
-        ms.egrMdIpv4FragmentIs(frag);
-        ms.outerIpv4HdrDipIs(ip.value);
-        return ms;
-    }
     // A multicast destination needs its MAC rewritten with the address; the MAC variants derive
     // it in the pipeline. The untranslated address decides, for both entry kinds alike.
     static VyrP4::EgrAddrDnatTable::Action addrAction(IpAddr oldIp, IpAddr newIp) {
@@ -169,40 +188,15 @@ struct EgrDnatTraits {
         }
         const uint16_t delta = calculateChecksumDeltaAddrOnly(oldIp.value, newIp.value);
         if (isMulticast(oldIp)) {
-            VyrP4::EgrNatDipMacActionSpec a;
-            a.checksumDeltaIs(delta);
-            a.translatedDipIs(newIp.value);
-            return a;
+            return translation<VyrP4::EgrNatDipMacActionSpec>(delta, newIp);
         }
-        VyrP4::EgrNatDipActionSpec a;
-        a.checksumDeltaIs(delta);
-        a.translatedDipIs(newIp.value);
-        return a;
-    }
-    static VyrP4::EgrAddrPortDnatMatchSpec addrPortMatch(uint16_t profileId, IpAndPort ip,
-                                                         uint8_t proto) {
-        VyrP4::EgrAddrPortDnatMatchSpec ms;
-        ms.egrMdNatProfileIdIs(profileId);
-        ms.l4PortHdrDstPortIs(ip.port);
-        ms.outerIpv4HdrProtocolIs(proto);
-        ms.outerIpv4HdrDipIs(ip.ip.value);
-        return ms;
+        return translation<VyrP4::EgrNatDipActionSpec>(delta, newIp);
     }
     static VyrP4::EgrAddrPortDnatTable::Action addrPortAction(IpAndPort o, IpAndPort n) {
-        const uint16_t delta =
-            calculateChecksumDeltaAddrPort(o.ip.value, n.ip.value, o.port, n.port);
         if (isMulticast(o.ip)) {
-            VyrP4::EgrNatDipPortMacActionSpec a;
-            a.checksumDeltaIs(delta);
-            a.translatedDipIs(n.ip.value);
-            a.translatedDportIs(n.port);
-            return a;
+            return translation<VyrP4::EgrNatDipPortMacActionSpec>(addrPortDelta(o, n), n);
         }
-        VyrP4::EgrNatDipPortActionSpec a;
-        a.checksumDeltaIs(delta);
-        a.translatedDipIs(n.ip.value);
-        a.translatedDportIs(n.port);
-        return a;
+        return translation<VyrP4::EgrNatDipPortActionSpec>(addrPortDelta(o, n), n);
     }
     // The non-fragment entry is shared by the address-only DNAT (a new address) and the drop
     // users (new address 0): the address-only DNAT is there when the address is not 0.
@@ -248,25 +242,17 @@ bool VyrNatTableMgrEgressStatic::initializeTable(const VyrP4::TableKey& tableKey
                                                  const VyrDriver::VyrDevProfile& profile,
                                                  uint32_t count, MbbMirraKey::MirraKeyManager* km,
                                                  VyrTableStatusManager::StatusManager* sm) {
-    const std::string& name = tableKey.name;
-    VTRACE(th, 0, "Initializing table: " << name);
-    const auto k8 = tableKey.key8;
-    const auto k16 = tableKey.key16;
-    const std::string& p = profile.name;
+    VTRACE(th, 0, "Initializing table: " << tableKey.name);
+    const TableCreation c{tableKey, handle, profile, count, km, sm};
     using namespace VyrP4;
-    return createIfNamed(name, "egrAddrDnat", egrAddrDnatTable_, egrAddrDnatTableFactory, km, sm,
-                         handle, count, k8, k16, p) ||
-           createIfNamed(name, "egrAddrPortDnat", egrAddrPortDnatTable_,
-                         egrAddrPortDnatTableFactory, km, sm, handle, count, k8, k16, p) ||
-           createIfNamed(name, "egrAddrSnat", egrAddrSnatTable_, egrAddrSnatTableFactory, km, sm,
-                         handle, count, k8, k16, p) ||
-           createIfNamed(name, "egrAddrPortSnat", egrAddrPortSnatTable_,
-                         egrAddrPortSnatTableFactory, km, sm, handle, count, k8, k16, p) ||
-           createIfNamed(name, "ingressNatProfileEgressPipe", ingNatProfileTable_,
-                         ingressNatProfileEgressPipeTableFactory, km, sm, handle, count, k8, k16,
-                         p) ||
-           createIfNamed(name, "egressNatProfileEgressPipe", egrNatProfileTable_,
-                         egressNatProfileEgressPipeTableFactory, km, sm, handle, count, k8, k16, p);
+    return c.createIfNamed("egrAddrDnat", egrAddrDnatTable_, egrAddrDnatTableFactory) ||
+           c.createIfNamed("egrAddrPortDnat", egrAddrPortDnatTable_, egrAddrPortDnatTableFactory) ||
+           c.createIfNamed("egrAddrSnat", egrAddrSnatTable_, egrAddrSnatTableFactory) ||
+           c.createIfNamed("egrAddrPortSnat", egrAddrPortSnatTable_, egrAddrPortSnatTableFactory) ||
+           c.createIfNamed("ingressNatProfileEgressPipe", ingNatProfileTable_,
+                           ingressNatProfileEgressPipeTableFactory) ||
+           c.createIfNamed("egressNatProfileEgressPipe", egrNatProfileTable_,
+                           egressNatProfileEgressPipeTableFactory);
 }
 
 void VyrNatTableMgrEgressStatic::forceEntryFail() {

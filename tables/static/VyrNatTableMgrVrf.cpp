@@ -57,14 +57,10 @@ bool VyrNatTableMgrVrf::initializeTable(const VyrP4::TableKey& tableKey, VyrP4::
                                         const VyrDriver::VyrDevProfile& profile, uint32_t count,
                                         MbbMirraKey::MirraKeyManager* km,
                                         VyrTableStatusManager::StatusManager* sm) {
-    const std::string& name = tableKey.name;
-    VTRACE(th, 0, "Initializing table: " << name);
-    const auto k8 = tableKey.key8;
-    const auto k16 = tableKey.key16;
-    const std::string& p = profile.name;
+    VTRACE(th, 0, "Initializing table: " << tableKey.name);
+    const TableCreation c{tableKey, handle, profile, count, km, sm};
     using namespace VyrP4;
-    if (createIfNamed(name, "ingressNatAclVrf", ingressNatAclVrfTable_,
-                      ingressNatAclVrfTableFactory, km, sm, handle, count, k8, k16, p)) {
+    if (c.createIfNamed("ingressNatAclVrf", ingressNatAclVrfTable_, ingressNatAclVrfTableFactory)) {
         // The table service, not the NAT helper, is the caller here: a refused fixed entry is
         // traced rather than thrown into the service's start-up.
         try {
@@ -76,16 +72,13 @@ bool VyrNatTableMgrVrf::initializeTable(const VyrP4::TableKey& tableKey, VyrP4::
         }
         return true;
     }
-    if (createIfNamed(name, "natPolicer", natPolicerTable_, natPolicerTableFactory, km, sm, handle,
-                      count, k8, k16, p)) {
+    if (c.createIfNamed("natPolicer", natPolicerTable_, natPolicerTableFactory)) {
         meterTableConfig_->configIs(VyrSharedState::DeviceTarget{tableKey.key8}, true,
                                     kMeterTableName, 0);
         return true;
     }
-    return createIfNamed(name, "addrAndVrfDnat", addrAndVrfDnatTable_, addrAndVrfDnatTableFactory,
-                         km, sm, handle, count, k8, k16, p) ||
-           createIfNamed(name, "defaultVrfSnat", defaultVrfSnatTable_, defaultVrfSnatTableFactory,
-                         km, sm, handle, count, k8, k16, p);
+    return c.createIfNamed("addrAndVrfDnat", addrAndVrfDnatTable_, addrAndVrfDnatTableFactory) ||
+           c.createIfNamed("defaultVrfSnat", defaultVrfSnatTable_, defaultVrfSnatTableFactory);
 }
 
 void VyrNatTableMgrVrf::initIngressNatAclVrfTable() {

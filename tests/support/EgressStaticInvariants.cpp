@@ -19,91 +19,85 @@ bool multicast(IpAddr a) {
 }
 
 // The entries the chip must hold for a record, written out independently of the manager.
-struct SnatSide {
-    static EgrAddrSnatMatchSpec addrMatch(uint16_t profile, uint8_t frag, IpAddr ip) {
-        EgrAddrSnatMatchSpec ms;
+template <class Self> struct SideBase {
+    static auto addrMatch(uint16_t profile, uint8_t frag, IpAddr ip) {
+        typename Self::AddrMatch ms;
         ms.egrMdNatProfileIdIs(profile);
         ms.egrMdIpv4FragmentIs(frag);
-        ms.outerIpv4HdrSipIs(ip.value);
+        (ms.*Self::kAddrIs)(ip.value);
         return ms;
     }
-    static EgrAddrSnatTable::Action addrAction(IpAddr o, IpAddr n) {
-        EgrNatSipActionSpec a;
+    static auto portMatch(uint16_t profile, IpAndPort ip, uint8_t proto) {
+        typename Self::PortMatch ms;
+        ms.egrMdNatProfileIdIs(profile);
+        (ms.*Self::kPortIs)(ip.port);
+        ms.outerIpv4HdrProtocolIs(proto);
+        (ms.*Self::kPortAddrIs)(ip.ip.value);
+        return ms;
+    }
+    template <class A> static A action(IpAddr o, IpAddr n) {
+        A a;
         a.checksumDeltaIs(VyrNat::calculateChecksumDeltaAddrOnly(o.value, n.value));
-        a.translatedSipIs(n.value);
+        (a.*Self::template kNewAddrIs<A>)(n.value);
         return a;
     }
-    static EgrAddrPortSnatMatchSpec portMatch(uint16_t profile, IpAndPort ip, uint8_t proto) {
-        EgrAddrPortSnatMatchSpec ms;
-        ms.egrMdNatProfileIdIs(profile);
-        ms.l4PortHdrSrcPortIs(ip.port);
-        ms.outerIpv4HdrProtocolIs(proto);
-        ms.outerIpv4HdrSipIs(ip.ip.value);
-        return ms;
-    }
-    static EgrAddrPortSnatTable::Action portAction(IpAndPort o, IpAndPort n) {
-        EgrNatSipPortActionSpec a;
+    template <class A> static A action(IpAndPort o, IpAndPort n) {
+        A a;
         a.checksumDeltaIs(
             VyrNat::calculateChecksumDeltaAddrPort(o.ip.value, n.ip.value, o.port, n.port));
-        a.translatedSipIs(n.ip.value);
-        a.translatedSportIs(n.port);
+        (a.*Self::template kNewAddrIs<A>)(n.ip.value);
+        (a.*Self::template kNewPortIs<A>)(n.port);
         return a;
     }
+};
+
+struct SnatSide : SideBase<SnatSide> {
+    using AddrMatch = EgrAddrSnatMatchSpec;
+    using PortMatch = EgrAddrPortSnatMatchSpec;
+    static constexpr auto kAddrIs = &AddrMatch::outerIpv4HdrSipIs;
+    static constexpr auto kPortIs = &PortMatch::l4PortHdrSrcPortIs;
+    static constexpr auto kPortAddrIs = &PortMatch::outerIpv4HdrSipIs;
+    template <class A> static constexpr auto kNewAddrIs = &A::translatedSipIs;
+    template <class A> static constexpr auto kNewPortIs = &A::translatedSportIs;
     static constexpr bool kDropEntryForPorts = false;
+
+    static EgrAddrSnatTable::Action addrAction(IpAddr o, IpAddr n) {
+        return action<EgrNatSipActionSpec>(o, n);
+    }
+    static EgrAddrPortSnatTable::Action portAction(IpAndPort o, IpAndPort n) {
+        return action<EgrNatSipPortActionSpec>(o, n);
+    }
+    // Users of the non-fragment entry besides address-and-port translations.
     template <class E> static uint32_t addressUsers(const E&) { return 1; }
 };
 
-struct DnatSide {
-    static EgrAddrDnatMatchSpec addrMatch(uint16_t profile, uint8_t frag, IpAddr ip) {
-        EgrAddrDnatMatchSpec ms;
-        ms.egrMdNatProfileIdIs(profile);
-        ms.egrMdIpv4FragmentIs(frag);
-        ms.outerIpv4HdrDipIs(ip.value);
-        return ms;
-    }
+struct DnatSide : SideBase<DnatSide> {
+    using AddrMatch = EgrAddrDnatMatchSpec;
+    using PortMatch = EgrAddrPortDnatMatchSpec;
+    static constexpr auto kAddrIs = &AddrMatch::outerIpv4HdrDipIs;
+    static constexpr auto kPortIs = &PortMatch::l4PortHdrDstPortIs;
+    static constexpr auto kPortAddrIs = &PortMatch::outerIpv4HdrDipIs;
+    template <class A> static constexpr auto kNewAddrIs = &A::translatedDipIs;
+    template <class A> static constexpr auto kNewPortIs = &A::translatedDportIs;
+    static constexpr bool kDropEntryForPorts = true;
+
     static EgrAddrDnatTable::Action addrAction(IpAddr o, IpAddr n) {
         if (n.value == 0) {
             return EgrNatDropActionSpec();
         }
-        const auto delta = VyrNat::calculateChecksumDeltaAddrOnly(o.value, n.value);
         if (multicast(o)) {
-            EgrNatDipMacActionSpec a;
-            a.checksumDeltaIs(delta);
-            a.translatedDipIs(n.value);
-            return a;
+            return action<EgrNatDipMacActionSpec>(o, n);
         }
-        EgrNatDipActionSpec a;
-        a.checksumDeltaIs(delta);
-        a.translatedDipIs(n.value);
-        return a;
-    }
-    static EgrAddrPortDnatMatchSpec portMatch(uint16_t profile, IpAndPort ip, uint8_t proto) {
-        EgrAddrPortDnatMatchSpec ms;
-        ms.egrMdNatProfileIdIs(profile);
-        ms.l4PortHdrDstPortIs(ip.port);
-        ms.outerIpv4HdrProtocolIs(proto);
-        ms.outerIpv4HdrDipIs(ip.ip.value);
-        return ms;
+        return action<EgrNatDipActionSpec>(o, n);
     }
     static EgrAddrPortDnatTable::Action portAction(IpAndPort o, IpAndPort n) {
-        const auto delta =
-            VyrNat::calculateChecksumDeltaAddrPort(o.ip.value, n.ip.value, o.port, n.port);
         if (multicast(o.ip)) {
-            EgrNatDipPortMacActionSpec a;
-            a.checksumDeltaIs(delta);
-            a.translatedDipIs(n.ip.value);
-            a.translatedDportIs(n.port);
-            return a;
+            return action<EgrNatDipPortMacActionSpec>(o, n);
         }
-        EgrNatDipPortActionSpec a;
-        a.checksumDeltaIs(delta);
-        a.translatedDipIs(n.ip.value);
-        a.translatedDportIs(n.port);
-        return a;
+        return action<EgrNatDipPortActionSpec>(o, n);
     }
     // The non-fragment entry carries the address-only DNAT when its address is not 0, and
     // otherwise only the drop entry of address-and-port DNATs.
-    static constexpr bool kDropEntryForPorts = true;
     template <class E> static uint32_t addressUsers(const E& e) { return e.newIp.value ? 1 : 0; }
 };
 

@@ -32,21 +32,22 @@ protected:
     }
     void advance(double s) { agent.loop.advance(Tasking::seconds(s)); }
     std::string invariants() const { return TestSupport::egressStaticInvariants(*mgr); }
-    const EgrSnatAddrOnlyEntry* snatAddr(uint16_t profile, const char* addr, uint8_t frag) const {
-        auto hw = mgr->hwStaticSnatEntries().find(profile);
-        if (hw == mgr->hwStaticSnatEntries().end()) {
+    // The address entry recorded under (addr, frag) in the profile, or null.
+    template <class Records>
+    static auto addrEntry(const Records& records, uint16_t profile, const char* addr, uint8_t frag)
+        -> decltype(&records.begin()->second.addrOnlyMS.begin()->second) {
+        auto hw = records.find(profile);
+        if (hw == records.end()) {
             return nullptr;
         }
         auto e = hw->second.addrOnlyMS.find({ip(addr), frag});
         return e == hw->second.addrOnlyMS.end() ? nullptr : &e->second;
     }
+    const EgrSnatAddrOnlyEntry* snatAddr(uint16_t profile, const char* addr, uint8_t frag) const {
+        return addrEntry(mgr->hwStaticSnatEntries(), profile, addr, frag);
+    }
     const EgrDnatAddrOnlyEntry* dnatAddr(uint16_t profile, const char* addr, uint8_t frag) const {
-        auto hw = mgr->hwStaticDnatEntries().find(profile);
-        if (hw == mgr->hwStaticDnatEntries().end()) {
-            return nullptr;
-        }
-        auto e = hw->second.addrOnlyMS.find({ip(addr), frag});
-        return e == hw->second.addrOnlyMS.end() ? nullptr : &e->second;
+        return addrEntry(mgr->hwStaticDnatEntries(), profile, addr, frag);
     }
     static VyrP4::EgrAddrSnatEntry snatEntry(uint16_t profile, IpAddr oldIp, IpAddr newIp) {
         VyrP4::EgrAddrSnatMatchSpec ms;
