@@ -88,10 +88,8 @@ template <class AddrPort, class AddrOnly, class UnprogFrag> struct HwStaticEntry
         return addrPortMS.empty() && addrOnlyMS.empty() && unprogrammedFrag.empty();
     }
 };
-using HwStaticSnatEntry =
-    HwStaticEntry<SnatAddrPortEntry, SnatAddrOnlyEntry, SnatAddrOnlyUnprogFrag>;
-using HwStaticDnatEntry =
-    HwStaticEntry<DnatAddrPortEntry, DnatAddrOnlyEntry, DnatAddrOnlyUnprogFrag>;
+using HwStaticSnatEntry = HwStaticEntry<SnatAddrPortEntry, SnatAddrOnlyEntry, SnatAddrOnlyUnprogFrag>;
+using HwStaticDnatEntry = HwStaticEntry<DnatAddrPortEntry, DnatAddrOnlyEntry, DnatAddrOnlyUnprogFrag>;
 
 // Every entry of one NAT profile, by ACL key.
 struct HwStaticSnat {

@@ -378,7 +378,7 @@ bool VyrNatTableMgrEgressStatic::updateAddr(uint16_t profileId, IpAddr oldIp, Ip
     bool write = true;
     if (companion) {
         // A companion is updated by a translation that holds its reference already.
-        addRef = !update;
+        addRef = !update || entry.refCount == 0;
         // A drop entry never displaces a translation of the address, and a DNAT fragment
         // entry keeps the address of its first user.
         write = !(T::kDnat && entry.refCount != 0 && (!frag || !update));

@@ -47,7 +47,7 @@ public:
     // changes a translation it added before. True: the translation is in hardware. False for an
     // address-only translation: it is recorded and retried. False for an address-and-port one:
     // the chip refused it and nothing new was recorded (a programmed one keeps its old
-    // translation).
+    // translation). A DNAT to 0.0.0.0 is refused with false and nothing recorded.
     bool updateStaticSnat(uint16_t profileId, IpAndPort oldSrc, IpAndPort newSrc, uint8_t proto,
                           bool update);
     bool updateStaticDnat(uint16_t profileId, IpAndPort oldDst, IpAndPort newDst, uint8_t proto,

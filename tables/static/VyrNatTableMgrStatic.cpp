@@ -79,8 +79,8 @@ uint8_t VyrNatTableMgrStatic::updateTableList() {
 
 bool VyrNatTableMgrStatic::initializeTable(const VyrP4::TableKey& tableKey,
                                            VyrP4::DeviceHandle handle,
-                                           const VyrDriver::VyrDevProfile& profile, uint32_t count,
-                                           MbbMirraKey::MirraKeyManager* km,
+                                           const VyrDriver::VyrDevProfile& profile,
+                                           uint32_t count, MbbMirraKey::MirraKeyManager* km,
                                            VyrTableStatusManager::StatusManager* sm) {
     const std::string& name = tableKey.name;
     VTRACE(th, 0, "Initializing table: " << name);
@@ -88,26 +88,27 @@ bool VyrNatTableMgrStatic::initializeTable(const VyrP4::TableKey& tableKey,
     const auto k16 = tableKey.key16;
     const std::string& p = profile.name;
     using namespace VyrP4;
-    return createIfNamed(name, "staticDnatAcl", staticDnatAclTable_, staticDnatAclTableFactory, km,
+    return createIfNamed(name, "staticDnatAcl", staticDnatAclTable_, staticDnatAclTableFactory,
+                         km, sm, handle, count, k8, k16, p) ||
+           createIfNamed(name, "addrOnlyDnat", addrOnlyDnatTable_, addrOnlyDnatTableFactory, km,
                          sm, handle, count, k8, k16, p) ||
-           createIfNamed(name, "addrOnlyDnat", addrOnlyDnatTable_, addrOnlyDnatTableFactory, km, sm,
-                         handle, count, k8, k16, p) ||
-           createIfNamed(name, "addrPortDnat", addrPortDnatTable_, addrPortDnatTableFactory, km, sm,
-                         handle, count, k8, k16, p) ||
-           createIfNamed(name, "staticSnatAcl", staticSnatAclTable_, staticSnatAclTableFactory, km,
+           createIfNamed(name, "addrPortDnat", addrPortDnatTable_, addrPortDnatTableFactory, km,
                          sm, handle, count, k8, k16, p) ||
-           createIfNamed(name, "addrOnlySnat", addrOnlySnatTable_, addrOnlySnatTableFactory, km, sm,
-                         handle, count, k8, k16, p) ||
-           createIfNamed(name, "addrPortSnat", addrPortSnatTable_, addrPortSnatTableFactory, km, sm,
-                         handle, count, k8, k16, p) ||
+           createIfNamed(name, "staticSnatAcl", staticSnatAclTable_, staticSnatAclTableFactory,
+                         km, sm, handle, count, k8, k16, p) ||
+           createIfNamed(name, "addrOnlySnat", addrOnlySnatTable_, addrOnlySnatTableFactory, km,
+                         sm, handle, count, k8, k16, p) ||
+           createIfNamed(name, "addrPortSnat", addrPortSnatTable_, addrPortSnatTableFactory, km,
+                         sm, handle, count, k8, k16, p) ||
            createIfNamed(name, "egressNatProfile", egressNatProfileTable_,
                          egressNatProfileTableFactory, km, sm, handle, count, k8, k16, p) ||
            createIfNamed(name, "dynamicEgressNatProfile", dynamicEgressNatProfileTable_,
-                         dynamicEgressNatProfileTableFactory, km, sm, handle, count, k8, k16, p) ||
-           createIfNamed(name, "egrUcSnat", egressSnatTable_, egrUcSnatTableFactory, km, sm, handle,
-                         count, k8, k16, p) ||
-           createIfNamed(name, "egrUcDnat", egressDnatTable_, egrUcDnatTableFactory, km, sm, handle,
-                         count, k8, k16, p);
+                         dynamicEgressNatProfileTableFactory, km, sm, handle, count, k8, k16,
+                         p) ||
+           createIfNamed(name, "egrUcSnat", egressSnatTable_, egrUcSnatTableFactory, km, sm,
+                         handle, count, k8, k16, p) ||
+           createIfNamed(name, "egrUcDnat", egressDnatTable_, egrUcDnatTableFactory, km, sm,
+                         handle, count, k8, k16, p);
 }
 
 Ert::Ptr<VyrNatTableMgrStatic>

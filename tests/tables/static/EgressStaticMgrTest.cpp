@@ -240,6 +240,9 @@ TEST_F(EgressStaticMgr, AddrPortDnatWritesThreeEntriesAndSharesItsDropEntry) {
     EXPECT_EQ(mgr->egrAddrDnatTable()->entry(dropMs), drop);
     EXPECT_EQ(invariants(), "");
 
+    // 0.0.0.0 stands for the drop entry and is no translation.
+    EXPECT_FALSE(mgr->updateStaticDnat(2, ipp("1.1.1.1", 82), ipp("0.0.0.0", 82), 6, false));
+    EXPECT_EQ(dnatAddr(2, "1.1.1.1", 0)->refCount, 1);
     mgr->deleteStaticDnat(2, ipp("1.1.1.1", 81), 6);
     EXPECT_TRUE(noRecordsLeft());
 }
