@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 namespace {
 
 using Ip::IpAddr;
@@ -336,121 +334,6 @@ TEST_F(EgressStaticMgr, NatProfileTablesRewriteOneEntryPerVlan) {
     EXPECT_EQ(table.entryCount(), 0u);
     EXPECT_EQ(mgr->egrNatProfileTable()->entryCount(), 0u);
     EXPECT_TRUE(mgr->hwIngNatProfileEntries().empty());
-}
-
-// The host's view of one translation.
-struct Translation {
-    bool dnat;
-    uint16_t profile;
-    IpAndPort old;
-    uint8_t proto;
-    auto operator<=>(const Translation&) const = default;
-};
-
-TEST_F(EgressStaticMgr, RandomOperationsWithFaultsAndRetriesKeepTheInvariants) {
-    const IpAddr olds[] = {ip("10.0.0.1"), ip("10.0.0.2"), ip("239.0.0.1")};
-    const IpAddr news[] = {ip("1.1.1.1"), ip("2.2.2.2"), ip("3.3.3.3")};
-    const uint16_t ports[] = {0, 80, 81};
-    std::vector<VyrP4::TableEngine*> engines = {
-        &mgr->egrAddrSnatTable()->engine(), &mgr->egrAddrPortSnatTable()->engine(),
-        &mgr->egrAddrDnatTable()->engine(), &mgr->egrAddrPortDnatTable()->engine()};
-
-    for (uint64_t seed = 1; seed <= 4; ++seed) {
-        SCOPED_TRACE("seed " + std::to_string(seed));
-        std::mt19937_64 rng(seed);
-        auto pick = [&](auto n) { return size_t(rng() % n); };
-        for (auto* engine : engines) {
-            engine->failProbabilityIs(0.3, seed * 31 + engine->keyWords());
-        }
-        std::map<Translation, IpAndPort> configured;
-        // Address-and-port translations the manager accepted, with the address in hardware.
-        std::map<Translation, IpAndPort> accepted;
-
-        for (int step = 0; step < 300; ++step) {
-            const uint16_t port = ports[pick(3)];
-            Translation t{pick(2) == 1,
-                          uint16_t(1 + pick(2)),
-                          {olds[pick(3)], port},
-                          uint8_t(port ? 6 + 11 * pick(2) : 0)};
-            const IpAndPort target{news[pick(3)], uint16_t(port ? 8000 + pick(2) : 0)};
-            auto& mgrRef = *mgr;
-            auto update = [&](bool isUpdate) {
-                return t.dnat
-                           ? mgrRef.updateStaticDnat(t.profile, t.old, target, t.proto, isUpdate)
-                           : mgrRef.updateStaticSnat(t.profile, t.old, target, t.proto, isUpdate);
-            };
-            const bool present = configured.count(t) != 0;
-            if (!present || pick(2) == 0) {
-                const bool ok = update(present);
-                configured[t] = target;
-                if (ok && port) {
-                    accepted[t] = target;
-                }
-            } else {
-                if (t.dnat) {
-                    mgr->deleteStaticDnat(t.profile, t.old, t.proto);
-                } else {
-                    mgr->deleteStaticSnat(t.profile, t.old, t.proto);
-                }
-                configured.erase(t);
-                accepted.erase(t);
-            }
-            if (pick(4) == 0) {
-                advance(1.0);
-            }
-            ASSERT_EQ(invariants(), "") << "step " << step;
-        }
-
-        // Once the faults are gone, the next retry puts every waiting translation in hardware.
-        for (auto* engine : engines) {
-            engine->faultsClear();
-        }
-        advance(1.0);
-        ASSERT_EQ(invariants(), "");
-        for (const auto& [t, target] : configured) {
-            if (t.old.port != 0) {
-                continue;
-            }
-            if (t.dnat) {
-                const auto& e =
-                    mgr->hwStaticDnatEntries().at(t.profile).addrOnlyMS.at({t.old.ip, 0});
-                EXPECT_TRUE(e.programmed);
-                EXPECT_EQ(e.newIp, target.ip);
-            } else {
-                const auto& e =
-                    mgr->hwStaticSnatEntries().at(t.profile).addrOnlyMS.at({t.old.ip, 0});
-                EXPECT_TRUE(e.programmed);
-                EXPECT_EQ(e.newIp, target.ip);
-            }
-        }
-        for (const auto& [t, target] : accepted) {
-            if (t.dnat) {
-                const auto& hw = mgr->hwStaticDnatEntries().at(t.profile);
-                EXPECT_EQ(hw.addrPortMS.at({t.old, t.proto}).newIpPort, target);
-                EXPECT_TRUE(hw.addrOnlyMS.at({t.old.ip, 1}).programmed);
-                EXPECT_TRUE(hw.addrOnlyMS.at({t.old.ip, 0}).programmed);
-            } else {
-                const auto& hw = mgr->hwStaticSnatEntries().at(t.profile);
-                EXPECT_EQ(hw.addrPortMS.at({t.old, t.proto}).newIpPort, target);
-                EXPECT_TRUE(hw.addrOnlyMS.at({t.old.ip, 1}).programmed);
-            }
-        }
-
-        // Deleting everything leaves nothing behind, retries included.
-        for (auto* engine : engines) {
-            engine->failProbabilityIs(0.3, seed);
-        }
-        for (const auto& [t, target] : configured) {
-            if (t.dnat) {
-                mgr->deleteStaticDnat(t.profile, t.old, t.proto);
-            } else {
-                mgr->deleteStaticSnat(t.profile, t.old, t.proto);
-            }
-        }
-        advance(1.0);
-        EXPECT_TRUE(noRecordsLeft());
-        ASSERT_EQ(invariants(), "");
-    }
 }
 
 } // namespace
