@@ -136,7 +136,8 @@ public:
 private:
     size_t pick(size_t n) { return size_t(rng_() % n); }
 
-    void remove(const Translation& t) {
+    // By value: `t` may be a key of the maps it is erased from.
+    void remove(Translation t) {
         if (t.dnat) {
             mgr_->deleteStaticDnat(t.profile, t.old, t.proto);
         } else {
