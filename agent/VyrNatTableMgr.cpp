@@ -1,7 +1,9 @@
 #include "agent/VyrNatTableMgr.h"
 
 #include "host/Trace.h"
+#include "tables/static/VyrNatTableMgrEgressStatic.h"
 #include "tables/static/VyrNatTableMgrStatic.h"
+#include "tables/static/VyrNatTableMgrVrf.h"
 
 namespace VyrNat {
 
@@ -44,6 +46,11 @@ void VyrNatTableMgr::handleInitialized() {
     if (intfNat_) {
         VYR_ASSERT(!vrfNatHop());
         tableMgrStatic_ = vyrNatTableMgrStaticFactory(this, vyrNatConfig_, resourceInfo_);
+    } else if (vrfNatHop_) {
+        tableMgrVrf_ = vyrNatTableMgrVrfFactory(this, meterTable_);
+    }
+    if (egrMcNat_) {
+        tableMgrEgressStatic_ = vyrNatTableMgrEgressStaticFactory(this, vyrNatConfig_);
     }
     updateTableList();
 }
@@ -52,6 +59,12 @@ void VyrNatTableMgr::updateTableList() {
     uint32_t pending = 0;
     if (intfNat_) {
         pending += tableMgrStatic_->updateTableList();
+    }
+    if (vrfNatHop_) {
+        pending += tableMgrVrf_->updateTableList();
+    }
+    if (egrMcNat_) {
+        pending += tableMgrEgressStatic_->updateTableList();
     }
     VTRACE(th, 0, "Tables pending initialization: " << pending);
     pendingTableCountIs(pending);
@@ -62,8 +75,12 @@ void VyrNatTableMgr::initializeTable(const VyrP4::TableKey& tableKey, VyrP4::Dev
                                      MbbMirraKey::MirraKeyManager* keyManager,
                                      VyrTableStatusManager::StatusManager* statusManager) {
     VTRACE(th, 0, "Initializing table: " << tableKey.name);
-    const bool taken = intfNat_ && tableMgrStatic_->initializeTable(
-                                       tableKey, handle, profile, count, keyManager, statusManager);
+    auto offer = [&](bool present, auto& mgr) {
+        return present &&
+               mgr->initializeTable(tableKey, handle, profile, count, keyManager, statusManager);
+    };
+    const bool taken = offer(intfNat_, tableMgrStatic_) || offer(vrfNatHop_, tableMgrVrf_) ||
+                       offer(egrMcNat_, tableMgrEgressStatic_);
     if (!taken) {
         VYR_FAIL("Unknown table name " + tableKey.name);
     }
@@ -72,7 +89,8 @@ void VyrNatTableMgr::initializeTable(const VyrP4::TableKey& tableKey, VyrP4::Dev
 }
 
 bool VyrNatTableMgr::allManagersPresent() const {
-    return !intfNat_ || tableMgrStatic_;
+    return (!intfNat_ || tableMgrStatic_) && (!vrfNatHop_ || tableMgrVrf_) &&
+           (!egrMcNat_ || tableMgrEgressStatic_);
 }
 
 Ert::Ptr<VyrNatTableMgr>

@@ -14,6 +14,8 @@
 namespace VyrNat {
 
 class VyrNatTableMgrStatic;
+class VyrNatTableMgrVrf;
+class VyrNatTableMgrEgressStatic;
 
 using VyrNatTableMgrArgs =
     BuiltFrom<Ert::Ptr<VyrAgentLib::VyrProfileDataEntry>, Ert::Ptr<VyrSystem::SystemStatus>, bool,
@@ -56,6 +58,8 @@ public:
     const std::shared_ptr<VyrP4::ResourceInfo>& resourceInfo() const { return resourceInfo_; }
 
     VyrNatTableMgrStatic* tableMgrStatic() const { return tableMgrStatic_.get(); }
+    VyrNatTableMgrVrf* tableMgrVrf() const { return tableMgrVrf_.get(); }
+    VyrNatTableMgrEgressStatic* tableMgrEgressStatic() const { return tableMgrEgressStatic_.get(); }
 
     // Every manager the profile calls for exists (the CLI answers only then).
     bool allManagersPresent() const;
@@ -74,7 +78,9 @@ private:
     bool natFlowSupported_;
     bool natDpdk_;
     std::shared_ptr<VyrP4::ResourceInfo> resourceInfo_;
+    Ert::Ptr<VyrNatTableMgrVrf> tableMgrVrf_;
     Ert::Ptr<VyrNatTableMgrStatic> tableMgrStatic_;
+    Ert::Ptr<VyrNatTableMgrEgressStatic> tableMgrEgressStatic_;
 };
 
 Ert::Ptr<VyrNatTableMgr>

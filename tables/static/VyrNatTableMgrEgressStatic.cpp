@@ -1,0 +1,652 @@
+#include "tables/static/VyrNatTableMgrEgressStatic.h"
+
+#include "agent/VyrNatTableMgr.h"
+#include "agent/VyrNatUtils.h"
+#include "host/Assert.h"
+#include "host/Ringlog.h"
+#include "host/Trace.h"
+#include "tables/TableSetup.h"
+
+namespace VyrNat {
+
+namespace {
+
+Trace::Handle th("VyrNatTableMgrEgressStatic");
+
+bool isMulticast(IpAddr a) {
+    return (a.value >> 28) == 0xE;
+}
+
+const char* faultText(const VyrP4::TableError& e) {
+    return e.error() == VyrP4::ChipError::noSysResources ? "No system resources" : "Table full";
+}
+
+// The profile's record, made on first use.
+template <class Map> typename Map::mapped_type& recordOf(Map& records, uint16_t profileId) {
+    auto& hw = records.try_emplace(profileId).first->second;
+    hw.profile = profileId;
+    return hw;
+}
+
+template <class Table, class Action>
+bool updateProfileTable(VyrNatTableMgrEgressStatic& mgr, Table& table,
+                        std::map<uint16_t, typename Table::MatchSpec>& entries, uint16_t vlan,
+                        const Action& action, const char* fn) {
+    auto it = entries.find(vlan);
+    typename Table::MatchSpec ms;
+    if (it != entries.end()) {
+        ms = it->second;
+    } else {
+        ms.egrMdVlanIdIs(vlan);
+    }
+    try {
+        mgr.forceEntryFail();
+        table.entryIs(ms, action);
+    } catch (const VyrP4::TableError& e) {
+        VTRACE(th, 0, fn << ": " << faultText(e) << ", vlan: " << vlan);
+        RINGLOG(0, "%s: ERROR %s vlan %u", fn, e.name(), vlan);
+        return false;
+    }
+    entries.insert_or_assign(vlan, ms);
+    return true;
+}
+
+template <class Table>
+void deleteProfileTable(Table& table, std::map<uint16_t, typename Table::MatchSpec>& entries,
+                        uint16_t vlan, const char* missingText) {
+    auto it = entries.find(vlan);
+    if (it == entries.end()) {
+        VTRACE(th, 3, missingText << ", vlan: " << vlan);
+        return;
+    }
+    table.entryDel(it->second);
+    entries.erase(it);
+}
+
+// A translation action of address, checksum delta and, for address-and-port, port.
+template <class Action> Action translation(uint16_t delta, IpAddr ip) {
+    Action a;
+    a.checksumDeltaIs(delta);
+    if constexpr (requires { a.translatedSipIs(0); }) {
+        a.translatedSipIs(ip.value);
+    } else {
+        a.translatedDipIs(ip.value);
+    }
+    return a;
+}
+template <class Action> Action translation(uint16_t delta, IpAndPort ip) {
+    Action a = translation<Action>(delta, ip.ip);
+    if constexpr (requires { a.translatedSportIs(0); }) {
+        a.translatedSportIs(ip.port);
+    } else {
+        a.translatedDportIs(ip.port);
+    }
+    return a;
+}
+
+uint16_t addrPortDelta(IpAndPort o, IpAndPort n) {
+    return calculateChecksumDeltaAddrPort(o.ip.value, n.ip.value, o.port, n.port);
+}
+
+} // namespace
+
+// The shared part of the two twins' traits, over what each names: its records, tables, spec
+// types and the setters of the address and port fields.
+template <class Self> struct EgrTraitsBase {
+    static auto& records(VyrNatTableMgrEgressStatic& m) { return m.*Self::kRecords; }
+    static auto& addrTable(const VyrNatTableMgrEgressStatic& m) {
+        const auto& table = m.*Self::kAddrTable;
+        VYR_ASSERT(table);
+        return *table;
+    }
+    static auto& addrPortTable(const VyrNatTableMgrEgressStatic& m) {
+        const auto& table = m.*Self::kAddrPortTable;
+        VYR_ASSERT(table);
+        return *table;
+    }
+    static auto addrMatch(uint16_t profileId, uint8_t frag, IpAddr ip) {
+        typename Self::AddrMatch ms;
+        ms.egrMdNatProfileIdIs(profileId);
+        ms.egrMdIpv4FragmentIs(frag);
+        (ms.*Self::kAddrIs)(ip.value);
+        return ms;
+    }
+    static auto addrPortMatch(uint16_t profileId, IpAndPort ip, uint8_t proto) {
+        typename Self::AddrPortMatch ms;
+        ms.egrMdNatProfileIdIs(profileId);
+        (ms.*Self::kPortIs)(ip.port);
+        ms.outerIpv4HdrProtocolIs(proto);
+        (ms.*Self::kAddrPortAddrIs)(ip.ip.value);
+        return ms;
+    }
+};
+
+// What differs between the source and the destination twin: tables, records, specs, actions
+// and names. The logic over them is shared.
+struct EgrSnatTraits : EgrTraitsBase<EgrSnatTraits> {
+    using Hw = EgrHwStaticSnat;
+    using AddrKey = EgrSnatAddrKey;
+    using AddrEntry = EgrSnatAddrOnlyEntry;
+    using AddrMatch = VyrP4::EgrAddrSnatMatchSpec;
+    using AddrPortMatch = VyrP4::EgrAddrPortSnatMatchSpec;
+    static constexpr bool kDnat = false;
+    static constexpr auto kRecords = &VyrNatTableMgrEgressStatic::hwStaticSnatEntries_;
+    static constexpr auto kAddrTable = &VyrNatTableMgrEgressStatic::egrAddrSnatTable_;
+    static constexpr auto kAddrPortTable = &VyrNatTableMgrEgressStatic::egrAddrPortSnatTable_;
+    static constexpr auto kAddrIs = &AddrMatch::outerIpv4HdrSipIs;
+    static constexpr auto kPortIs = &AddrPortMatch::l4PortHdrSrcPortIs;
+    static constexpr auto kAddrPortAddrIs = &AddrPortMatch::outerIpv4HdrSipIs;
+    static constexpr const char* kUpdate = "updateStaticSnat";
+    static constexpr const char* kUpdateAddr = "updateStaticAddrSnat";
+    static constexpr const char* kUpdateAddrPort = "updateStaticAddrPortSnat";
+    static constexpr const char* kDelete = "deleteStaticSnat";
+    static constexpr const char* kRetry = "handleSnatRetry";
+    static constexpr const char* kRingAddr =
+        "updateStaticAddrSnat profile %u old %x new %x update %u frag %u programmed %u";
+
+    static VyrP4::EgrAddrSnatTable::Action addrAction(IpAddr oldIp, IpAddr newIp) {
+        return translation<VyrP4::EgrNatSipActionSpec>(
+            calculateChecksumDeltaAddrOnly(oldIp.value, newIp.value), newIp);
+    }
+    static VyrP4::EgrAddrPortSnatTable::Action addrPortAction(IpAndPort o, IpAndPort n) {
+        return translation<VyrP4::EgrNatSipPortActionSpec>(addrPortDelta(o, n), n);
+    }
+    // The non-fragment entry of an address has one possible user: its address-only SNAT.
+    static bool hasAddressUser(const AddrEntry& e) { return e.refCount != 0; }
+    static void cleanup(VyrNatTableMgrEgressStatic& m, uint16_t profileId, IpAddr ip,
+                        bool fromAddrPort) {
+        m.cleanupAddrSnat(profileId, ip, fromAddrPort);
+    }
+};
+
+struct EgrDnatTraits : EgrTraitsBase<EgrDnatTraits> {
+    using Hw = EgrHwStaticDnat;
+    using AddrKey = EgrDnatAddrKey;
+    using AddrEntry = EgrDnatAddrOnlyEntry;
+    using AddrMatch = VyrP4::EgrAddrDnatMatchSpec;
+    using AddrPortMatch = VyrP4::EgrAddrPortDnatMatchSpec;
+    static constexpr bool kDnat = true;
+    static constexpr auto kRecords = &VyrNatTableMgrEgressStatic::hwStaticDnatEntries_;
+    static constexpr auto kAddrTable = &VyrNatTableMgrEgressStatic::egrAddrDnatTable_;
+    static constexpr auto kAddrPortTable = &VyrNatTableMgrEgressStatic::egrAddrPortDnatTable_;
+    static constexpr auto kAddrIs = &AddrMatch::outerIpv4HdrDipIs;
+    static constexpr auto kPortIs = &AddrPortMatch::l4PortHdrDstPortIs;
+    static constexpr auto kAddrPortAddrIs = &AddrPortMatch::outerIpv4HdrDipIs;
+    static constexpr const char* kUpdate = "updateStaticDnat";
+    static constexpr const char* kUpdateAddr = "updateStaticAddrDnat";
+    static constexpr const char* kUpdateAddrPort = "updateStaticAddrPortDnat";
+    static constexpr const char* kDelete = "deleteStaticDnat";
+    static constexpr const char* kRetry = "handleDnatRetry";
+    static constexpr const char* kRingAddr =
+        "updateStaticAddrDnat profile %u old %x new %x update %u frag %u programmed %u";
+
+    // A multicast destination needs its MAC rewritten with the address; the MAC variants derive
+    // it in the pipeline. The untranslated address decides, for both entry kinds alike.
+    static VyrP4::EgrAddrDnatTable::Action addrAction(IpAddr oldIp, IpAddr newIp) {
+        if (newIp.isZero()) {
+            return VyrP4::EgrNatDropActionSpec();
+        }
+        const uint16_t delta = calculateChecksumDeltaAddrOnly(oldIp.value, newIp.value);
+        if (isMulticast(oldIp)) {
+            return translation<VyrP4::EgrNatDipMacActionSpec>(delta, newIp);
+        }
+        return translation<VyrP4::EgrNatDipActionSpec>(delta, newIp);
+    }
+    static VyrP4::EgrAddrPortDnatTable::Action addrPortAction(IpAndPort o, IpAndPort n) {
+        if (isMulticast(o.ip)) {
+            return translation<VyrP4::EgrNatDipPortMacActionSpec>(addrPortDelta(o, n), n);
+        }
+        return translation<VyrP4::EgrNatDipPortActionSpec>(addrPortDelta(o, n), n);
+    }
+    // The non-fragment entry is shared by the address-only DNAT (a new address) and the drop
+    // users (new address 0): the address-only DNAT is there when the address is not 0.
+    static bool hasAddressUser(const AddrEntry& e) { return e.refCount != 0 && !e.newIp.isZero(); }
+    static void cleanup(VyrNatTableMgrEgressStatic& m, uint16_t profileId, IpAddr ip,
+                        bool fromAddrPort) {
+        m.cleanupAddrDnat(profileId, ip, fromAddrPort);
+    }
+};
+
+VyrNatTableMgrEgressStatic::VyrNatTableMgrEgressStatic(VyrNatTableMgr* tableMgr,
+                                                       Ert::Ptr<Config> vyrNatConfig)
+    : tableMgr_(tableMgr), vyrNatConfig_(std::move(vyrNatConfig)) {
+    VYR_ASSERT(tableMgr_);
+    handleInitialized();
+}
+
+VyrNatTableMgrEgressStatic::~VyrNatTableMgrEgressStatic() = default;
+
+void VyrNatTableMgrEgressStatic::handleInitialized() {
+    retrySm_ = Ert::make<RetrySm>(this, Tasking::EventLoop::current().scheduler("root"));
+    initialized_ = true;
+}
+
+uint8_t VyrNatTableMgrEgressStatic::updateTableList() {
+    uint8_t count = 0;
+    auto list = [&](const char* name) {
+        hwTableListed(tableMgr_, name);
+        ++count;
+    };
+    for (const char* name : {"egrAddrDnat", "egrAddrPortDnat", "egrAddrSnat", "egrAddrPortSnat"}) {
+        list(name);
+    }
+    if (tableMgr_->profileCapabilities().egrUcNatSupported()) {
+        list("ingressNatProfileEgressPipe");
+    }
+    list("egressNatProfileEgressPipe");
+    return count;
+}
+
+bool VyrNatTableMgrEgressStatic::initializeTable(const VyrP4::TableKey& tableKey,
+                                                 VyrP4::DeviceHandle handle,
+                                                 const VyrDriver::VyrDevProfile& profile,
+                                                 uint32_t count, MbbMirraKey::MirraKeyManager* km,
+                                                 VyrTableStatusManager::StatusManager* sm) {
+    VTRACE(th, 0, "Initializing table: " << tableKey.name);
+    const TableCreation c{tableKey, handle, profile, count, km, sm};
+    using namespace VyrP4;
+    return c.createIfNamed("egrAddrDnat", egrAddrDnatTable_, egrAddrDnatTableFactory) ||
+           c.createIfNamed("egrAddrPortDnat", egrAddrPortDnatTable_, egrAddrPortDnatTableFactory) ||
+           c.createIfNamed("egrAddrSnat", egrAddrSnatTable_, egrAddrSnatTableFactory) ||
+           c.createIfNamed("egrAddrPortSnat", egrAddrPortSnatTable_, egrAddrPortSnatTableFactory) ||
+           c.createIfNamed("ingressNatProfileEgressPipe", ingNatProfileTable_,
+                           ingressNatProfileEgressPipeTableFactory) ||
+           c.createIfNamed("egressNatProfileEgressPipe", egrNatProfileTable_,
+                           egressNatProfileEgressPipeTableFactory);
+}
+
+void VyrNatTableMgrEgressStatic::forceEntryFail() {
+    if (forceEntryInstallFail_ == 0) {
+        return;
+    }
+    VTRACE(th, 1,
+           "forceEntryFail"
+               << " forceEntryInstallFail " << forceEntryInstallFail_);
+    --forceEntryInstallFail_;
+    throw VyrP4::TableFull("forceEntryInstallFail");
+}
+
+// --- Translations ---
+
+bool VyrNatTableMgrEgressStatic::updateStaticSnat(uint16_t profileId, IpAndPort oldSrc,
+                                                  IpAndPort newSrc, uint8_t proto, bool update) {
+    return updateStatic<EgrSnatTraits>(profileId, oldSrc, newSrc, proto, update);
+}
+
+bool VyrNatTableMgrEgressStatic::updateStaticDnat(uint16_t profileId, IpAndPort oldDst,
+                                                  IpAndPort newDst, uint8_t proto, bool update) {
+    // New address 0 marks the drop entry of address-and-port DNATs; no translation may use it.
+    if (newDst.ip.isZero()) {
+        VTRACE(th, 0,
+               "updateStaticDnat"
+                   << ", refused translation to 0.0.0.0, profile:" << profileId
+                   << ",old:" << oldDst.toString());
+        return false;
+    }
+    return updateStatic<EgrDnatTraits>(profileId, oldDst, newDst, proto, update);
+}
+
+void VyrNatTableMgrEgressStatic::deleteStaticSnat(uint16_t profileId, IpAndPort oldSrc,
+                                                  uint8_t proto) {
+    deleteStatic<EgrSnatTraits>(profileId, oldSrc, proto);
+}
+
+void VyrNatTableMgrEgressStatic::deleteStaticDnat(uint16_t profileId, IpAndPort oldDst,
+                                                  uint8_t proto) {
+    deleteStatic<EgrDnatTraits>(profileId, oldDst, proto);
+}
+
+template <class T>
+bool VyrNatTableMgrEgressStatic::updateStatic(uint16_t profileId, IpAndPort oldIp, IpAndPort newIp,
+                                              uint8_t proto, bool update) {
+    if (oldIp.port == 0) {
+        return updateAddr<T>(profileId, oldIp.ip, newIp.ip, update, false);
+    }
+    // The companions count their users: a translation that is already recorded holds its
+    // references, whatever the host says about `update`.
+    auto& records = T::records(*this);
+    auto hw = records.find(profileId);
+    const bool recorded = hw != records.end() && hw->second.addrPortMS.count({oldIp, proto}) != 0;
+    if (!updateAddrPort<T>(profileId, oldIp, newIp, proto)) {
+        return false;
+    }
+    auto failed = [&](const char* what) {
+        VTRACE(th, 1,
+               T::kUpdate << what << profileId << ",old:" << oldIp.toString()
+                          << ", new:" << newIp.toString() << ", proto:" << unsigned(proto)
+                          << ", update:" << update);
+        RINGLOG(1, "%s%s%u old %x new %x", T::kUpdate, what, profileId, oldIp.ip.value,
+                newIp.ip.value);
+    };
+    if constexpr (T::kDnat) {
+        if (!updateAddr<T>(profileId, oldIp.ip, IpAddr(), recorded, false)) {
+            failed(", failed drop, profile:");
+        }
+    }
+    if (!updateAddr<T>(profileId, oldIp.ip, newIp.ip, recorded, true)) {
+        failed(", failed frag, profile:");
+    }
+    return true;
+}
+
+template <class T>
+void VyrNatTableMgrEgressStatic::deleteStatic(uint16_t profileId, IpAndPort oldIp, uint8_t proto) {
+    auto& records = T::records(*this);
+    auto hw = records.find(profileId);
+    if (hw == records.end()) {
+        VTRACE(th, 3, T::kDelete << ", no entries in profile " << profileId);
+        return;
+    }
+    if (oldIp.port != 0) {
+        auto it = hw->second.addrPortMS.find({oldIp, proto});
+        if (it == hw->second.addrPortMS.end()) {
+            VTRACE(th, 3, T::kDelete << ", not found: " << oldIp.toString());
+            return;
+        }
+        if (it->second.programmed) {
+            T::addrPortTable(*this).entryDel(it->second.matchSpec);
+        }
+        hw->second.addrPortMS.erase(it);
+    }
+    T::cleanup(*this, profileId, oldIp.ip, oldIp.port != 0);
+}
+
+// --- Address entries ---
+
+bool VyrNatTableMgrEgressStatic::updateStaticAddrSnat(uint16_t profileId, IpAddr oldIp,
+                                                      IpAddr newIp, bool update, bool frag) {
+    return updateAddr<EgrSnatTraits>(profileId, oldIp, newIp, update, frag);
+}
+
+bool VyrNatTableMgrEgressStatic::updateStaticAddrDnat(uint16_t profileId, IpAddr oldIp,
+                                                      IpAddr newIp, bool update, bool frag) {
+    return updateAddr<EgrDnatTraits>(profileId, oldIp, newIp, update, frag);
+}
+
+template <class T>
+bool VyrNatTableMgrEgressStatic::updateAddr(uint16_t profileId, IpAddr oldIp, IpAddr newIp,
+                                            bool update, bool frag) {
+    typename T::Hw& hw = recordOf(T::records(*this), profileId);
+    const typename T::AddrKey key{oldIp, uint8_t(frag ? 1 : 0)};
+    auto [it, added] = hw.addrOnlyMS.try_emplace(key);
+    typename T::AddrEntry& entry = it->second;
+    if (added) {
+        entry.matchSpec = T::addrMatch(profileId, key.frag, oldIp);
+    }
+    const bool companion = frag || (T::kDnat && newIp.isZero());
+    bool addRef;
+    bool write = true;
+    if (companion) {
+        // A companion is updated by a translation that holds its reference already.
+        addRef = !update || entry.refCount == 0;
+        // A drop entry never displaces a translation of the address, and a DNAT fragment
+        // entry keeps the address of its first user.
+        write = !(T::kDnat && entry.refCount != 0 && (!frag || !update));
+    } else {
+        // At most one address-only translation per address: adding it again, as a retry or
+        // an update does, must not leave a reference that no delete would release.
+        addRef = !T::hasAddressUser(entry);
+    }
+    if (write) {
+        entry.newIp = newIp;
+        programAddr<T>(hw, key, entry);
+    }
+    if (addRef) {
+        ++entry.refCount;
+    }
+    RINGLOG(5, T::kRingAddr, profileId, oldIp.value, newIp.value, update, frag, entry.programmed);
+    VTRACE(th, 5,
+           T::kUpdateAddr << ", Committed profile:" << profileId << ",old:" << oldIp.toString()
+                          << ", new:" << newIp.toString() << ", update:" << update
+                          << ", frag:" << frag << ", programmed " << entry.programmed
+                          << ", ref: " << entry.refCount);
+    return entry.programmed;
+}
+
+template <class T>
+bool VyrNatTableMgrEgressStatic::writeAddr(uint16_t profileId, const typename T::AddrKey& key,
+                                           typename T::AddrEntry& entry) {
+    try {
+        forceEntryFail();
+        T::addrTable(*this).entryIs(entry.matchSpec, T::addrAction(key.ip, entry.newIp));
+    } catch (const VyrP4::TableError& e) {
+        // A refused rewrite leaves the chip with the entry's earlier address (inHardware): the
+        // translation keeps working with it until the retry writes the new one.
+        entry.programmed = false;
+        VTRACE(th, 1,
+               T::kUpdateAddr << ": " << faultText(e) << ", profile:" << profileId
+                              << ", key: " << key.str());
+        RINGLOG(1, "%s: ERROR %s profile %u old %x", T::kUpdateAddr, e.name(), profileId,
+                key.ip.value);
+        return false;
+    }
+    entry.programmed = true;
+    entry.inHardware = true;
+    return true;
+}
+
+template <class T>
+bool VyrNatTableMgrEgressStatic::programAddr(typename T::Hw& hw, const typename T::AddrKey& key,
+                                             typename T::AddrEntry& entry) {
+    if (writeAddr<T>(hw.profile, key, entry)) {
+        hw.retryList.erase(key);
+        return true;
+    }
+    if (hw.retryList.insert(key).second && T::kDnat) {
+        VTRACE(th, 3, T::kUpdateAddr << ", Adding retry " << key.str());
+    }
+    return false;
+}
+
+template <class T>
+bool VyrNatTableMgrEgressStatic::updateAddrPort(uint16_t profileId, IpAndPort oldIp,
+                                                IpAndPort newIp, uint8_t proto) {
+    typename T::Hw& hw = recordOf(T::records(*this), profileId);
+    auto [it, added] = hw.addrPortMS.try_emplace({oldIp, proto});
+    auto& entry = it->second;
+    if (added) {
+        entry.matchSpec = T::addrPortMatch(profileId, oldIp, proto);
+    }
+    try {
+        forceEntryFail();
+        T::addrPortTable(*this).entryIs(entry.matchSpec, T::addrPortAction(oldIp, newIp));
+    } catch (const VyrP4::TableError& e) {
+        VTRACE(th, 1,
+               T::kUpdateAddrPort << ": " << faultText(e) << ", profile:" << profileId
+                                  << ",old:" << oldIp.toString() << ", new:" << newIp.toString());
+        RINGLOG(1, "%s: ERROR %s profile %u old %x", T::kUpdateAddrPort, e.name(), profileId,
+                oldIp.ip.value);
+        // The chip is unchanged: a rewritten entry keeps its old translation and record, a new
+        // one leaves nothing behind.
+        if (added) {
+            hw.addrPortMS.erase(it);
+            eraseIfEmpty<T>(profileId);
+        }
+        return false;
+    }
+    entry.newIpPort = newIp;
+    entry.programmed = true;
+    return true;
+}
+
+bool VyrNatTableMgrEgressStatic::updateStaticAddrPortSnat(uint16_t profileId, IpAndPort oldSrc,
+                                                          IpAndPort newSrc, uint8_t proto) {
+    return updateAddrPort<EgrSnatTraits>(profileId, oldSrc, newSrc, proto);
+}
+
+bool VyrNatTableMgrEgressStatic::updateStaticAddrPortDnat(uint16_t profileId, IpAndPort oldDst,
+                                                          IpAndPort newDst, uint8_t proto,
+                                                          bool update) {
+    VTRACE(th, 5,
+           "updateStaticAddrPortDnat"
+               << ", update:" << update);
+    return updateAddrPort<EgrDnatTraits>(profileId, oldDst, newDst, proto);
+}
+
+// --- Releasing address entries ---
+
+template <class T>
+bool VyrNatTableMgrEgressStatic::releaseAddr(typename T::Hw& hw, const typename T::AddrKey& key) {
+    auto it = hw.addrOnlyMS.find(key);
+    if (it == hw.addrOnlyMS.end()) {
+        return false;
+    }
+    auto& entry = it->second;
+    if (entry.refCount >= 2) {
+        --entry.refCount;
+        return true;
+    }
+    if (entry.inHardware) {
+        T::addrTable(*this).entryDel(entry.matchSpec);
+    }
+    hw.retryList.erase(key);
+    hw.addrOnlyMS.erase(it);
+    return true;
+}
+
+template <class T> void VyrNatTableMgrEgressStatic::eraseIfEmpty(uint16_t profileId) {
+    auto& records = T::records(*this);
+    auto hw = records.find(profileId);
+    if (hw != records.end() && hw->second.addrOnlyMS.empty()) {
+        // Every address-and-port translation holds a reference on its fragment companion.
+        VYR_ASSERT(hw->second.addrPortMS.empty());
+        records.erase(hw);
+    }
+}
+
+void VyrNatTableMgrEgressStatic::cleanupAddrSnat(uint16_t profileId, IpAddr oldIp, bool frag) {
+    auto hw = hwStaticSnatEntries_.find(profileId);
+    if (hw == hwStaticSnatEntries_.end()) {
+        return;
+    }
+    if (!releaseAddr<EgrSnatTraits>(hw->second, {oldIp, uint8_t(frag ? 1 : 0)})) {
+        VTRACE(th, 3,
+               "cleanupAddrSnat"
+                   << ", not found: " << oldIp.toString() << ", frag:" << frag);
+    }
+    eraseIfEmpty<EgrSnatTraits>(profileId);
+}
+
+void VyrNatTableMgrEgressStatic::cleanupAddrDnat(uint16_t profileId, IpAddr oldIp,
+                                                 bool fromAddrPortDnat) {
+    auto hw = hwStaticDnatEntries_.find(profileId);
+    if (hw == hwStaticDnatEntries_.end()) {
+        return;
+    }
+    auto& ms = hw->second.addrOnlyMS;
+    const EgrDnatAddrKey key{oldIp, 0};
+    const EgrDnatAddrKey fragKey{oldIp, 1};
+    auto entry = ms.find(key);
+    auto fragEntry = ms.find(fragKey);
+    VTRACE(th, 5,
+           "cleanupAddrDnat"
+               << ", old:" << oldIp.toString()
+               << ", ref: " << (entry == ms.end() ? 0 : entry->second.refCount)
+               << ", frag ref: " << (fragEntry == ms.end() ? 0 : fragEntry->second.refCount)
+               << ", addrPortDnat:" << fromAddrPortDnat);
+    if (fromAddrPortDnat) {
+        releaseAddr<EgrDnatTraits>(hw->second, key);
+        releaseAddr<EgrDnatTraits>(hw->second, fragKey);
+    } else if (entry == ms.end() || !EgrDnatTraits::hasAddressUser(entry->second)) {
+        VTRACE(th, 3,
+               "cleanupAddrDnat"
+                   << ", not found: " << oldIp.toString());
+    } else {
+        if (entry->second.refCount >= 2) {
+            // The address-and-port DNATs of the address still need their drop entry back.
+            entry->second.newIp = IpAddr();
+            programAddr<EgrDnatTraits>(hw->second, key, entry->second);
+        }
+        releaseAddr<EgrDnatTraits>(hw->second, key);
+    }
+    eraseIfEmpty<EgrDnatTraits>(profileId);
+}
+
+// --- Retry ---
+
+uint16_t VyrNatTableMgrEgressStatic::retrySnatPass(uint16_t bookmark,
+                                                   Tasking::TaskScheduler& scheduler) {
+    return retryPass<EgrSnatTraits>(bookmark, scheduler);
+}
+
+uint16_t VyrNatTableMgrEgressStatic::retryDnatPass(uint16_t bookmark,
+                                                   Tasking::TaskScheduler& scheduler) {
+    return retryPass<EgrDnatTraits>(bookmark, scheduler);
+}
+
+template <class T>
+uint16_t VyrNatTableMgrEgressStatic::retryPass(uint16_t bookmark,
+                                               Tasking::TaskScheduler& scheduler) {
+    auto& records = T::records(*this);
+    for (auto hw = records.lower_bound(bookmark); hw != records.end();) {
+        retryProfile<T>(hw->second);
+        ++hw;
+        if (hw != records.end() && scheduler.shouldYield()) {
+            VTRACE(th, 5, T::kRetry << ", yielding, next profile:" << hw->first);
+            return hw->first;
+        }
+    }
+    return 0;
+}
+
+template <class T> void VyrNatTableMgrEgressStatic::retryProfile(typename T::Hw& hw) {
+    if (hw.retryList.empty()) {
+        return;
+    }
+    // Keys that fail again go back into the list as the same nodes: a table that stays full
+    // costs no allocation per pass.
+    std::set<typename T::AddrKey> pending;
+    pending.swap(hw.retryList);
+    while (!pending.empty()) {
+        auto node = pending.extract(pending.begin());
+        auto it = hw.addrOnlyMS.find(node.value());
+        if (it == hw.addrOnlyMS.end() || it->second.programmed) {
+            continue;
+        }
+        // A retry writes what the users already asked for and takes no reference of its own.
+        const bool ok = writeAddr<T>(hw.profile, node.value(), it->second);
+        VTRACE(th, 5,
+               T::kRetry << ", profile:" << hw.profile << ", key: " << node.value().str()
+                         << ", programmed " << ok);
+        if (!ok) {
+            hw.retryList.insert(std::move(node));
+        }
+    }
+}
+
+// --- NAT profile tables ---
+
+bool VyrNatTableMgrEgressStatic::updateIngNatProfileTable(uint16_t vlan, uint16_t profile) {
+    VYR_ASSERT(ingNatProfileTable());
+    VyrP4::SetEgrMdIngNatProfileActionSpec action;
+    action.ingNatProfileIdIs(profile);
+    return updateProfileTable(*this, *ingNatProfileTable_, hwIngNatProfileEntries_, vlan, action,
+                              "updateIngNatProfileTable");
+}
+
+bool VyrNatTableMgrEgressStatic::updateEgrNatProfileTable(uint16_t vlan, uint16_t profile) {
+    VYR_ASSERT(egrNatProfileTable());
+    VyrP4::SetEgrMdEgrNatProfileActionSpec action;
+    action.egrNatProfileIdIs(profile);
+    return updateProfileTable(*this, *egrNatProfileTable_, hwEgrNatProfileEntries_, vlan, action,
+                              "updateEgrNatProfileTable");
+}
+
+void VyrNatTableMgrEgressStatic::deleteIngNatProfileTable(uint16_t vlan) {
+    VYR_ASSERT(ingNatProfileTable());
+    deleteProfileTable(*ingNatProfileTable_, hwIngNatProfileEntries_, vlan,
+                       "Vlan not found in the ingressNatProfileEgressPipe table");
+}
+
+void VyrNatTableMgrEgressStatic::deleteEgrNatProfileTable(uint16_t vlan) {
+    VYR_ASSERT(egrNatProfileTable());
+    deleteProfileTable(*egrNatProfileTable_, hwEgrNatProfileEntries_, vlan,
+                       "Vlan not found in the egressNatProfileEgressPipe table");
+}
+
+Ert::Ptr<VyrNatTableMgrEgressStatic>
+vyrNatTableMgrEgressStaticFactory(VyrNatTableMgr* tableMgr, Ert::Ptr<Config> vyrNatConfig) {
+    return Ert::make<VyrNatTableMgrEgressStatic>(tableMgr, std::move(vyrNatConfig));
+}
+
+} // namespace VyrNat

@@ -1,0 +1,185 @@
+#pragma once
+// Table manager of static translations on the chip's egress pipeline: address-only and
+// address-and-port SNAT and DNAT keyed by NAT profile, address and (for address-and-port) port
+// and protocol, the fragment companion of every address-and-port translation, the drop entry of
+// every address-and-port DNAT, and the two NAT profile tables of the egress pipeline.
+//
+// An address entry that the chip refuses is kept and written again by the retry machine every
+// retry delay until it is in hardware or deleted. Address-and-port entries are not retried: a
+// refused one is not recorded and its translation reports false.
+//
+// Owns its six table objects, its records and the retry machine; the owner and the
+// configuration are not owned.
+
+#include "chip/P4Tables.h"
+#include "host/EventLoop.h"
+#include "host/NatEntities.h"
+#include "host/TableService.h"
+#include "tables/static/EgressStaticRecords.h"
+#include "tables/static/RetrySm.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+
+namespace VyrNat {
+
+class VyrNatTableMgr;
+struct EgrSnatTraits;
+struct EgrDnatTraits;
+
+class VyrNatTableMgrEgressStatic : public Ert::RefCounted {
+public:
+    VyrNatTableMgrEgressStatic(VyrNatTableMgr* tableMgr, Ert::Ptr<Config> vyrNatConfig);
+    ~VyrNatTableMgrEgressStatic() override;
+
+    void handleInitialized();
+    // Lists the manager's tables with the owner; returns how many (5, or 6 with the egress
+    // unicast NAT tables' profile table).
+    uint8_t updateTableList();
+    // Creates the table object of `tableKey`'s name; false for a name not of this manager.
+    bool initializeTable(const VyrP4::TableKey& tableKey, VyrP4::DeviceHandle handle,
+                         const VyrDriver::VyrDevProfile& profile, uint32_t count,
+                         MbbMirraKey::MirraKeyManager* keyManager,
+                         VyrTableStatusManager::StatusManager* statusManager);
+
+    // Translations. Port 0 in `oldSrc`/`oldDst` means address-only. `update` says the host
+    // changes a translation it added before. True: the translation is in hardware. False for an
+    // address-only translation: it is recorded and retried. False for an address-and-port one:
+    // the chip refused it and nothing new was recorded (a programmed one keeps its old
+    // translation). A DNAT to 0.0.0.0 is refused with false and nothing recorded.
+    bool updateStaticSnat(uint16_t profileId, IpAndPort oldSrc, IpAndPort newSrc, uint8_t proto,
+                          bool update);
+    bool updateStaticDnat(uint16_t profileId, IpAndPort oldDst, IpAndPort newDst, uint8_t proto,
+                          bool update);
+    // Deleting a translation that is not there changes nothing.
+    void deleteStaticSnat(uint16_t profileId, IpAndPort oldSrc, uint8_t proto);
+    void deleteStaticDnat(uint16_t profileId, IpAndPort oldDst, uint8_t proto);
+
+    // The entries under the translations. An address entry is shared by reference count: the
+    // address-only translation, the fragment companion of each address-and-port translation of
+    // the address and, for DNAT, the drop entry of each address-and-port DNAT (new address 0).
+    bool updateStaticAddrSnat(uint16_t profileId, IpAddr oldIp, IpAddr newIp, bool update,
+                              bool frag);
+    bool updateStaticAddrDnat(uint16_t profileId, IpAddr oldIp, IpAddr newIp, bool update,
+                              bool frag);
+    bool updateStaticAddrPortSnat(uint16_t profileId, IpAndPort oldSrc, IpAndPort newSrc,
+                                  uint8_t proto);
+    bool updateStaticAddrPortDnat(uint16_t profileId, IpAndPort oldDst, IpAndPort newDst,
+                                  uint8_t proto, bool update);
+    // Releases one reference of the address entry; at the last one the entry goes.
+    void cleanupAddrSnat(uint16_t profileId, IpAddr oldIp, bool frag);
+    // Releases the address-only translation of `oldIp` or, `fromAddrPortDnat`, the drop entry
+    // and the fragment companion of one address-and-port DNAT of it.
+    void cleanupAddrDnat(uint16_t profileId, IpAddr oldIp, bool fromAddrPortDnat);
+
+    // NAT profile tables of the egress pipeline, by VLAN. False: the chip refused the entry and
+    // the VLAN keeps what it had.
+    bool updateIngNatProfileTable(uint16_t vlan, uint16_t profile);
+    bool updateEgrNatProfileTable(uint16_t vlan, uint16_t profile);
+    void deleteIngNatProfileTable(uint16_t vlan);
+    void deleteEgrNatProfileTable(uint16_t vlan);
+
+    // One retry pass over the profiles from `bookmark` on; returns where the next pass resumes
+    // (0 after a full walk).
+    uint16_t retrySnatPass(uint16_t bookmark, Tasking::TaskScheduler& scheduler);
+    uint16_t retryDnatPass(uint16_t bookmark, Tasking::TaskScheduler& scheduler);
+
+    // Test hook: fails the next writes as if the table were full.
+    void forceEntryFail();
+    uint32_t forceEntryInstallFail() const { return forceEntryInstallFail_; }
+    void forceEntryInstallFailIs(uint32_t n) { forceEntryInstallFail_ = n; }
+    double retryDelay() const { return retryDelay_; }
+    void retryDelayIs(double seconds) { retryDelay_ = seconds; }
+
+    VyrNatTableMgr* tableMgr() const { return tableMgr_; }
+    const Ert::Ptr<Config>& vyrNatConfig() const { return vyrNatConfig_; }
+    bool initialized() const { return initialized_; }
+    RetrySm* retrySm() const { return retrySm_.get(); }
+
+    const std::shared_ptr<VyrP4::EgrAddrSnatTable>& egrAddrSnatTable() const {
+        return egrAddrSnatTable_;
+    }
+    const std::shared_ptr<VyrP4::EgrAddrPortSnatTable>& egrAddrPortSnatTable() const {
+        return egrAddrPortSnatTable_;
+    }
+    const std::shared_ptr<VyrP4::EgrAddrDnatTable>& egrAddrDnatTable() const {
+        return egrAddrDnatTable_;
+    }
+    const std::shared_ptr<VyrP4::EgrAddrPortDnatTable>& egrAddrPortDnatTable() const {
+        return egrAddrPortDnatTable_;
+    }
+    const std::shared_ptr<VyrP4::IngressNatProfileEgressPipeTable>& ingNatProfileTable() const {
+        return ingNatProfileTable_;
+    }
+    const std::shared_ptr<VyrP4::EgressNatProfileEgressPipeTable>& egrNatProfileTable() const {
+        return egrNatProfileTable_;
+    }
+
+    const std::map<uint16_t, EgrHwStaticSnat>& hwStaticSnatEntries() const {
+        return hwStaticSnatEntries_;
+    }
+    const std::map<uint16_t, EgrHwStaticDnat>& hwStaticDnatEntries() const {
+        return hwStaticDnatEntries_;
+    }
+    const std::map<uint16_t, VyrP4::IngressNatProfileEgressPipeMatchSpec>&
+    hwIngNatProfileEntries() const {
+        return hwIngNatProfileEntries_;
+    }
+    const std::map<uint16_t, VyrP4::EgressNatProfileEgressPipeMatchSpec>&
+    hwEgrNatProfileEntries() const {
+        return hwEgrNatProfileEntries_;
+    }
+
+private:
+    friend struct EgrSnatTraits;
+    friend struct EgrDnatTraits;
+
+    template <class T>
+    bool updateStatic(uint16_t profileId, IpAndPort oldIp, IpAndPort newIp, uint8_t proto,
+                      bool update);
+    template <class T> void deleteStatic(uint16_t profileId, IpAndPort oldIp, uint8_t proto);
+    template <class T>
+    bool updateAddr(uint16_t profileId, IpAddr oldIp, IpAddr newIp, bool update, bool frag);
+    template <class T>
+    bool updateAddrPort(uint16_t profileId, IpAndPort oldIp, IpAndPort newIp, uint8_t proto);
+    // Writes the entry with its new address; false when the chip refused it.
+    template <class T>
+    bool writeAddr(uint16_t profileId, const typename T::AddrKey& key,
+                   typename T::AddrEntry& entry);
+    // writeAddr, keeping the retry list to the entries not programmed.
+    template <class T>
+    bool programAddr(typename T::Hw& hw, const typename T::AddrKey& key,
+                     typename T::AddrEntry& entry);
+    // Drops one reference of the entry under `key`; false when there is no such entry.
+    template <class T> bool releaseAddr(typename T::Hw& hw, const typename T::AddrKey& key);
+    template <class T> void eraseIfEmpty(uint16_t profileId);
+    template <class T> uint16_t retryPass(uint16_t bookmark, Tasking::TaskScheduler& scheduler);
+    template <class T> void retryProfile(typename T::Hw& hw);
+
+    VyrNatTableMgr* tableMgr_; // not owned: the owner owns this manager
+    Ert::Ptr<Config> vyrNatConfig_;
+
+    std::shared_ptr<VyrP4::EgrAddrSnatTable> egrAddrSnatTable_;
+    std::shared_ptr<VyrP4::EgrAddrPortSnatTable> egrAddrPortSnatTable_;
+    std::shared_ptr<VyrP4::EgrAddrDnatTable> egrAddrDnatTable_;
+    std::shared_ptr<VyrP4::EgrAddrPortDnatTable> egrAddrPortDnatTable_;
+    std::shared_ptr<VyrP4::IngressNatProfileEgressPipeTable> ingNatProfileTable_;
+    std::shared_ptr<VyrP4::EgressNatProfileEgressPipeTable> egrNatProfileTable_;
+
+    std::map<uint16_t, EgrHwStaticSnat> hwStaticSnatEntries_;
+    std::map<uint16_t, EgrHwStaticDnat> hwStaticDnatEntries_;
+    std::map<uint16_t, VyrP4::IngressNatProfileEgressPipeMatchSpec> hwIngNatProfileEntries_;
+    std::map<uint16_t, VyrP4::EgressNatProfileEgressPipeMatchSpec> hwEgrNatProfileEntries_;
+
+    double retryDelay_ = 1.0;
+    uint32_t forceEntryInstallFail_ = 0;
+    bool initialized_ = false;
+    // Last: its tasks call into the records above, so it goes first.
+    Ert::Ptr<RetrySm> retrySm_;
+};
+
+Ert::Ptr<VyrNatTableMgrEgressStatic>
+vyrNatTableMgrEgressStaticFactory(VyrNatTableMgr* tableMgr, Ert::Ptr<Config> vyrNatConfig);
+
+} // namespace VyrNat
