@@ -2,7 +2,9 @@
 
 #include "agent/VyrNatAgent.h"
 #include "agent/VyrNatTableMgr.h"
+#include "helper/VyrNatHelper.h"
 #include "host/Duolog.h"
+#include "tables/static/VyrNatTableMgrStatic.h"
 
 namespace VyrNat {
 
@@ -10,6 +12,8 @@ namespace {
 Trace::Handle th("VyrNatAgent");
 // Start-up mode that restarts the agent without keeping the hardware state.
 constexpr uint32_t kStartupModeHitfull = 3;
+// How often the host polls the translations' counters, in seconds.
+constexpr double kCounterPollingInterval = 23;
 } // namespace
 
 VyrNatSmData::VyrNatSmData(const std::string& name) : Entity(name) {
@@ -229,12 +233,51 @@ void VyrNatAgentSm::initTableManagers(const VyrDriver::VyrDevProfile& profile) {
 }
 
 void VyrNatAgentSm::maybeStartStateMachines() {
-    VYR_ASSERT(parent_->vyrNatTableMgr());
-    if (started_) {
+    VyrNatTableMgr* tableMgr = parent_->vyrNatTableMgr().get();
+    VYR_ASSERT(tableMgr);
+    natHelperIs(natStatus_, parent_->ipStatus(), tableMgr);
+    natHelper_->hwNatProfileSupportedIs(true);
+    natHelper_->staticCounterPollingIntervalIs(kCounterPollingInterval);
+    natHelper_->dynamicCounterPollingIntervalIs(kCounterPollingInterval);
+
+    // Without a dynamic manager there is no full cone.
+    const bool fullCone = false;
+    const bool natDpdk = tableMgr->natDpdk();
+    natHelper_->globalHwDynamicEntriesIs(!natDpdk);
+    natHelper_->fullConeHwDnatUdpEntriesIs(natDpdk ? !fullCone : true);
+    natHelper_->fullConeHwSnatUdpEntriesIs(natDpdk ? false : fullCone);
+
+    omaNatSmIs(acsd_, natStatus_, natHwStatus_, parent_->natHwCapabilities(), nhMapStatus_,
+               natHelper_);
+    omaNatSm_->hwConnEntryRqrdOnDeleteIs(true);
+    omaNatSm_->initializedIs(true);
+    if (intfNat_) {
+        VYR_ASSERT(tableMgr->tableMgrStatic());
+        tableMgr->tableMgrStatic()->omaNatSmStatusIs(omaNatSm_->status());
+    }
+    if (!started_) {
+        started_ = true;
+        DUOLOG(th, 0, "All NAT tables initialized: NAT state machine started");
+    }
+}
+
+void VyrNatAgentSm::natHelperIs(Ert::Ptr<Ip::Nat::Status> natStatus, Ert::Ptr<Ip::Status> ipStatus,
+                                VyrNatTableMgr* tableMgr) {
+    rebuildUnlessSame(natHelper_, natStatus, ipStatus, tableMgr);
+}
+
+void VyrNatAgentSm::omaNatSmIs(Ert::Ptr<Oma::OmaCommonSmData> acsd,
+                               Ert::Ptr<Ip::Nat::Status> natStatus,
+                               Ert::Ptr<Ip::Nat::HwStatus> natHwStatus,
+                               Ert::Ptr<Ip::Nat::HwCapabilities> natHwCapabilities,
+                               Ert::Ptr<Oma::NextHopMapStatus> nhMapStatus,
+                               Ert::Ptr<OmaHelper::OmaHelperNat> helper) {
+    if (omaNatSm_ && omaNatSm_->builtFrom(acsd, natStatus, natHwStatus, natHwCapabilities,
+                                          nhMapStatus, helper)) {
         return;
     }
-    started_ = true;
-    DUOLOG(th, 0, "All NAT tables initialized");
+    omaNatSm_ =
+        Ert::make<Oma::NatSm>(acsd, natStatus, natHwStatus, natHwCapabilities, nhMapStatus, helper);
 }
 
 void VyrNatAgentSm::handleNatStatus() {
@@ -250,6 +293,7 @@ void VyrNatAgentSm::handleNatStatus() {
         if (const auto& startup = parent_->startupStatus()) {
             startup->nextStartupModeIs(kStartupModeHitfull);
         }
+        omaNatSmDel();
     }
 }
 

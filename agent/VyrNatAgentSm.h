@@ -5,6 +5,7 @@
 
 #include "agent/Rebuild.h"
 #include "host/NatEntities.h"
+#include "host/OmaNatSm.h"
 #include "host/SystemStatus.h"
 #include "host/TableService.h"
 
@@ -14,6 +15,8 @@
 namespace VyrNat {
 
 class VyrNatAgent;
+class NatHelper;
+class VyrNatTableMgr;
 
 // State shared by the agent's state machines.
 class VyrNatSmData : public Ert::Entity {
@@ -57,6 +60,16 @@ public:
     }
     void acsdIs(const std::string& name);
     void staticNatInfoIs();
+    void natHelperIs(Ert::Ptr<Ip::Nat::Status> natStatus, Ert::Ptr<Ip::Status> ipStatus,
+                     VyrNatTableMgr* tableMgr);
+    void omaNatSmIs(Ert::Ptr<Oma::OmaCommonSmData> acsd, Ert::Ptr<Ip::Nat::Status> natStatus,
+                    Ert::Ptr<Ip::Nat::HwStatus> natHwStatus,
+                    Ert::Ptr<Ip::Nat::HwCapabilities> natHwCapabilities,
+                    Ert::Ptr<Oma::NextHopMapStatus> nhMapStatus,
+                    Ert::Ptr<OmaHelper::OmaHelperNat> helper);
+    void omaNatSmDel() { omaNatSm_.reset(); }
+    const Ert::Ptr<NatHelper>& natHelper() const { return natHelper_; }
+    const Ert::Ptr<Oma::NatSm>& omaNatSm() const { return omaNatSm_; }
 
     bool intfNat() const { return intfNat_; }
     bool vrfNatHop() const { return vrfNatHop_; }
@@ -99,6 +112,8 @@ private:
         profileEntries_;
 
     Ert::Ptr<Oma::OmaCommonSmData> acsd_;
+    Ert::Ptr<NatHelper> natHelper_;
+    Ert::Ptr<Oma::NatSm> omaNatSm_;
     Ert::Ptr<MrouteLib::StaticNatInfo> staticNatInfo_;
     bool intfNat_ = false;
     bool vrfNatHop_ = false;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <new>
 #include <string>
 #include <type_traits>
@@ -49,7 +50,8 @@ private:
     uint32_t yieldCalls_ = 0;
 };
 
-// A queued call. Captures live inline, so posting does not allocate.
+// A queued call. Small captures (a reactor, a handler and a small key) live inline, so posting
+// them does not allocate; larger ones go to the heap.
 class Deferred {
 public:
     static constexpr std::size_t kCapacity = 56;
@@ -57,10 +59,14 @@ public:
     Deferred() = default;
     template <class F> Deferred(const void* owner, F&& f) : owner_(owner) {
         using Fn = std::decay_t<F>;
-        static_assert(sizeof(Fn) <= kCapacity, "deferred call captures too much");
-        static_assert(alignof(Fn) <= alignof(std::max_align_t));
-        new (buf_) Fn(std::forward<F>(f));
-        ops_ = &opsFor<Fn>;
+        if constexpr (sizeof(Fn) <= kCapacity && alignof(Fn) <= alignof(std::max_align_t)) {
+            new (buf_) Fn(std::forward<F>(f));
+            ops_ = &opsFor<Fn>;
+        } else {
+            using Boxed = std::unique_ptr<Fn>;
+            new (buf_) Boxed(std::make_unique<Fn>(std::forward<F>(f)));
+            ops_ = &boxedOpsFor<Fn>;
+        }
     }
     Deferred(Deferred&& o) noexcept { takeFrom(o); }
     Deferred& operator=(Deferred&& o) noexcept {
@@ -95,6 +101,16 @@ private:
         [](void* dst, void* src) {
             new (dst) Fn(std::move(*static_cast<Fn*>(src)));
             static_cast<Fn*>(src)->~Fn();
+        },
+    };
+    template <class Fn>
+    static constexpr Ops boxedOpsFor = {
+        [](void* p) { (**static_cast<std::unique_ptr<Fn>*>(p))(); },
+        [](void* p) { static_cast<std::unique_ptr<Fn>*>(p)->~unique_ptr(); },
+        [](void* dst, void* src) {
+            auto* from = static_cast<std::unique_ptr<Fn>*>(src);
+            new (dst) std::unique_ptr<Fn>(std::move(*from));
+            from->~unique_ptr();
         },
     };
     void takeFrom(Deferred& o) {

@@ -4,6 +4,7 @@
 
 #include "host/Entity.h"
 #include "host/IpTypes.h"
+#include "host/NatStatus.h"
 
 #include <cstdint>
 #include <string>
@@ -19,39 +20,6 @@ public:
     Ert::Attr<bool> natTcpSynAckRequired{this, "natTcpSynAckRequired"};
 };
 
-// Per-VRF NAT status, published by the NAT agent of the control plane.
-class VrfStatus : public Ert::Entity {
-public:
-    using Entity::Entity;
-    ERT_ENTITY_TYPE("Ip::Nat::VrfStatus")
-};
-
-// Per-interface NAT status.
-class IntfStatus : public Ert::Entity {
-public:
-    using Entity::Entity;
-    ERT_ENTITY_TYPE("Ip::Nat::IntfStatus")
-};
-
-class Status : public Ert::Entity {
-public:
-    using Entity::Entity;
-    ERT_ENTITY_TYPE("Ip::Nat::Status")
-    Ert::Collection<std::string, Ert::Ptr<VrfStatus>> vrfStatus{this, "vrfStatus"};
-    Ert::Collection<std::string, Ert::Ptr<IntfStatus>> intfStatus{this, "intfStatus"};
-};
-
-// What the hardware agent publishes as programmed.
-class HwStatus : public Ert::Entity {
-public:
-    using Entity::Entity;
-    ERT_ENTITY_TYPE("Ip::Nat::HwStatus")
-    Ert::Collection<std::string, Ert::Ptr<VrfStatus>> vrfStatus{this, "vrfStatus"};
-    Ert::Collection<std::string, Ert::Ptr<IntfStatus>> intfStatus{this, "intfStatus"};
-    void intfStatusDelAll() { intfStatus.clear(); }
-    void vrfStatusDelAll() { vrfStatus.clear(); }
-};
-
 class HwCapabilities : public Ert::Entity {
 public:
     using Entity::Entity;
@@ -62,6 +30,10 @@ public:
     Ert::Attr<bool> natDpdk{this, "natDpdk"};
     // With no NAT left configured, the agent's next start is to be hitfull.
     Ert::Attr<bool> natHitfullRestart{this, "natHitfullRestart"};
+    // Reverse static translations (source on ingress, destination on egress) can be programmed.
+    Ert::Attr<bool> reverseStaticNatSupported{this, "reverseStaticNatSupported"};
+    // Translations between VRFs, through next hops, can be programmed.
+    Ert::Attr<bool> vrfNatSupported{this, "vrfNatSupported"};
 };
 
 class HwNatFlowStatus : public Ert::Entity {
@@ -135,10 +107,13 @@ public:
     void systemGenTimeIs(uint64_t t) { systemGenTime.set(t); }
 };
 
+// The next hops resolved for translated destinations: the next-hop word by address (bit 31
+// marks an ECMP group).
 class NextHopMapStatus : public Ert::Entity {
 public:
     using Entity::Entity;
     ERT_ENTITY_TYPE("Oma::NextHopMapStatus")
+    Ert::Collection<Ip::IpAddr, uint32_t> nextHop{this, "nextHop"};
 };
 
 } // namespace Oma

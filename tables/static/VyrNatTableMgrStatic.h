@@ -9,6 +9,7 @@
 #include "chip/P4Tables.h"
 #include "chip/ResourceInfo.h"
 #include "host/NatEntities.h"
+#include "host/OmaNatSm.h"
 #include "host/TableService.h"
 #include "tables/static/StaticNatRecords.h"
 
@@ -93,6 +94,9 @@ public:
     void deleteEgressNatProfileTable(uint16_t vlan);
 
     VyrNatTableMgr* tableMgr() const { return tableMgr_; }
+    // The NAT state machine's status object, handed over when the state machines start.
+    const Ert::Ptr<Oma::NatSmStatus>& omaNatSmStatus() const { return omaNatSmStatus_; }
+    void omaNatSmStatusIs(Ert::Ptr<Oma::NatSmStatus> s) { omaNatSmStatus_ = std::move(s); }
     const Ert::Ptr<Config>& vyrNatConfig() const { return vyrNatConfig_; }
     bool initialized() const { return initialized_; }
 
@@ -219,6 +223,7 @@ private:
     std::map<uint16_t, VyrP4::EgressNatProfileMatchSpec> hwEgressNatProfileEntries_;
     std::map<uint16_t, VyrP4::DynamicEgressNatProfileMatchSpec> hwDynamicEgressNatProfileEntries_;
 
+    Ert::Ptr<Oma::NatSmStatus> omaNatSmStatus_;
     bool initialized_ = false;
 };
 

@@ -14,8 +14,8 @@ using TestSupport::BootedAgent;
 // Published hardware status with one interface and one VRF, as a running agent leaves it.
 Ert::Ptr<Ip::Nat::HwStatus> publishHwStatus(BootedAgent& a) {
     auto hw = Ert::make<Ip::Nat::HwStatus>("ip/nat/hwStatus");
-    hw->intfStatus.set("Ethernet1", Ert::make<Ip::Nat::IntfStatus>("Ethernet1"));
-    hw->vrfStatus.set("red", Ert::make<Ip::Nat::VrfStatus>("red"));
+    hw->intfStatus.set("Ethernet1", Ert::make<Ip::Nat::HwIntfStatus>("Ethernet1"));
+    hw->vrfStatus.set("red", Ert::make<Ip::Nat::HwVrfStatus>("red"));
     a.sysdb().entityIs("ip/nat/hwStatus", hw);
     return hw;
 }
@@ -89,9 +89,12 @@ TEST(AgentStateMachine, NatUnconfiguredAsksForAHitfullStartOnlyWithTheRestartFla
         BootedAgent a(s);
         auto status = Ert::make<Ip::Nat::Status>("ip/nat/status");
         status->vrfStatus.set("red", Ert::make<Ip::Nat::VrfStatus>("red"));
+        status->vrfStatus.set("blue", Ert::make<Ip::Nat::VrfStatus>("blue"));
         a.sysdb().entityIs("ip/nat/status", status);
+        // A VRF left in the hardware status by an earlier run; the NAT state machine never
+        // programmed it, so only the test removes it.
         auto hw = Ert::make<Ip::Nat::HwStatus>("ip/nat/hwStatus");
-        hw->vrfStatus.set("red", Ert::make<Ip::Nat::VrfStatus>("red"));
+        hw->vrfStatus.set("stale", Ert::make<Ip::Nat::HwVrfStatus>("stale"));
         a.sysdb().entityIs("ip/nat/hwStatus", hw);
         a.boot();
         const auto& startup = a.agent->startupStatus();
@@ -101,14 +104,16 @@ TEST(AgentStateMachine, NatUnconfiguredAsksForAHitfullStartOnlyWithTheRestartFla
         status->vrfStatus.erase("red");
         a.loop.runPending();
         EXPECT_EQ(startup->nextStartupMode(), 0u);
-        status->vrfStatus.set("blue", Ert::make<Ip::Nat::VrfStatus>("blue"));
-        hw->vrfStatus.erase("red");
-        a.loop.runPending();
-        EXPECT_EQ(startup->nextStartupMode(), 0u);
-
         status->vrfStatus.erase("blue");
         a.loop.runPending();
+        EXPECT_EQ(startup->nextStartupMode(), 0u) << "the hardware status still holds a VRF";
+        EXPECT_NE(a.agent->natAgentSm()->omaNatSm(), nullptr);
+
+        hw->vrfStatus.erase("stale");
+        a.loop.runPending();
         EXPECT_EQ(startup->nextStartupMode(), restartFlag ? 3u : 0u);
+        // Unconfigured NAT with the restart flag drops the NAT state machine.
+        EXPECT_EQ(a.agent->natAgentSm()->omaNatSm() == nullptr, restartFlag);
         EXPECT_FALSE(a.runner.process().code());
     }
 }

@@ -60,7 +60,8 @@ TEST(StaticTableList, RegistersTheIngressTablesThenWhatTheProfileHas) {
                                       {"egrUcNatSupported", "true"},
                                       {"egrUcNatTableSize", "64"}}),
          kIngress + std::vector<std::string>{"egrUcSnat", "egrUcDnat"}},
-        {scenarioWith("egressNat"),
+        // Without the egress-pipeline static tables, so the static manager's alone are listed.
+        {scenarioWith("egressNat", {{"egrMcNat", "false"}}),
          kIngress + std::vector<std::string>{"egressNatProfile", "dynamicEgressNatProfile",
                                              "egrUcSnat", "egrUcDnat"}},
     };

@@ -1,6 +1,9 @@
 #include "tools/scenario/Player.h"
 
+#include "host/LogMessage.h"
 #include "host/NatEntities.h"
+
+#include <sstream>
 
 #include <cstdio>
 #include <vector>
@@ -20,10 +23,24 @@ template <class T> Ert::Ptr<T> published(Hubdb::EntityManager& db, const std::st
     return e;
 }
 
+template <class T, class Coll> Ert::Ptr<T> child(Coll& coll, const std::string& name) {
+    if (const auto* e = coll.find(name)) {
+        return *e;
+    }
+    auto e = Ert::make<T>(name);
+    coll.set(name, e);
+    return e;
+}
+
 void applyNatConfig(const NatConfig& c, Ip::Nat::Config& config) {
     if (c.natTcpSynAckRequired) {
         config.natTcpSynAckRequired.set(*c.natTcpSynAckRequired);
     }
+}
+
+// Addresses without a port print without one.
+std::string addrText(const Ip::IpAndPort& a) {
+    return a.port ? a.toString() : a.ip.toString();
 }
 
 std::string secondsText(double s) {
@@ -79,9 +96,11 @@ Player::Player(Scenario scenario, PlayOptions options, std::ostream& out)
       runner_(std::make_unique<Host::AgentRunner>()), chip_(VyrP4::chipFactory(scenario_.profile)) {
     runner_->environment().chip = chip_;
     seedHostState(runner_->sysdb(), scenario_);
+    Log::streamIs(&logLines_);
 }
 
 Player::~Player() {
+    Log::streamIs(nullptr);
     runner_.reset();
     loop_.reset();
 }
@@ -95,6 +114,8 @@ void seedHostState(Hubdb::EntityManager& db, const Scenario& scenario) {
     caps->dynamicConnectionTableSize.set(scenario.hwCapabilities.dynamicConnectionTableSize);
     caps->natDpdk.set(scenario.hwCapabilities.natDpdk);
     caps->natHitfullRestart.set(scenario.hwCapabilities.natHitfullRestart);
+    caps->reverseStaticNatSupported.set(scenario.profile.egrUcNatSupported());
+    caps->vrfNatSupported.set(scenario.profile.vrfNatHop());
 
     auto cfg = published<VyrNat::Config>(db, "hardware/vyr/nat/config");
     cfg->addrOnlySnatNonFragmentReserve.set(scenario.vyrNatConfig.addrOnlySnatNonFragmentReserve);
@@ -107,6 +128,97 @@ void seedHostState(Hubdb::EntityManager& db, const Scenario& scenario) {
 void Player::apply(const Step& step) {
     Hubdb::EntityManager& db = runner_->sysdb();
     applyNatConfig(step.natConfig, *published<Ip::Nat::Config>(db, "ip/nat/config"));
+
+    auto status = published<Ip::Nat::Status>(db, "ip/nat/status");
+    for (const auto& t : step.staticAdd) {
+        child<Ip::Nat::IntfStatus>(status->intfStatus, t.intf)->staticConnection.set(t.key, t.conn);
+    }
+    for (const auto& r : step.staticRemove) {
+        if (const auto* intf = status->intfStatus.find(r.intf)) {
+            (*intf)->staticConnection.erase(r.key);
+            if ((*intf)->staticConnection.empty()) {
+                status->intfStatus.erase(r.intf);
+            }
+        }
+    }
+    for (const auto& [vlan, binding] : step.vlanProfile) {
+        status->vlanNatProfile.set(vlan, binding);
+    }
+    for (uint16_t vlan : step.vlanProfileRemove) {
+        status->vlanNatProfile.erase(vlan);
+    }
+    for (const auto& c : step.vrf) {
+        auto vrf = child<Ip::Nat::VrfStatus>(status->vrfStatus, c.name);
+        if (c.id) {
+            vrf->vrfId.set(*c.id);
+        }
+        for (const auto& [o, n] : c.src) {
+            vrf->staticSrc.set(o, n);
+        }
+        for (const auto& [o, n] : c.dst) {
+            vrf->staticDst.set(o, n);
+        }
+        for (const auto& a : c.removeSrc) {
+            vrf->staticSrc.erase(a);
+        }
+        for (const auto& a : c.removeDst) {
+            vrf->staticDst.erase(a);
+        }
+        if (c.policerChanged) {
+            vrf->policer.set(c.policer);
+        }
+    }
+    for (const auto& name : step.vrfRemove) {
+        status->vrfStatus.erase(name);
+    }
+    auto nextHops = published<Oma::NextHopMapStatus>(db, "hardware/vyr/nat/nhMapStatus");
+    for (const auto& [addr, word] : step.nextHop) {
+        nextHops->nextHop.set(addr, word);
+    }
+    for (const auto& addr : step.nextHopRemove) {
+        nextHops->nextHop.erase(addr);
+    }
+}
+
+HwSnapshot Player::hwSnapshot() {
+    HwSnapshot s;
+    Hubdb::EntityManager& db = runner_->sysdb();
+    auto status = Ert::ptrCast<Ip::Nat::Status>(db.entity("ip/nat/status"));
+    auto hw = Ert::ptrCast<Ip::Nat::HwStatus>(db.entity("ip/nat/hwStatus"));
+    if (!hw) {
+        return s;
+    }
+    auto state = [](bool programmed) { return programmed ? "programmed" : "NOT programmed"; };
+    for (const auto& [intf, hwIntf] : hw->intfStatus) {
+        const Ert::Ptr<Ip::Nat::IntfStatus>* st = status ? status->intfStatus.find(intf) : nullptr;
+        for (const auto& [key, programmed] : hwIntf->staticConnection) {
+            const Ip::Nat::NatStaticConnection* conn =
+                st ? (*st)->staticConnection.find(key) : nullptr;
+            std::string line = intf + "  ";
+            if (conn) {
+                line += conn->sourceTranslation() ? "source " : "destination ";
+                line += addrText(key.local) + " <-> " + addrText(conn->global);
+                line += key.aclName.empty() ? "" : " acl " + key.aclName;
+                line += key.egressTarget() ? " (egress tables)" : "";
+                line += conn->sourceTranslation() == conn->ingress ? " (reverse)" : "";
+            } else {
+                line += key.str();
+            }
+            s[line] = state(programmed);
+        }
+    }
+    for (const auto& [vrf, hwVrf] : hw->vrfStatus) {
+        for (const auto& [addr, programmed] : hwVrf->staticSrc) {
+            s["vrf " + vrf + "  source " + addr.toString()] = state(programmed);
+        }
+        for (const auto& [addr, programmed] : hwVrf->staticDst) {
+            s["vrf " + vrf + "  destination " + addr.toString()] = state(programmed);
+        }
+        if (hwVrf->policer()) {
+            s["vrf " + vrf + "  policer"] = state(*hwVrf->policer());
+        }
+    }
+    return s;
 }
 
 std::string Player::tableSummary() const {
@@ -124,7 +236,35 @@ void Player::report(const std::string& title) {
     ChipSnapshot now = snapshot(*chip_);
     std::string diff = changes(last_, now);
     out_ << "== t=" << secondsText(loop_->nowSeconds()) << "s  " << title << "\n";
-    out_ << (diff.empty() ? "  (no change in the chip's tables)\n" : diff);
+    if (!logLines_.str().empty()) {
+        std::istringstream lines(logLines_.str());
+        for (std::string line; std::getline(lines, line);) {
+            out_ << "  log  " << line << "\n";
+        }
+        logLines_.str("");
+    }
+    out_ << "chip:\n" << (diff.empty() ? "  (no change in the chip's tables)\n" : diff);
+    HwSnapshot hw = hwSnapshot();
+    std::string hwDiff;
+    std::size_t programmed = 0;
+    for (const auto& [line, state] : hw) {
+        programmed += state == "programmed";
+        auto before = lastHw_.find(line);
+        if (before == lastHw_.end() || before->second != state) {
+            hwDiff += "  " + line + ": " + state + "\n";
+        }
+    }
+    for (const auto& [line, state] : lastHw_) {
+        if (!hw.count(line)) {
+            hwDiff += "  " + line + ": withdrawn\n";
+        }
+    }
+    if (!hwDiff.empty() || hw.size() != lastHw_.size()) {
+        out_ << "hardware status (" << programmed << " programmed, " << hw.size() - programmed
+             << " not):\n"
+             << hwDiff;
+    }
+    lastHw_ = std::move(hw);
     if (options_.dump) {
         std::string dump = chip_->dump();
         out_ << (dump.empty() ? "  (every table is empty)\n" : dump);
@@ -150,6 +290,7 @@ int Player::play(const AgentFactory& factory) {
     at(0, kReportPriority, [this] {
         report("agent started");
         out_ << "tables up:\n" << tableSummary();
+        started_ = last_;
     });
     int n = 0;
     for (const Step& step : scenario_.steps) {
@@ -169,11 +310,15 @@ int Player::play(const AgentFactory& factory) {
     const auto code = runner_->process().code();
     // What changed after the last step (or up to the exit) is reported too.
     report(code ? "agent exited with code " + std::to_string(*code) : "end of the scenario");
-    std::size_t left = chip_->entryCount();
-    out_ << "end: "
-         << (left == 0 ? "the chip's tables are empty"
-                       : std::to_string(left) + " entries left in the chip's tables")
-         << "\n";
+    const std::size_t left = chip_->entryCount();
+    if (left == 0) {
+        out_ << "end: the chip's tables are empty\n";
+    } else if (snapshot(*chip_) == started_) {
+        out_ << "end: the chip's tables hold only the " << left
+             << " fixed entries written at start-up\n";
+    } else {
+        out_ << "end: " << left << " entries left in the chip's tables\n";
+    }
     return code.value_or(0);
 }
 

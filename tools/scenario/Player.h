@@ -11,6 +11,7 @@
 #include <memory>
 #include <ostream>
 #include <set>
+#include <sstream>
 #include <string>
 
 namespace Scenario {
@@ -25,6 +26,9 @@ std::string changes(const ChipSnapshot& before, const ChipSnapshot& after);
 // with the chip profile's capabilities, the NAT hardware capabilities, the agent's hardware
 // configuration and the NAT configuration.
 void seedHostState(Hubdb::EntityManager& db, const Scenario& scenario);
+
+// Each translation the NAT hardware status holds, described, to "programmed" or not.
+using HwSnapshot = std::map<std::string, std::string>;
 
 struct PlayOptions {
     Tasking::EventLoop::Mode mode = Tasking::EventLoop::Mode::virtualTime;
@@ -48,6 +52,7 @@ public:
 private:
     void apply(const Step& step);
     void report(const std::string& title);
+    HwSnapshot hwSnapshot();
     // Every table up on the chip with its use.
     std::string tableSummary() const;
 
@@ -58,6 +63,9 @@ private:
     std::unique_ptr<Host::AgentRunner> runner_;
     std::shared_ptr<VyrP4::Chip> chip_;
     ChipSnapshot last_;
+    ChipSnapshot started_; // the tables right after start-up
+    HwSnapshot lastHw_;
+    std::ostringstream logLines_;
 };
 
 } // namespace Scenario

@@ -2,6 +2,7 @@
 
 #include <yaml-cpp/yaml.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -74,6 +75,72 @@ double toSeconds(const YAML::Node& n, const std::string& key) {
         fail(n, "'" + key + "' is out of range: " + s + " (0 to 1000000 seconds)");
     }
     return v;
+}
+
+uint32_t toBounded(const YAML::Node& n, const std::string& key, uint32_t max) {
+    const uint32_t v = toU32(n, key);
+    if (v > max) {
+        fail(n, "'" + key + "' is out of range: " + std::to_string(v) + " (at most " +
+                    std::to_string(max) + ")");
+    }
+    return v;
+}
+
+Ip::IpAddr toIp(const YAML::Node& n, const std::string& key) {
+    const std::string s = scalar(n, key);
+    auto a = Ip::IpAddr::parse(s);
+    if (!a) {
+        fail(n, "'" + key + "' must be an IPv4 address such as 10.0.0.1, not '" + s + "'");
+    }
+    return *a;
+}
+
+Ip::IpAndPort toIpAndPort(const YAML::Node& n, const std::string& key) {
+    const std::string s = scalar(n, key);
+    const std::size_t colon = s.find(':');
+    auto a = Ip::IpAddr::parse(s.substr(0, colon));
+    uint32_t port = 0;
+    bool ok = a.has_value();
+    if (ok && colon != std::string::npos) {
+        const char* b = s.data() + colon + 1;
+        auto [end, ec] = std::from_chars(b, s.data() + s.size(), port);
+        ok = ec == std::errc() && end == s.data() + s.size() && end != b && port <= 65535;
+    }
+    if (!ok) {
+        fail(n, "'" + key + "' must be an address with an optional port, such as 10.0.0.5:80, " +
+                    "not '" + s + "'");
+    }
+    return {*a, uint16_t(port)};
+}
+
+Ip::IpAddrWithFullMask toPrefix(const YAML::Node& n, const std::string& key) {
+    const std::string s = scalar(n, key);
+    auto p = Ip::IpAddrWithFullMask::parse(s);
+    if (!p) {
+        fail(n, "'" + key + "' must be a prefix such as 10.0.0.0/8, not '" + s + "'");
+    }
+    return *p;
+}
+
+uint8_t toProtocol(const YAML::Node& n) {
+    const std::string s = scalar(n, "protocol");
+    if (s == "tcp") {
+        return 6;
+    }
+    if (s == "udp") {
+        return 17;
+    }
+    if (s == "any") {
+        return 0;
+    }
+    return uint8_t(toBounded(n, "protocol", 255));
+}
+
+const YAML::Node& sequence(const YAML::Node& n, const std::string& what) {
+    if (!n.IsSequence()) {
+        fail(n, "'" + what + "' must be a list");
+    }
+    return n;
 }
 
 const YAML::Node& mapping(const YAML::Node& n, const std::string& what) {
@@ -157,17 +224,167 @@ void readNatConfig(const YAML::Node& n, NatConfig& c) {
                                }}});
 }
 
+// The key of a static translation: its interface, inside address, access list and target.
+void readStaticRef(StaticRef& ref, bool& hasLocal, std::map<std::string, KeyReader>& readers) {
+    readers["intf"] = [&](const YAML::Node& x) { ref.intf = scalar(x, "intf"); };
+    readers["local"] = [&](const YAML::Node& x) {
+        ref.key.local = toIpAndPort(x, "local");
+        hasLocal = true;
+    };
+    readers["acl"] = [&](const YAML::Node& x) { ref.key.aclName = scalar(x, "acl"); };
+    readers["egressTarget"] = [&](const YAML::Node& x) {
+        ref.key.target = toBool(x, "egressTarget") ? Ip::Nat::StaticKey::kEgressTarget : 0;
+    };
+}
+
+StaticTranslation readStatic(const YAML::Node& v) {
+    StaticTranslation t;
+    StaticRef ref;
+    bool hasLocal = false;
+    bool hasGlobal = false;
+    std::map<std::string, KeyReader> readers;
+    readStaticRef(ref, hasLocal, readers);
+    readers["global"] = [&](const YAML::Node& x) {
+        t.conn.global = toIpAndPort(x, "global");
+        hasGlobal = true;
+    };
+    readers["target"] = [&](const YAML::Node& x) {
+        const std::string s = scalar(x, "target");
+        if (s != "source" && s != "destination") {
+            fail(x, "'target' must be source or destination, not '" + s + "'");
+        }
+        t.conn.natTarget =
+            s == "source" ? Ip::Nat::kSourceTranslation : Ip::Nat::kDestinationTranslation;
+    };
+    readers["protocol"] = [&](const YAML::Node& x) { t.conn.protocol = toProtocol(x); };
+    std::optional<bool> ingress;
+    readers["ingress"] = [&](const YAML::Node& x) { ingress = toBool(x, "ingress"); };
+    readers["filter"] = [&](const YAML::Node& x) {
+        for (const auto& f : sequence(x, "filter")) {
+            t.conn.filterAddrs.push_back(toPrefix(f, "filter"));
+        }
+        std::sort(t.conn.filterAddrs.begin(), t.conn.filterAddrs.end());
+    };
+    readKeys(v, "a static translation", readers);
+    if (ref.intf.empty() || !hasLocal || !hasGlobal) {
+        fail(v, "a static translation needs 'intf', 'local' and 'global'");
+    }
+    t.intf = ref.intf;
+    t.key = ref.key;
+    // Source translations are configured on the outside interface, destination translations
+    // on the inside one, unless said otherwise.
+    t.conn.ingress = ingress.value_or(!t.conn.sourceTranslation());
+    return t;
+}
+
+VrfChange readVrf(const YAML::Node& v) {
+    VrfChange c;
+    auto pairs = [&](const YAML::Node& x, const std::string& what,
+                     std::map<Ip::IpAddr, Ip::IpAddr>& out) {
+        mapping(x, what);
+        for (const auto& kv : x) {
+            out[toIp(kv.first, what)] = toIp(kv.second, what);
+        }
+    };
+    auto list = [&](const YAML::Node& x, const std::string& what, std::vector<Ip::IpAddr>& out) {
+        for (const auto& a : sequence(x, what)) {
+            out.push_back(toIp(a, what));
+        }
+    };
+    readKeys(v, "a vrf",
+             {{"name", [&](const YAML::Node& x) { c.name = scalar(x, "name"); }},
+              {"id", [&](const YAML::Node& x) { c.id = toBounded(x, "id", 0xFFFE); }},
+              {"src", [&](const YAML::Node& x) { pairs(x, "src", c.src); }},
+              {"dst", [&](const YAML::Node& x) { pairs(x, "dst", c.dst); }},
+              {"removeSrc", [&](const YAML::Node& x) { list(x, "removeSrc", c.removeSrc); }},
+              {"removeDst", [&](const YAML::Node& x) { list(x, "removeDst", c.removeDst); }},
+              {"policer", [&](const YAML::Node& x) {
+                   c.policerChanged = true;
+                   if (x.IsScalar() && x.Scalar() == "none") {
+                       return;
+                   }
+                   Ip::Nat::VrfPolicer p;
+                   readKeys(x, "a policer",
+                            {{"rate", [&](const YAML::Node& y) { p.rate = toU32(y, "rate"); }},
+                             {"burst", [&](const YAML::Node& y) { p.burst = toU32(y, "burst"); }}});
+                   c.policer = p;
+               }}});
+    if (c.name.empty()) {
+        fail(v, "a vrf needs a 'name'");
+    }
+    return c;
+}
+
 void readStep(const YAML::Node& n, Step& step) {
     bool hasAt = false;
     step.line = lineOf(n);
-    readKeys(n, "step",
-             {{"at",
-               [&](const YAML::Node& v) {
-                   step.at = toSeconds(v, "at");
-                   hasAt = true;
-               }},
-              {"say", [&](const YAML::Node& v) { step.say = scalar(v, "say"); }},
-              {"natConfig", [&](const YAML::Node& v) { readNatConfig(v, step.natConfig); }}});
+    readKeys(
+        n, "step",
+        {{"at",
+          [&](const YAML::Node& v) {
+              step.at = toSeconds(v, "at");
+              hasAt = true;
+          }},
+         {"say", [&](const YAML::Node& v) { step.say = scalar(v, "say"); }},
+         {"natConfig", [&](const YAML::Node& v) { readNatConfig(v, step.natConfig); }},
+         {"static",
+          [&](const YAML::Node& v) {
+              for (const auto& t : sequence(v, "static")) {
+                  step.staticAdd.push_back(readStatic(t));
+              }
+          }},
+         {"removeStatic",
+          [&](const YAML::Node& v) {
+              for (const auto& t : sequence(v, "removeStatic")) {
+                  StaticRef ref;
+                  bool hasLocal = false;
+                  std::map<std::string, KeyReader> readers;
+                  readStaticRef(ref, hasLocal, readers);
+                  readKeys(t, "a static translation to remove", readers);
+                  if (ref.intf.empty() || !hasLocal) {
+                      fail(t, "a static translation to remove needs 'intf' and 'local'");
+                  }
+                  step.staticRemove.push_back(ref);
+              }
+          }},
+         {"vlanProfile",
+          [&](const YAML::Node& v) {
+              mapping(v, "vlanProfile");
+              for (const auto& kv : v) {
+                  const auto vlan = uint16_t(toBounded(kv.first, "vlan", 4094));
+                  step.vlanProfile[vlan] = {uint16_t(toBounded(kv.second, "profile", 0xFFFF)), ""};
+              }
+          }},
+         {"removeVlanProfile",
+          [&](const YAML::Node& v) {
+              for (const auto& x : sequence(v, "removeVlanProfile")) {
+                  step.vlanProfileRemove.push_back(uint16_t(toBounded(x, "vlan", 4094)));
+              }
+          }},
+         {"vrf",
+          [&](const YAML::Node& v) {
+              for (const auto& x : sequence(v, "vrf")) {
+                  step.vrf.push_back(readVrf(x));
+              }
+          }},
+         {"removeVrf",
+          [&](const YAML::Node& v) {
+              for (const auto& x : sequence(v, "removeVrf")) {
+                  step.vrfRemove.push_back(scalar(x, "removeVrf"));
+              }
+          }},
+         {"nextHop",
+          [&](const YAML::Node& v) {
+              mapping(v, "nextHop");
+              for (const auto& kv : v) {
+                  step.nextHop[toIp(kv.first, "nextHop")] = toU32(kv.second, "nextHop");
+              }
+          }},
+         {"removeNextHop", [&](const YAML::Node& v) {
+              for (const auto& x : sequence(v, "removeNextHop")) {
+                  step.nextHopRemove.push_back(toIp(x, "removeNextHop"));
+              }
+          }}});
     if (!hasAt) {
         fail(n, "a step needs 'at', its time in seconds");
     }

@@ -4,8 +4,10 @@
 // starts; a fault is reported as "FILE:LINE: what is wrong".
 
 #include "chip/Profile.h"
+#include "host/NatStatus.h"
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,11 +32,44 @@ struct NatConfig {
     std::optional<bool> natTcpSynAckRequired;
 };
 
+// A static translation the control plane publishes on a NAT interface.
+struct StaticTranslation {
+    std::string intf;
+    Ip::Nat::StaticKey key;
+    Ip::Nat::NatStaticConnection conn;
+};
+
+// A static translation to withdraw.
+struct StaticRef {
+    std::string intf;
+    Ip::Nat::StaticKey key;
+};
+
+// Changes to one VRF's translations and policer.
+struct VrfChange {
+    std::string name;
+    std::optional<uint32_t> id;
+    std::map<Ip::IpAddr, Ip::IpAddr> src;
+    std::map<Ip::IpAddr, Ip::IpAddr> dst;
+    std::vector<Ip::IpAddr> removeSrc;
+    std::vector<Ip::IpAddr> removeDst;
+    bool policerChanged = false;
+    std::optional<Ip::Nat::VrfPolicer> policer; // none: the policer is removed
+};
+
 struct Step {
-    double at = 0;    // seconds after the agent starts
-    std::string say;  // what the step does, printed before it runs
-    int line = 0;     // where the step starts in the file
+    double at = 0;   // seconds after the agent starts
+    std::string say; // what the step does, printed before it runs
+    int line = 0;    // where the step starts in the file
     NatConfig natConfig;
+    std::vector<StaticTranslation> staticAdd;
+    std::vector<StaticRef> staticRemove;
+    std::map<uint16_t, Ip::Nat::NatProfileBinding> vlanProfile;
+    std::vector<uint16_t> vlanProfileRemove;
+    std::vector<VrfChange> vrf;
+    std::vector<std::string> vrfRemove;
+    std::map<Ip::IpAddr, uint32_t> nextHop;
+    std::vector<Ip::IpAddr> nextHopRemove;
 };
 
 struct Scenario {
@@ -51,7 +86,6 @@ struct Scenario {
 // Reads and checks a scenario; nullopt with `error` set when it is not a valid one.
 std::optional<Scenario> loadFile(const std::string& path, std::string& error);
 // The same for text already read; `file` names it in messages.
-std::optional<Scenario> parse(const std::string& text, const std::string& file,
-                              std::string& error);
+std::optional<Scenario> parse(const std::string& text, const std::string& file, std::string& error);
 
 } // namespace Scenario

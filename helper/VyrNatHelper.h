@@ -1,0 +1,134 @@
+#pragma once
+// The NAT helper: the host's NAT state machine calls it once per translation to add, update or
+// delete, and it hands each call to the table manager that owns the translation's tables,
+// reached through the table-manager owner (not owned).
+
+#include "agent/Rebuild.h"
+#include "helper/NatHelperSm.h"
+#include "host/OmaNatSm.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace VyrNat {
+
+class VyrNatTableMgr;
+
+// A counter attribute with its setter and increment.
+#define VYR_NAT_COUNTER(type, name)                                                                \
+public:                                                                                            \
+    type name() const {                                                                            \
+        return name##_;                                                                            \
+    }                                                                                              \
+    void name##Is(type v) {                                                                        \
+        name##_ = v;                                                                               \
+    }                                                                                              \
+    void name##Inc() {                                                                             \
+        ++name##_;                                                                                 \
+    }                                                                                              \
+                                                                                                   \
+private:                                                                                           \
+    type name##_ = 0;
+
+class NatHelper
+    : public OmaHelper::OmaHelperNat,
+      public BuiltFrom<Ert::Ptr<Ip::Nat::Status>, Ert::Ptr<Ip::Status>, VyrNatTableMgr*> {
+public:
+    NatHelper(Ert::Ptr<Ip::Nat::Status> natStatus, Ert::Ptr<Ip::Status> ipStatus,
+              VyrNatTableMgr* tableMgr);
+    ~NatHelper() override;
+
+    void handleInitialized();
+    bool initialized() const { return initialized_; }
+    NatHelperSm* natHelperSm() const { return natHelperSm_.get(); }
+    VyrNatTableMgr* tableMgr() const { return tableMgr_; }
+
+    // Settings written by the agent state machine.
+    bool hwNatProfileSupported() const { return hwNatProfileSupported_; }
+    void hwNatProfileSupportedIs(bool v) { hwNatProfileSupported_ = v; }
+    double staticCounterPollingInterval() const { return staticCounterPollingInterval_; }
+    void staticCounterPollingIntervalIs(double s) { staticCounterPollingInterval_ = s; }
+    double dynamicCounterPollingInterval() const { return dynamicCounterPollingInterval_; }
+    void dynamicCounterPollingIntervalIs(double s) { dynamicCounterPollingInterval_ = s; }
+    bool globalHwDynamicEntries() const { return globalHwDynamicEntries_; }
+    void globalHwDynamicEntriesIs(bool v) { globalHwDynamicEntries_ = v; }
+    bool fullConeHwDnatUdpEntries() const { return fullConeHwDnatUdpEntries_; }
+    void fullConeHwDnatUdpEntriesIs(bool v) { fullConeHwDnatUdpEntries_ = v; }
+    bool fullConeHwSnatUdpEntries() const { return fullConeHwSnatUdpEntries_; }
+    void fullConeHwSnatUdpEntriesIs(bool v) { fullConeHwSnatUdpEntries_ = v; }
+
+    // The next-hop id of a destination translation; `ecmp` tells whether it is an ECMP group.
+    // A missing or null next hop falls back to id 3.
+    uint32_t getNextHopId(const Oma::NatNextHopInfo* info, bool& ecmp) const;
+
+    bool addStaticSrcIpTranslation(Ip::IpAndPort oldSrc, Ip::IpAndPort newSrc,
+                                   Ip::IpAddrWithFullMask dst, uint8_t protocol, uint16_t profileId,
+                                   const Ip::Nat::StaticKey& key, bool egressPipe,
+                                   Ip::VrfId vrfId) override;
+    bool addStaticDstIpTranslation(Ip::IpAndPort oldDst, Ip::IpAndPort newDst,
+                                   Ip::IpAddrWithFullMask src, uint8_t protocol, uint16_t profileId,
+                                   const Ip::Nat::StaticKey& key,
+                                   const Oma::NatNextHopInfo* nextHopInfo,
+                                   const Oma::NatMulticastData* multicastData, bool egressPipe,
+                                   Ip::VrfId vrfId) override;
+    bool updateStaticDstIpTranslation(Ip::IpAndPort oldDst, Ip::IpAndPort newDst,
+                                      Ip::IpAddrWithFullMask src, uint8_t protocol,
+                                      uint16_t profileId, const Ip::Nat::StaticKey& key,
+                                      const Oma::NatNextHopInfo* nextHopInfo,
+                                      const Oma::NatMulticastData* multicastData, bool egressPipe,
+                                      Ip::VrfId vrfId) override;
+    void deleteStaticIpTranslations(const std::string& intfId,
+                                    const Ip::Nat::NatStaticConnection& conn, uint16_t profileId,
+                                    const Ip::Nat::StaticKey& key, Ip::VrfId vrfId) override;
+
+    bool addStaticVrfSrcIpTranslation(Ip::IpAddr oldIp, Ip::IpAddr newIp, uint32_t insideVrf,
+                                      uint32_t outsideVrf) override;
+    bool deleteStaticVrfSrcIpTranslation(Ip::IpAddr oldIp, Ip::IpAddr newIp, uint32_t insideVrf,
+                                         uint32_t outsideVrf) override;
+    bool addStaticVrfDstIpTranslation(Ip::IpAddr oldIp, Ip::IpAddr newIp, uint32_t insideVrf,
+                                      uint32_t outsideVrf) override;
+    bool deleteStaticVrfDstIpTranslation(Ip::IpAddr oldIp, Ip::IpAddr newIp, uint32_t insideVrf,
+                                         uint32_t outsideVrf) override;
+    bool updateVrfSourcePolicer(uint32_t insideVrfId, uint32_t rate, uint32_t burst) override;
+
+    void setNatProfile(uint16_t vlan, uint16_t profile, const std::string& vrfName) override;
+    void clearNatProfile(uint16_t vlan) override;
+    void commitHwTranslations() override;
+
+    // Static translations keep no per-entry counters.
+    uint64_t getStaticSrcCountersSinceLastPoll(const Ip::Nat::StaticKey&) const { return 0; }
+    uint64_t getStaticDstCountersSinceLastPoll(const Ip::Nat::StaticKey&) const { return 0; }
+
+    VYR_NAT_COUNTER(uint64_t, dynSrcAdd)
+    VYR_NAT_COUNTER(uint64_t, dynDstAdd)
+    VYR_NAT_COUNTER(uint64_t, dynDstUpd)
+    VYR_NAT_COUNTER(uint64_t, dynSrcDel)
+    VYR_NAT_COUNTER(uint64_t, dynDstDel)
+    VYR_NAT_COUNTER(uint32_t, dynAdd)
+    VYR_NAT_COUNTER(uint32_t, dynDel)
+
+private:
+    bool egrMcNat() const;
+    bool vrfTranslation(const char* op, Ip::IpAddr oldIp, Ip::IpAddr newIp, uint32_t insideVrf,
+                        uint32_t outsideVrf, bool source, bool del);
+    bool staticDst(const char* op, Ip::IpAndPort oldDst, Ip::IpAndPort newDst,
+                   Ip::IpAddrWithFullMask src, uint8_t protocol, uint16_t profileId,
+                   const Ip::Nat::StaticKey& key, const Oma::NatNextHopInfo* nextHopInfo,
+                   bool egressPipe, Ip::VrfId vrfId, bool update);
+
+    Ert::Ptr<Ip::Nat::Status> natStatus_;
+    Ert::Ptr<Ip::Status> ipStatus_;
+    VyrNatTableMgr* tableMgr_;
+    std::unique_ptr<NatHelperSm> natHelperSm_;
+    bool hwNatProfileSupported_ = false;
+    double staticCounterPollingInterval_ = 0;
+    double dynamicCounterPollingInterval_ = 0;
+    bool globalHwDynamicEntries_ = false;
+    bool fullConeHwDnatUdpEntries_ = false;
+    bool fullConeHwSnatUdpEntries_ = false;
+    bool initialized_ = false;
+};
+
+#undef VYR_NAT_COUNTER
+
+} // namespace VyrNat

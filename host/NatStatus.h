@@ -1,0 +1,115 @@
+#pragma once
+// The NAT status that the control plane publishes (what must be translated) and the NAT
+// hardware status that the hardware side publishes back (what is programmed).
+
+#include "host/Entity.h"
+#include "host/IpTypes.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Ip::Nat {
+
+// Identifies a static translation on its interface.
+struct StaticKey {
+    IpAndPort local;     // the inside address and port
+    std::string aclName; // the access list limiting the rule; empty for none
+    uint8_t target = 0;  // kEgressTarget: the translation belongs to the egress static tables
+
+    static constexpr uint8_t kEgressTarget = 1;
+    bool egressTarget() const { return target == kEgressTarget; }
+    auto operator<=>(const StaticKey&) const = default;
+    std::string str() const;
+};
+
+// 0 translates the source; any other value the destination.
+using NatTarget = uint8_t;
+constexpr NatTarget kSourceTranslation = 0;
+constexpr NatTarget kDestinationTranslation = 1;
+
+struct NatStaticConnection {
+    IpAndPort global; // the outside address and port
+    NatTarget natTarget = kSourceTranslation;
+    uint8_t protocol = 0;
+    // Configured on the ingress interface; a source translation there, or a destination
+    // translation on egress, works in the reverse direction.
+    bool ingress = false;
+    // The peer prefixes the rule is limited to, ascending.
+    std::vector<IpAddrWithFullMask> filterAddrs;
+
+    bool sourceTranslation() const { return natTarget == kSourceTranslation; }
+    bool operator==(const NatStaticConnection&) const = default;
+};
+
+// One interface's NAT status. NAT profile interfaces are named "NatProfile<id>".
+class IntfStatus : public Ert::Entity {
+public:
+    using Entity::Entity;
+    ERT_ENTITY_TYPE("Ip::Nat::IntfStatus")
+    Ert::Collection<StaticKey, NatStaticConnection> staticConnection{this, "staticConnection"};
+    Ert::Attr<uint32_t> vrfId{this, "vrfId"};
+};
+
+struct VrfPolicer {
+    uint32_t rate = 0;
+    uint32_t burst = 0;
+    bool operator==(const VrfPolicer&) const = default;
+};
+
+// Translations between the default VRF and one other VRF, and that VRF's policer.
+class VrfStatus : public Ert::Entity {
+public:
+    using Entity::Entity;
+    ERT_ENTITY_TYPE("Ip::Nat::VrfStatus")
+    Ert::Attr<uint32_t> vrfId{this, "vrfId"};
+    Ert::Collection<IpAddr, IpAddr> staticSrc{this, "staticSrc"}; // inside source to new source
+    Ert::Collection<IpAddr, IpAddr> staticDst{this, "staticDst"}; // outside dest to new dest
+    Ert::Attr<std::optional<VrfPolicer>> policer{this, "policer"};
+};
+
+// A VLAN's NAT profile.
+struct NatProfileBinding {
+    uint16_t profile = 0;
+    std::string vrfName;
+    bool operator==(const NatProfileBinding&) const = default;
+};
+
+class Status : public Ert::Entity {
+public:
+    using Entity::Entity;
+    ERT_ENTITY_TYPE("Ip::Nat::Status")
+    Ert::Collection<std::string, Ert::Ptr<VrfStatus>> vrfStatus{this, "vrfStatus"};
+    Ert::Collection<std::string, Ert::Ptr<IntfStatus>> intfStatus{this, "intfStatus"};
+    Ert::Collection<uint16_t, NatProfileBinding> vlanNatProfile{this, "vlanNatProfile"};
+};
+
+// What is programmed on one interface: each static translation, programmed or not.
+class HwIntfStatus : public Ert::Entity {
+public:
+    using Entity::Entity;
+    ERT_ENTITY_TYPE("Ip::Nat::HwIntfStatus")
+    Ert::Collection<StaticKey, bool> staticConnection{this, "staticConnection"};
+};
+
+class HwVrfStatus : public Ert::Entity {
+public:
+    using Entity::Entity;
+    ERT_ENTITY_TYPE("Ip::Nat::HwVrfStatus")
+    Ert::Collection<IpAddr, bool> staticSrc{this, "staticSrc"};
+    Ert::Collection<IpAddr, bool> staticDst{this, "staticDst"};
+    Ert::Attr<std::optional<bool>> policer{this, "policer"};
+};
+
+class HwStatus : public Ert::Entity {
+public:
+    using Entity::Entity;
+    ERT_ENTITY_TYPE("Ip::Nat::HwStatus")
+    Ert::Collection<std::string, Ert::Ptr<HwVrfStatus>> vrfStatus{this, "vrfStatus"};
+    Ert::Collection<std::string, Ert::Ptr<HwIntfStatus>> intfStatus{this, "intfStatus"};
+    void intfStatusDelAll() { intfStatus.clear(); }
+    void vrfStatusDelAll() { vrfStatus.clear(); }
+};
+
+} // namespace Ip::Nat

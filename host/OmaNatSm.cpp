@@ -1,0 +1,432 @@
+#include "host/OmaNatSm.h"
+
+#include "chip/Engine.h"
+#include "host/Trace.h"
+
+#include <charconv>
+#include <set>
+
+namespace Oma {
+
+namespace {
+
+Trace::Handle th("OmaNatSm");
+
+constexpr const char* kProfileIntfPrefix = "NatProfile";
+constexpr uint32_t kNoNextHop = ~uint32_t(0);
+
+// Rules without peer prefixes apply to every peer.
+std::vector<Ip::IpAddrWithFullMask> filtersOf(const Ip::Nat::NatStaticConnection& conn) {
+    if (conn.filterAddrs.empty()) {
+        return {Ip::IpAddrWithFullMask{}};
+    }
+    return conn.filterAddrs;
+}
+
+Ip::Nat::NatStaticConnection withFilters(Ip::Nat::NatStaticConnection conn) {
+    conn.filterAddrs = filtersOf(conn);
+    return conn;
+}
+
+// Runs a helper call; a table the hardware could not write counts as not programmed.
+template <class Call> bool programmed(Call&& call) {
+    try {
+        return call();
+    } catch (const VyrP4::TableError& e) {
+        VTRACE(th, 1, "hardware refused: " << e.what());
+        return false;
+    }
+}
+
+} // namespace
+
+struct NatSm::Applied {
+    Ip::Nat::NatStaticConnection conn;
+    Ip::VrfId vrfId = 0;
+    uint16_t profileId = 0;
+    uint32_t nextHop = kNoNextHop;
+    bool helperCalled = false;
+    bool programmed = false;
+};
+
+struct NatSm::AppliedVrf {
+    uint32_t vrfId = 0;
+    std::map<Ip::IpAddr, Ip::IpAddr> src;
+    std::map<Ip::IpAddr, Ip::IpAddr> dst;
+    std::optional<Ip::Nat::VrfPolicer> policer;
+};
+
+class NatSm::StatusReactor : public Ert::Reactor<Ip::Nat::Status> {
+public:
+    StatusReactor(NatSm& sm, Ert::Ptr<Ip::Nat::Status> status) : sm_(sm) {
+        onEntry(&Ip::Nat::Status::intfStatus, [this](const std::string& i) { sm_.syncIntf(i); });
+        onEntry(&Ip::Nat::Status::vrfStatus, [this](const std::string& v) { sm_.syncVrf(v); });
+        onEntry(&Ip::Nat::Status::vlanNatProfile, [this](const uint16_t& v) { sm_.syncVlan(v); });
+        follow(std::move(status));
+    }
+
+private:
+    NatSm& sm_;
+};
+
+class NatSm::IntfReactor : public Ert::Reactor<Ip::Nat::IntfStatus> {
+public:
+    IntfReactor(NatSm& sm, std::string intf, Ert::Ptr<Ip::Nat::IntfStatus> status)
+        : sm_(sm), intf_(std::move(intf)) {
+        onEntry(&Ip::Nat::IntfStatus::staticConnection,
+                [this](const Ip::Nat::StaticKey& k) { sm_.syncStatic(intf_, k); });
+        onChange(&Ip::Nat::IntfStatus::vrfId, [this] { sm_.syncIntf(intf_); });
+        follow(std::move(status));
+    }
+
+private:
+    NatSm& sm_;
+    std::string intf_;
+};
+
+class NatSm::VrfReactor : public Ert::Reactor<Ip::Nat::VrfStatus> {
+public:
+    VrfReactor(NatSm& sm, std::string vrf, Ert::Ptr<Ip::Nat::VrfStatus> status)
+        : sm_(sm), vrf_(std::move(vrf)) {
+        onEntry(&Ip::Nat::VrfStatus::staticSrc, [this](const Ip::IpAddr&) { sm_.syncVrf(vrf_); });
+        onEntry(&Ip::Nat::VrfStatus::staticDst, [this](const Ip::IpAddr&) { sm_.syncVrf(vrf_); });
+        onChange(&Ip::Nat::VrfStatus::policer, [this] { sm_.syncVrf(vrf_); });
+        onChange(&Ip::Nat::VrfStatus::vrfId, [this] { sm_.syncVrf(vrf_); });
+        follow(std::move(status));
+    }
+
+private:
+    NatSm& sm_;
+    std::string vrf_;
+};
+
+class NatSm::NextHopReactor : public Ert::Reactor<NextHopMapStatus> {
+public:
+    NextHopReactor(NatSm& sm, Ert::Ptr<NextHopMapStatus> status) : sm_(sm) {
+        onEntry(&NextHopMapStatus::nextHop, [this](const Ip::IpAddr& a) { sm_.nextHopChanged(a); });
+        follow(std::move(status));
+    }
+
+private:
+    NatSm& sm_;
+};
+
+NatSm::NatSm(Ert::Ptr<OmaCommonSmData> acsd, Ert::Ptr<Ip::Nat::Status> natStatus,
+             Ert::Ptr<Ip::Nat::HwStatus> natHwStatus,
+             Ert::Ptr<Ip::Nat::HwCapabilities> natHwCapabilities,
+             Ert::Ptr<NextHopMapStatus> nhMapStatus, Ert::Ptr<OmaHelper::OmaHelperNat> helper)
+    : acsd_(std::move(acsd)), natStatus_(std::move(natStatus)),
+      natHwStatus_(std::move(natHwStatus)), natHwCapabilities_(std::move(natHwCapabilities)),
+      nhMapStatus_(std::move(nhMapStatus)), helper_(std::move(helper)),
+      status_(Ert::make<NatSmStatus>("natSmStatus")) {}
+
+NatSm::~NatSm() = default;
+
+std::optional<uint16_t> NatSm::profileOfIntf(const std::string& intf) {
+    const std::string_view prefix = kProfileIntfPrefix;
+    if (intf.size() <= prefix.size() || intf.compare(0, prefix.size(), prefix) != 0) {
+        return std::nullopt;
+    }
+    uint32_t id = 0;
+    const char* begin = intf.data() + prefix.size();
+    auto [end, ec] = std::from_chars(begin, intf.data() + intf.size(), id);
+    if (ec != std::errc() || end != intf.data() + intf.size() || id > 0xFFFF) {
+        return std::nullopt;
+    }
+    return uint16_t(id);
+}
+
+void NatSm::initializedIs(bool v) {
+    if (v == initialized_ || !v || !natStatus_ || !helper_) {
+        initialized_ = initialized_ || v;
+        return;
+    }
+    initialized_ = true;
+    statusReactor_ = std::make_unique<StatusReactor>(*this, natStatus_);
+    if (nhMapStatus_) {
+        nextHopReactor_ = std::make_unique<NextHopReactor>(*this, nhMapStatus_);
+    }
+    for (const auto& [vlan, binding] : natStatus_->vlanNatProfile) {
+        syncVlan(vlan);
+    }
+    for (const auto& [intf, status] : natStatus_->intfStatus) {
+        syncIntf(intf);
+    }
+    for (const auto& [vrf, status] : natStatus_->vrfStatus) {
+        syncVrf(vrf);
+    }
+    helper_->commitHwTranslations();
+}
+
+uint32_t NatSm::nextHopOf(Ip::IpAddr addr) const {
+    const uint32_t* word = nhMapStatus_ ? nhMapStatus_->nextHop.find(addr) : nullptr;
+    return word ? *word : kNoNextHop;
+}
+
+void NatSm::syncIntf(const std::string& intf) {
+    const auto* status = natStatus_->intfStatus.find(intf);
+    auto reactor = intfReactors_.find(intf);
+    if (!status || !*status) {
+        intfReactors_.erase(intf);
+    } else if (reactor == intfReactors_.end() || reactor->second->entity() != status->get()) {
+        intfReactors_[intf] = std::make_unique<IntfReactor>(*this, intf, *status);
+    }
+    std::set<Ip::Nat::StaticKey> keys;
+    for (auto it = applied_.lower_bound({intf, {}}); it != applied_.end() && it->first.intf == intf;
+         ++it) {
+        keys.insert(it->first.key);
+    }
+    if (status && *status) {
+        for (const auto& [key, conn] : (*status)->staticConnection) {
+            keys.insert(key);
+        }
+    }
+    for (const auto& key : keys) {
+        syncStatic(intf, key);
+    }
+}
+
+void NatSm::syncStatic(const std::string& intf, const Ip::Nat::StaticKey& key) {
+    const auto* status = natStatus_->intfStatus.find(intf);
+    const Ip::Nat::NatStaticConnection* conn =
+        status && *status ? (*status)->staticConnection.find(key) : nullptr;
+    const Ip::VrfId vrfId = status && *status ? (*status)->vrfId() : 0;
+    const StaticTranslationId id{intf, key};
+    auto applied = applied_.find(id);
+    if (applied != applied_.end()) {
+        Applied& a = applied->second;
+        if (conn && *conn == a.conn && vrfId == a.vrfId) {
+            const uint32_t nh = nextHopOf(key.local.ip);
+            if (conn->sourceTranslation() || nh == a.nextHop) {
+                return;
+            }
+            if (a.programmed && nh != kNoNextHop) {
+                // Only the next hop moved: rewrite in place.
+                VyrNat::NatNextHopInfo info(nh);
+                bool ok = true;
+                for (const auto& f : filtersOf(a.conn)) {
+                    ok &= programmed([&] {
+                        return helper_->updateStaticDstIpTranslation(
+                            a.conn.global, key.local, f, a.conn.protocol, a.profileId, key, &info,
+                            nullptr, false, vrfId);
+                    });
+                }
+                a.nextHop = nh;
+                a.programmed = ok;
+                publish(id, ok);
+                return;
+            }
+        }
+        unprogramStatic(id);
+    }
+    if (conn) {
+        programStatic(intf, key, *conn, vrfId, nextHopOf(key.local.ip));
+    }
+}
+
+bool NatSm::programStatic(const std::string& intf, const Ip::Nat::StaticKey& key,
+                          const Ip::Nat::NatStaticConnection& conn, Ip::VrfId vrfId,
+                          uint32_t nextHop) {
+    const StaticTranslationId id{intf, key};
+    Applied a{conn, vrfId, 0, nextHop, false, false};
+    const auto profile = profileOfIntf(intf);
+    const bool reverse = conn.sourceTranslation() ? conn.ingress : !conn.ingress;
+    if (!profile) {
+        VTRACE(th, 1,
+               intf << " is not a NAT profile interface: " << key.str() << " not programmed");
+    } else if (reverse && !key.egressTarget() &&
+               !(natHwCapabilities_ && natHwCapabilities_->reverseStaticNatSupported())) {
+        VTRACE(th, 1, "reverse static NAT not supported: " << key.str() << " not programmed");
+    } else {
+        a.profileId = *profile;
+        a.helperCalled = true;
+        a.programmed = true;
+        for (const auto& f : filtersOf(conn)) {
+            a.programmed &= programmed([&] {
+                if (conn.sourceTranslation()) {
+                    return helper_->addStaticSrcIpTranslation(
+                        key.local, conn.global, f, conn.protocol, *profile, key, reverse, vrfId);
+                }
+                const VyrNat::NatNextHopInfo info(nextHop);
+                return helper_->addStaticDstIpTranslation(
+                    conn.global, key.local, f, conn.protocol, *profile, key,
+                    nextHop == kNoNextHop ? nullptr : &info, nullptr, reverse, vrfId);
+            });
+        }
+    }
+    const bool ok = a.programmed;
+    applied_[id] = std::move(a);
+    publish(id, ok);
+    return ok;
+}
+
+void NatSm::unprogramStatic(const StaticTranslationId& id) {
+    auto it = applied_.find(id);
+    if (it == applied_.end()) {
+        return;
+    }
+    const Applied a = it->second;
+    applied_.erase(it);
+    if (a.helperCalled) {
+        helper_->deleteStaticIpTranslations(id.intf, withFilters(a.conn), a.profileId, id.key,
+                                            a.vrfId);
+    }
+    publish(id, std::nullopt);
+}
+
+void NatSm::nextHopChanged(Ip::IpAddr addr) {
+    std::vector<StaticTranslationId> affected;
+    for (const auto& [id, a] : applied_) {
+        if (!a.conn.sourceTranslation() && id.key.local.ip == addr) {
+            affected.push_back(id);
+        }
+    }
+    for (const auto& id : affected) {
+        syncStatic(id.intf, id.key);
+    }
+}
+
+void NatSm::syncVlan(uint16_t vlan) {
+    const auto* desired = natStatus_->vlanNatProfile.find(vlan);
+    auto applied = appliedVlans_.find(vlan);
+    if (desired && applied != appliedVlans_.end() && applied->second == *desired) {
+        return;
+    }
+    try {
+        if (desired) {
+            helper_->setNatProfile(vlan, desired->profile, desired->vrfName);
+            appliedVlans_[vlan] = *desired;
+        } else if (applied != appliedVlans_.end()) {
+            helper_->clearNatProfile(vlan);
+            appliedVlans_.erase(applied);
+        }
+    } catch (const VyrP4::TableError& e) {
+        VTRACE(th, 1, "vlan " << vlan << " profile not programmed: " << e.what());
+    }
+}
+
+void NatSm::syncVrf(const std::string& vrf) {
+    const auto* status = natStatus_->vrfStatus.find(vrf);
+    Ip::Nat::VrfStatus* desired = status ? status->get() : nullptr;
+    auto reactor = vrfReactors_.find(vrf);
+    if (!desired) {
+        vrfReactors_.erase(vrf);
+    } else if (reactor == vrfReactors_.end() || reactor->second->entity() != desired) {
+        vrfReactors_[vrf] = std::make_unique<VrfReactor>(*this, vrf, *status);
+    }
+    AppliedVrf& a = appliedVrfs_[vrf];
+    // A policer of rate and burst 0 is no policer.
+    std::optional<Ip::Nat::VrfPolicer> wantPolicer = desired ? desired->policer() : std::nullopt;
+    if (wantPolicer && wantPolicer->rate == 0 && wantPolicer->burst == 0) {
+        wantPolicer.reset();
+    }
+    const bool supported = natHwCapabilities_ && natHwCapabilities_->vrfNatSupported();
+    const uint32_t vrfId = desired ? desired->vrfId() : a.vrfId;
+    // VRF ids at 0xFFFF and above are not valid; the default VRF has no translations of its own.
+    const bool valid = supported && vrfId != 0 && vrfId < Ip::kInvalidVrfId;
+    auto hw = hwVrf(vrf);
+
+    // Removed or changed translations go first, at the VRF they were made in.
+    auto release = [&](std::map<Ip::IpAddr, Ip::IpAddr>& applied,
+                       const Ert::Collection<Ip::IpAddr, Ip::IpAddr>* want, bool source) {
+        for (auto it = applied.begin(); it != applied.end();) {
+            const Ip::IpAddr* w = want ? want->find(it->first) : nullptr;
+            if (w && *w == it->second && desired && desired->vrfId() == a.vrfId) {
+                ++it;
+                continue;
+            }
+            programmed([&] {
+                return source ? helper_->deleteStaticVrfSrcIpTranslation(it->first, it->second,
+                                                                         a.vrfId, 0)
+                              : helper_->deleteStaticVrfDstIpTranslation(it->first, it->second,
+                                                                         a.vrfId, 0);
+            });
+            (source ? hw->staticSrc : hw->staticDst).erase(it->first);
+            it = applied.erase(it);
+        }
+    };
+    release(a.src, desired ? &desired->staticSrc : nullptr, true);
+    release(a.dst, desired ? &desired->staticDst : nullptr, false);
+    if (a.policer && (wantPolicer != a.policer || !desired || desired->vrfId() != a.vrfId)) {
+        programmed([&] { return helper_->updateVrfSourcePolicer(a.vrfId, 0, 0); });
+        a.policer.reset();
+        hw->policer.set(std::nullopt);
+    }
+    a.vrfId = vrfId;
+
+    if (desired) {
+        auto add = [&](std::map<Ip::IpAddr, Ip::IpAddr>& applied,
+                       const Ert::Collection<Ip::IpAddr, Ip::IpAddr>& want, bool source) {
+            for (const auto& [oldIp, newIp] : want) {
+                if (applied.count(oldIp)) {
+                    continue;
+                }
+                const bool ok =
+                    valid && programmed([&, o = oldIp, n = newIp] {
+                        return source ? helper_->addStaticVrfSrcIpTranslation(o, n, vrfId, 0)
+                                      : helper_->addStaticVrfDstIpTranslation(o, n, vrfId, 0);
+                    });
+                if (ok) {
+                    applied[oldIp] = newIp;
+                }
+                (source ? hw->staticSrc : hw->staticDst).set(oldIp, ok);
+            }
+        };
+        add(a.src, desired->staticSrc, true);
+        add(a.dst, desired->staticDst, false);
+        if (wantPolicer && !a.policer) {
+            const auto p = *wantPolicer;
+            const bool ok = valid && programmed([&] {
+                                return helper_->updateVrfSourcePolicer(vrfId, p.rate, p.burst);
+                            });
+            if (ok) {
+                a.policer = p;
+            }
+            hw->policer.set(ok);
+        }
+    }
+    if (!desired && a.src.empty() && a.dst.empty() && !a.policer) {
+        appliedVrfs_.erase(vrf);
+        natHwStatus_->vrfStatus.erase(vrf);
+    }
+}
+
+Ert::Ptr<Ip::Nat::HwIntfStatus> NatSm::hwIntf(const std::string& intf) {
+    if (const auto* e = natHwStatus_->intfStatus.find(intf)) {
+        return *e;
+    }
+    auto e = Ert::make<Ip::Nat::HwIntfStatus>(intf);
+    natHwStatus_->intfStatus.set(intf, e);
+    return e;
+}
+
+Ert::Ptr<Ip::Nat::HwVrfStatus> NatSm::hwVrf(const std::string& vrf) {
+    if (const auto* e = natHwStatus_->vrfStatus.find(vrf)) {
+        return *e;
+    }
+    auto e = Ert::make<Ip::Nat::HwVrfStatus>(vrf);
+    natHwStatus_->vrfStatus.set(vrf, e);
+    return e;
+}
+
+void NatSm::publish(const StaticTranslationId& id, std::optional<bool> programmed) {
+    auto hw = hwIntf(id.intf);
+    if (programmed) {
+        hw->staticConnection.set(id.key, *programmed);
+        status_->staticTranslation.set(id, *programmed);
+    } else {
+        hw->staticConnection.erase(id.key);
+        status_->staticTranslation.erase(id);
+        if (hw->staticConnection.empty()) {
+            natHwStatus_->intfStatus.erase(id.intf);
+        }
+    }
+    uint32_t yes = 0;
+    for (const auto& [k, p] : status_->staticTranslation) {
+        yes += p ? 1 : 0;
+    }
+    status_->staticProgrammed.set(yes);
+    status_->staticNotProgrammed.set(uint32_t(status_->staticTranslation.size()) - yes);
+}
+
+} // namespace Oma
