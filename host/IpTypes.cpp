@@ -38,7 +38,9 @@ std::string IpAddr::toString() const {
            std::to_string(value >> 8 & 0xff) + "." + std::to_string(value & 0xff);
 }
 
-std::string IpAndPort::toString() const { return ip.toString() + ":" + std::to_string(port); }
+std::string IpAndPort::toString() const {
+    return ip.toString() + ":" + std::to_string(port);
+}
 
 std::optional<IpAddrWithFullMask> IpAddrWithFullMask::parse(std::string_view text) {
     std::size_t slash = text.find('/');
@@ -77,7 +79,9 @@ std::optional<Prefix> Prefix::parse(std::string_view text) {
     return Prefix{*addr, static_cast<uint8_t>(len)};
 }
 
-std::string Prefix::toString() const { return addr.toString() + "/" + std::to_string(len); }
+std::string Prefix::toString() const {
+    return addr.toString() + "/" + std::to_string(len);
+}
 
 std::string ConnTuple::toString() const {
     return src.toString() + " -> " + dst.toString() + " proto " + std::to_string(protocol);

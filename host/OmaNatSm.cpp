@@ -411,9 +411,17 @@ Ert::Ptr<Ip::Nat::HwVrfStatus> NatSm::hwVrf(const std::string& vrf) {
 
 void NatSm::publish(const StaticTranslationId& id, std::optional<bool> programmed) {
     auto hw = hwIntf(id.intf);
+    // Keep the counts by difference: recounting every translation would make each change cost
+    // as much as all of them.
+    int yes = int(status_->staticProgrammed());
+    int no = int(status_->staticNotProgrammed());
+    if (const bool* before = status_->staticTranslation.find(id)) {
+        (*before ? yes : no) -= 1;
+    }
     if (programmed) {
         hw->staticConnection.set(id.key, *programmed);
         status_->staticTranslation.set(id, *programmed);
+        (*programmed ? yes : no) += 1;
     } else {
         hw->staticConnection.erase(id.key);
         status_->staticTranslation.erase(id);
@@ -421,12 +429,8 @@ void NatSm::publish(const StaticTranslationId& id, std::optional<bool> programme
             natHwStatus_->intfStatus.erase(id.intf);
         }
     }
-    uint32_t yes = 0;
-    for (const auto& [k, p] : status_->staticTranslation) {
-        yes += p ? 1 : 0;
-    }
-    status_->staticProgrammed.set(yes);
-    status_->staticNotProgrammed.set(uint32_t(status_->staticTranslation.size()) - yes);
+    status_->staticProgrammed.set(uint32_t(yes));
+    status_->staticNotProgrammed.set(uint32_t(no));
 }
 
 } // namespace Oma

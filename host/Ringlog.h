@@ -59,4 +59,11 @@ std::optional<std::vector<Record>> readFile(const std::string& path, std::string
 
 } // namespace Ringlog
 
-#define RINGLOG(level, ...) ::Ringlog::log((level), __VA_ARGS__)
+// The values are evaluated only when the ring trace is open: callers may pass text built on the
+// spot without paying for it otherwise.
+#define RINGLOG(level, ...)                                                                        \
+    do {                                                                                           \
+        if (::Ringlog::enabled()) {                                                                \
+            ::Ringlog::log((level), __VA_ARGS__);                                                  \
+        }                                                                                          \
+    } while (0)

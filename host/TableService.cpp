@@ -17,8 +17,8 @@ const VyrSystem::ProfileCapabilities& VyrTableMgr::profileCapabilities() const {
     return caps ? *caps : none;
 }
 
-void VyrTableMgr::hwTablesIs(const std::string& name, HwTableScope scope, bool flag1,
-                             bool flag2, bool flag3, VyrTableMgr* tableMgr) {
+void VyrTableMgr::hwTablesIs(const std::string& name, HwTableScope scope, bool flag1, bool flag2,
+                             bool flag3, VyrTableMgr* tableMgr) {
     VYR_ASSERT(profileDataEntry_);
     profileDataEntry_->hwTables.set(nextListing_++,
                                     HwTableReg{name, scope, flag1, flag2, flag3, tableMgr});
@@ -36,7 +36,9 @@ void VyrTableMgr::pendingTableCountDec(uint32_t n) {
     pendingTableCountIs(pendingTableCount_ - n);
 }
 
-void VyrTableMgr::createCliTableStats(const std::string& name) { cliStats_[{name, -1}] = true; }
+void VyrTableMgr::createCliTableStats(const std::string& name) {
+    cliStats_[{name, -1}] = true;
+}
 
 void VyrTableMgr::createPerPipeCliTableStats(const std::string& name, uint8_t pipe) {
     cliStats_[{name, pipe}] = true;

@@ -75,8 +75,8 @@ public:
     const VyrSystem::ProfileCapabilities& profileCapabilities() const;
 
     // Lists a table for the service to bring up through `tableMgr`.
-    void hwTablesIs(const std::string& name, HwTableScope scope, bool flag1, bool flag2,
-                    bool flag3, VyrTableMgr* tableMgr);
+    void hwTablesIs(const std::string& name, HwTableScope scope, bool flag1, bool flag2, bool flag3,
+                    VyrTableMgr* tableMgr);
     virtual void initializeTable(const VyrP4::TableKey& tableKey, VyrP4::DeviceHandle handle,
                                  const VyrDriver::VyrDevProfile& profile, uint32_t count,
                                  MbbMirraKey::MirraKeyManager* keyManager,

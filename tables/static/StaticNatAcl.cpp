@@ -31,6 +31,11 @@ uint16_t StaticNatOps<Side>::createAcl(M& m, const HwStaticNatAclKey& key, bool 
     }
     if (auto it = acls.find(key); it != acls.end()) {
         auto& acl = it->second;
+        if (acl.refCount == UINT16_MAX) {
+            // The count cannot take another user; sharing the id would corrupt it.
+            VTRACE(staticTrace, 1, "AclId " << acl.aclId << " has no room for another user");
+            return 0;
+        }
         acl.refCountInc(1);
         if (addrOnly) {
             acl.addrOnlyInc(1);
