@@ -86,13 +86,8 @@ bool StaticNatOps<Side>::createEgress(M& m, uint16_t profileId, const HwStaticNa
 template <class Side>
 void StaticNatOps<Side>::deleteEgress(M& m, uint16_t profileId, const HwStaticNatAclKey& key,
                                       IpAndPort oldAddr, IpAndPort newAddr) {
-    if (!profile(m, profileId)) {
-        VTRACE(staticTrace, 2, Side::kUpper << " not found");
-        return;
-    }
-    auto* rec = egressRecord(m, profileId, key);
+    auto* rec = recordToDelete(m, profileId, egressRecord(m, profileId, key));
     if (!rec) {
-        VTRACE(staticTrace, 2, Side::kUpper << " entry not found");
         return;
     }
     if (auto it = rec->entry.find(oldAddr); it != rec->entry.end()) {
@@ -116,13 +111,8 @@ template <class Side>
 void StaticNatOps<Side>::deleteEgressFragment(M& m, uint16_t profileId,
                                               const HwStaticNatAclKey& key, IpAndPort oldAddr,
                                               IpAndPort newAddr) {
-    if (!profile(m, profileId)) {
-        VTRACE(staticTrace, 2, Side::kUpper << " not found");
-        return;
-    }
-    auto* rec = egressRecord(m, profileId, key);
+    auto* rec = recordToDelete(m, profileId, egressRecord(m, profileId, key));
     if (!rec) {
-        VTRACE(staticTrace, 2, Side::kUpper << " entry not found");
         return;
     }
     if (auto it = rec->entry.find(oldAddr); it != rec->entry.end()) {

@@ -194,13 +194,8 @@ bool StaticNatOps<Side>::createAddrPort(M& m, uint16_t profileId, const HwStatic
 template <class Side>
 void StaticNatOps<Side>::deleteEntry(M& m, uint16_t profileId, const HwStaticNatAclKey& key,
                                      IpAndPort oldAddr, IpAndPort newAddr) {
-    if (!profile(m, profileId)) {
-        VTRACE(staticTrace, 2, Side::kUpper << " not found");
-        return;
-    }
-    auto* e = entry(m, profileId, key);
+    auto* e = recordToDelete(m, profileId, entry(m, profileId, key));
     if (!e) {
-        VTRACE(staticTrace, 2, Side::kUpper << " entry not found");
         return;
     }
     if (oldAddr.port != 0) {
@@ -233,13 +228,8 @@ void StaticNatOps<Side>::deleteEntry(M& m, uint16_t profileId, const HwStaticNat
 template <class Side>
 void StaticNatOps<Side>::deleteFragment(M& m, uint16_t profileId, const HwStaticNatAclKey& key,
                                         IpAddr oldAddr, IpAddr newAddr) {
-    if (!profile(m, profileId)) {
-        VTRACE(staticTrace, 2, Side::kUpper << " not found");
-        return;
-    }
-    auto* e = entry(m, profileId, key);
+    auto* e = recordToDelete(m, profileId, entry(m, profileId, key));
     if (!e) {
-        VTRACE(staticTrace, 2, Side::kUpper << " entry not found");
         return;
     }
     if (auto ms = e->addrOnlyMS.find(oldAddr); ms != e->addrOnlyMS.end()) {

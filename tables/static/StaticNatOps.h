@@ -43,6 +43,17 @@ template <class Side> struct StaticNatOps {
     static typename Side::Entry& entryIs(M& m, uint16_t profileId, const HwStaticNatAclKey& key);
     static typename Side::EgressRecord& egressRecordIs(M& m, uint16_t profileId,
                                                        const HwStaticNatAclKey& key);
+    // The record a deletion works on; null, and traced, when the profile or the key has none.
+    template <class Record> static Record* recordToDelete(M& m, uint16_t profileId, Record* rec) {
+        if (!profile(m, profileId)) {
+            VTRACE(staticTrace, 2, Side::kUpper << " not found");
+            return nullptr;
+        }
+        if (!rec) {
+            VTRACE(staticTrace, 2, Side::kUpper << " entry not found");
+        }
+        return rec;
+    }
     // Drops the records of `key` in the profile that hold nothing, then the profile if empty.
     static void prune(M& m, uint16_t profileId, const HwStaticNatAclKey& key);
 };

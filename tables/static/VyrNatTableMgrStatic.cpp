@@ -1,26 +1,12 @@
 #include "tables/static/VyrNatTableMgrStatic.h"
 
 #include "agent/VyrNatTableMgr.h"
+#include "tables/TableSetup.h"
 #include "tables/static/StaticNatDirection.h"
 
 namespace VyrNat {
 
 Trace::Handle staticTrace("VyrNatTableMgrStatic");
-
-namespace {
-
-// Builds the table into `slot` when `name` is its table's name.
-template <class T, class Factory, class... Args>
-bool createIfNamed(const std::string& name, const char* tableName, std::shared_ptr<T>& slot,
-                   Factory factory, Args&&... args) {
-    if (name != tableName) {
-        return false;
-    }
-    slot = factory(std::forward<Args>(args)...);
-    return true;
-}
-
-} // namespace
 
 VyrNatTableMgrStatic::VyrNatTableMgrStatic(VyrNatTableMgr* tableMgr, Ert::Ptr<Config> vyrNatConfig,
                                            std::shared_ptr<VyrP4::ResourceInfo> resourceInfo)
@@ -54,10 +40,9 @@ void VyrNatTableMgrStatic::handleInitialized() {
 }
 
 uint8_t VyrNatTableMgrStatic::updateTableList() {
-    const VyrAgentLib::HwTableScope wholeChip{true, 0};
     uint8_t count = 0;
     auto list = [&](const char* name) {
-        tableMgr()->hwTablesIs(name, wholeChip, true, true, false, tableMgr());
+        hwTableListed(tableMgr(), name);
         ++count;
     };
     for (const char* name : {"staticDnatAcl", "addrOnlyDnat", "addrPortDnat", "staticSnatAcl",
@@ -82,32 +67,21 @@ bool VyrNatTableMgrStatic::initializeTable(const VyrP4::TableKey& tableKey,
                                            const VyrDriver::VyrDevProfile& profile, uint32_t count,
                                            MbbMirraKey::MirraKeyManager* km,
                                            VyrTableStatusManager::StatusManager* sm) {
-    const std::string& name = tableKey.name;
-    VTRACE(staticTrace, 0, "Initializing table: " << name);
-    const auto k8 = tableKey.key8;
-    const auto k16 = tableKey.key16;
-    const std::string& p = profile.name;
+    VTRACE(staticTrace, 0, "Initializing table: " << tableKey.name);
+    const TableCreation c{tableKey, handle, profile, count, km, sm};
     using namespace VyrP4;
-    return createIfNamed(name, "staticDnatAcl", staticDnatAclTable_, staticDnatAclTableFactory, km,
-                         sm, handle, count, k8, k16, p) ||
-           createIfNamed(name, "addrOnlyDnat", addrOnlyDnatTable_, addrOnlyDnatTableFactory, km, sm,
-                         handle, count, k8, k16, p) ||
-           createIfNamed(name, "addrPortDnat", addrPortDnatTable_, addrPortDnatTableFactory, km, sm,
-                         handle, count, k8, k16, p) ||
-           createIfNamed(name, "staticSnatAcl", staticSnatAclTable_, staticSnatAclTableFactory, km,
-                         sm, handle, count, k8, k16, p) ||
-           createIfNamed(name, "addrOnlySnat", addrOnlySnatTable_, addrOnlySnatTableFactory, km, sm,
-                         handle, count, k8, k16, p) ||
-           createIfNamed(name, "addrPortSnat", addrPortSnatTable_, addrPortSnatTableFactory, km, sm,
-                         handle, count, k8, k16, p) ||
-           createIfNamed(name, "egressNatProfile", egressNatProfileTable_,
-                         egressNatProfileTableFactory, km, sm, handle, count, k8, k16, p) ||
-           createIfNamed(name, "dynamicEgressNatProfile", dynamicEgressNatProfileTable_,
-                         dynamicEgressNatProfileTableFactory, km, sm, handle, count, k8, k16, p) ||
-           createIfNamed(name, "egrUcSnat", egressSnatTable_, egrUcSnatTableFactory, km, sm, handle,
-                         count, k8, k16, p) ||
-           createIfNamed(name, "egrUcDnat", egressDnatTable_, egrUcDnatTableFactory, km, sm, handle,
-                         count, k8, k16, p);
+    return c.createIfNamed("staticDnatAcl", staticDnatAclTable_, staticDnatAclTableFactory) ||
+           c.createIfNamed("addrOnlyDnat", addrOnlyDnatTable_, addrOnlyDnatTableFactory) ||
+           c.createIfNamed("addrPortDnat", addrPortDnatTable_, addrPortDnatTableFactory) ||
+           c.createIfNamed("staticSnatAcl", staticSnatAclTable_, staticSnatAclTableFactory) ||
+           c.createIfNamed("addrOnlySnat", addrOnlySnatTable_, addrOnlySnatTableFactory) ||
+           c.createIfNamed("addrPortSnat", addrPortSnatTable_, addrPortSnatTableFactory) ||
+           c.createIfNamed("egressNatProfile", egressNatProfileTable_,
+                           egressNatProfileTableFactory) ||
+           c.createIfNamed("dynamicEgressNatProfile", dynamicEgressNatProfileTable_,
+                           dynamicEgressNatProfileTableFactory) ||
+           c.createIfNamed("egrUcSnat", egressSnatTable_, egrUcSnatTableFactory) ||
+           c.createIfNamed("egrUcDnat", egressDnatTable_, egrUcDnatTableFactory);
 }
 
 Ert::Ptr<VyrNatTableMgrStatic>
