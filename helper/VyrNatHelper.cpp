@@ -42,6 +42,15 @@ bool NatHelper::egrMcNat() const {
     return tableMgr_->egrMcNat();
 }
 
+VyrNatTableMgrStatic* NatHelper::staticMgr() const {
+    auto* st = tableMgr_->tableMgrStatic();
+    if (!st) {
+        // A profile without interface NAT programs no static translation.
+        VTRACE(th, 1, "no static NAT tables in this profile");
+    }
+    return st;
+}
+
 uint32_t NatHelper::getNextHopId(const Oma::NatNextHopInfo* info, bool& ecmp) const {
     ecmp = false;
     const auto* platform = dynamic_cast<const NatNextHopInfo*>(info);
@@ -81,8 +90,9 @@ bool NatHelper::addStaticSrcIpTranslation(Ip::IpAndPort oldSrc, Ip::IpAndPort ne
         return tableMgr_->tableMgrEgressStatic()->updateStaticSnat(profileId, oldSrc, newSrc,
                                                                    protocol, false);
     }
-    return tableMgr_->tableMgrStatic()->updateStaticSnat(profileId, aclKeyOf(dst, protocol), oldSrc,
-                                                         newSrc, false, egressPipe);
+    auto* st = staticMgr();
+    return st && st->updateStaticSnat(profileId, aclKeyOf(dst, protocol), oldSrc, newSrc, false,
+                                      egressPipe);
 }
 
 bool NatHelper::staticDst(const char* op, Ip::IpAndPort oldDst, Ip::IpAndPort newDst,
@@ -114,9 +124,9 @@ bool NatHelper::staticDst(const char* op, Ip::IpAndPort oldDst, Ip::IpAndPort ne
         VTRACE(th, 3, "egress entry kept: no next hop to update");
         return true;
     }
-    return tableMgr_->tableMgrStatic()->updateStaticDnat(profileId, aclKeyOf(src, protocol), oldDst,
-                                                         newDst, nextHop, ecmp, update, false,
-                                                         egressPipe);
+    auto* st = staticMgr();
+    return st && st->updateStaticDnat(profileId, aclKeyOf(src, protocol), oldDst, newDst, nextHop,
+                                      ecmp, update, false, egressPipe);
 }
 
 bool NatHelper::addStaticDstIpTranslation(Ip::IpAndPort oldDst, Ip::IpAndPort newDst,
@@ -161,7 +171,7 @@ void NatHelper::deleteStaticIpTranslations(const std::string& intfId,
                 source ? egress->deleteStaticSnat(profileId, oldAddr, conn.protocol)
                        : egress->deleteStaticDnat(profileId, oldAddr, conn.protocol);
             }
-        } else {
+        } else if (st) {
             const auto aclKey = aclKeyOf(filter, conn.protocol);
             if (source) {
                 reverse ? st->deleteEgressSnatEntry(profileId, aclKey, oldAddr, newAddr)
