@@ -7,6 +7,9 @@
 #include "tables/static/VyrNatTableMgrStatic.h"
 #include "tables/static/VyrNatTableMgrVrf.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace VyrNat {
 
 namespace {
@@ -154,7 +157,10 @@ void NatHelper::deleteStaticIpTranslations(const std::string& intfId,
     const Ip::IpAndPort newAddr = source ? conn.global : local;
     const bool reverse = source ? conn.ingress : !conn.ingress;
     auto* st = tableMgr_->tableMgrStatic();
-    for (const auto& filter : conn.filterAddrs) {
+    // The host hands the filters over in its own order; they are removed in ascending order.
+    std::vector<Ip::IpAddrWithFullMask> filters = conn.filterAddrs;
+    std::sort(filters.begin(), filters.end());
+    for (const auto& filter : filters) {
         if (key.egressTarget()) {
             if (egrMcNat()) {
                 auto* egress = tableMgr_->tableMgrEgressStatic();
