@@ -23,6 +23,12 @@ std::vector<Ip::IpAddrWithFullMask> filtersOf(const Ip::Nat::NatStaticConnection
     return conn.filterAddrs;
 }
 
+// Source translation configured on ingress, or destination translation on egress: the
+// translation belongs to the egress pipeline.
+bool reverseOf(const Ip::Nat::NatStaticConnection& conn) {
+    return conn.sourceTranslation() ? conn.ingress : !conn.ingress;
+}
+
 Ip::Nat::NatStaticConnection withFilters(Ip::Nat::NatStaticConnection conn) {
     conn.filterAddrs = filtersOf(conn);
     return conn;
@@ -208,7 +214,7 @@ void NatSm::syncStatic(const std::string& intf, const Ip::Nat::StaticKey& key) {
                     ok &= programmed([&] {
                         return helper_->updateStaticDstIpTranslation(
                             a.conn.global, key.local, f, a.conn.protocol, a.profileId, key, &info,
-                            nullptr, false, vrfId);
+                            nullptr, reverseOf(a.conn), vrfId);
                     });
                 }
                 a.nextHop = nh;
@@ -230,7 +236,7 @@ bool NatSm::programStatic(const std::string& intf, const Ip::Nat::StaticKey& key
     const StaticTranslationId id{intf, key};
     Applied a{conn, vrfId, 0, nextHop, false, false};
     const auto profile = profileOfIntf(intf);
-    const bool reverse = conn.sourceTranslation() ? conn.ingress : !conn.ingress;
+    const bool reverse = reverseOf(conn);
     if (!profile) {
         VTRACE(th, 1,
                intf << " is not a NAT profile interface: " << key.str() << " not programmed");
