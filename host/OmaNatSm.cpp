@@ -53,6 +53,9 @@ struct NatSm::Applied {
     uint32_t nextHop = kNoNextHop;
     bool helperCalled = false;
     bool programmed = false;
+    // The filters whose add the helper accepted: a refused add leaves nothing to delete, and
+    // deleting it anyway would take the entries of the translation that refused it.
+    std::vector<Ip::IpAddrWithFullMask> added;
 };
 
 struct NatSm::AppliedVrf {
@@ -234,7 +237,7 @@ bool NatSm::programStatic(const std::string& intf, const Ip::Nat::StaticKey& key
                           const Ip::Nat::NatStaticConnection& conn, Ip::VrfId vrfId,
                           uint32_t nextHop) {
     const StaticTranslationId id{intf, key};
-    Applied a{conn, vrfId, 0, nextHop, false, false};
+    Applied a{conn, vrfId, 0, nextHop, false, false, {}};
     const auto profile = profileOfIntf(intf);
     const bool reverse = reverseOf(conn);
     if (!profile) {
@@ -248,7 +251,7 @@ bool NatSm::programStatic(const std::string& intf, const Ip::Nat::StaticKey& key
         a.helperCalled = true;
         a.programmed = true;
         for (const auto& f : filtersOf(conn)) {
-            a.programmed &= programmed([&] {
+            const bool ok = programmed([&] {
                 if (conn.sourceTranslation()) {
                     return helper_->addStaticSrcIpTranslation(
                         key.local, conn.global, f, conn.protocol, *profile, key, reverse, vrfId);
@@ -258,6 +261,10 @@ bool NatSm::programStatic(const std::string& intf, const Ip::Nat::StaticKey& key
                     conn.global, key.local, f, conn.protocol, *profile, key,
                     nextHop == kNoNextHop ? nullptr : &info, nullptr, reverse, vrfId);
             });
+            a.programmed &= ok;
+            if (ok) {
+                a.added.push_back(f);
+            }
         }
     }
     const bool ok = a.programmed;
@@ -273,9 +280,13 @@ void NatSm::unprogramStatic(const StaticTranslationId& id) {
     }
     const Applied a = it->second;
     applied_.erase(it);
-    if (a.helperCalled) {
-        helper_->deleteStaticIpTranslations(id.intf, withFilters(a.conn), a.profileId, id.key,
-                                            a.vrfId);
+    // The egress static manager keeps a refused address entry to retry it: it is deleted too.
+    Ip::Nat::NatStaticConnection conn = withFilters(a.conn);
+    if (!id.key.egressTarget()) {
+        conn.filterAddrs = a.added;
+    }
+    if (a.helperCalled && !conn.filterAddrs.empty()) {
+        helper_->deleteStaticIpTranslations(id.intf, conn, a.profileId, id.key, a.vrfId);
     }
     publish(id, std::nullopt);
 }
