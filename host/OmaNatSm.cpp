@@ -401,6 +401,24 @@ void NatSm::syncVrf(const std::string& vrf) {
             }
             hw->policer.set(ok);
         }
+        // What was refused leaves the hardware status once it is no longer configured.
+        auto prune = [](Ert::Collection<Ip::IpAddr, bool>& hwColl,
+                        const Ert::Collection<Ip::IpAddr, Ip::IpAddr>& want) {
+            std::vector<Ip::IpAddr> gone;
+            for (const auto& [addr, programmed] : hwColl) {
+                if (!want.find(addr)) {
+                    gone.push_back(addr);
+                }
+            }
+            for (const auto& addr : gone) {
+                hwColl.erase(addr);
+            }
+        };
+        prune(hw->staticSrc, desired->staticSrc);
+        prune(hw->staticDst, desired->staticDst);
+        if (!wantPolicer) {
+            hw->policer.set(std::nullopt);
+        }
     }
     if (!desired && a.src.empty() && a.dst.empty() && !a.policer) {
         appliedVrfs_.erase(vrf);
