@@ -45,6 +45,15 @@ bool NatHelper::egrMcNat() const {
     return tableMgr_->egrMcNat();
 }
 
+VyrNatTableMgrStatic* NatHelper::staticMgr() const {
+    auto* st = tableMgr_->tableMgrStatic();
+    if (!st) {
+        // A chip for NAT between VRFs only has no interface translation tables.
+        VTRACE(th, 1, "no static NAT tables on this chip: translation not programmed");
+    }
+    return st;
+}
+
 uint32_t NatHelper::getNextHopId(const Oma::NatNextHopInfo* info, bool& ecmp) const {
     ecmp = false;
     const auto* platform = dynamic_cast<const NatNextHopInfo*>(info);
@@ -84,8 +93,12 @@ bool NatHelper::addStaticSrcIpTranslation(Ip::IpAndPort oldSrc, Ip::IpAndPort ne
         return tableMgr_->tableMgrEgressStatic()->updateStaticSnat(profileId, oldSrc, newSrc,
                                                                    protocol, false);
     }
-    return tableMgr_->tableMgrStatic()->updateStaticSnat(profileId, aclKeyOf(dst, protocol), oldSrc,
-                                                         newSrc, false, egressPipe);
+    auto* st = staticMgr();
+    if (!st) {
+        return false;
+    }
+    return st->updateStaticSnat(profileId, aclKeyOf(dst, protocol), oldSrc, newSrc, false,
+                                egressPipe);
 }
 
 bool NatHelper::staticDst(const char* op, Ip::IpAndPort oldDst, Ip::IpAndPort newDst,
@@ -117,9 +130,12 @@ bool NatHelper::staticDst(const char* op, Ip::IpAndPort oldDst, Ip::IpAndPort ne
         VTRACE(th, 3, "egress entry kept: no next hop to update");
         return true;
     }
-    return tableMgr_->tableMgrStatic()->updateStaticDnat(profileId, aclKeyOf(src, protocol), oldDst,
-                                                         newDst, nextHop, ecmp, update, false,
-                                                         egressPipe);
+    auto* st = staticMgr();
+    if (!st) {
+        return false;
+    }
+    return st->updateStaticDnat(profileId, aclKeyOf(src, protocol), oldDst, newDst, nextHop, ecmp,
+                                update, false, egressPipe);
 }
 
 bool NatHelper::addStaticDstIpTranslation(Ip::IpAndPort oldDst, Ip::IpAndPort newDst,
@@ -167,7 +183,7 @@ void NatHelper::deleteStaticIpTranslations(const std::string& intfId,
                 source ? egress->deleteStaticSnat(profileId, oldAddr, conn.protocol)
                        : egress->deleteStaticDnat(profileId, oldAddr, conn.protocol);
             }
-        } else {
+        } else if (st) {
             const auto aclKey = aclKeyOf(filter, conn.protocol);
             if (source) {
                 reverse ? st->deleteEgressSnatEntry(profileId, aclKey, oldAddr, newAddr)

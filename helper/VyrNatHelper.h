@@ -13,6 +13,7 @@
 namespace VyrNat {
 
 class VyrNatTableMgr;
+class VyrNatTableMgrStatic;
 
 // A counter attribute with its setter and increment.
 #define VYR_NAT_COUNTER(type, name)                                                                \
@@ -109,6 +110,8 @@ public:
 
 private:
     bool egrMcNat() const;
+    // The static manager; null, with a trace, on a chip without it.
+    VyrNatTableMgrStatic* staticMgr() const;
     bool vrfTranslation(const char* op, Ip::IpAddr oldIp, Ip::IpAddr newIp, uint32_t insideVrf,
                         uint32_t outsideVrf, bool source, bool del);
     bool staticDst(const char* op, Ip::IpAndPort oldDst, Ip::IpAndPort newDst,
