@@ -318,7 +318,10 @@ void NatSm::syncVlan(uint16_t vlan) {
             appliedVlans_.erase(applied);
         }
     } catch (const VyrP4::TableError& e) {
+        // Half a binding is none: what was written goes, and a later binding starts afresh.
         VTRACE(th, 1, "vlan " << vlan << " profile not programmed: " << e.what());
+        helper_->clearNatProfile(vlan);
+        appliedVlans_.erase(vlan);
     }
 }
 
