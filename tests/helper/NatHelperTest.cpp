@@ -8,7 +8,9 @@
 #include "tests/helper/NatTestUtil.h"
 #include "tests/support/StaticInvariants.h"
 
+#include <cstdio>
 #include <sstream>
+#include <unistd.h>
 
 namespace {
 
@@ -271,6 +273,40 @@ TEST(NatHelper, SettingsFollowTheSoftwareDataPlaneFlag) {
         EXPECT_TRUE(h.initialized());
         EXPECT_NE(h.natHelperSm(), nullptr);
     }
+}
+
+// What showLearningRates writes, read back from a file.
+std::string learningRates(const VyrNat::NatHelperSm& sm) {
+    std::FILE* f = std::tmpfile();
+    sm.showLearningRates(fileno(f));
+    std::string text(std::size_t(::lseek(fileno(f), 0, SEEK_END)), '\0');
+    ::pread(fileno(f), text.data(), text.size(), 0);
+    std::fclose(f);
+    return text;
+}
+
+TEST(NatHelper, LearningRatesCoverOnlyWindowsFullOfSamples) {
+    NatAgent a("default");
+    auto& h = a.helper();
+    const auto& sm = *h.natHelperSm();
+    EXPECT_EQ(learningRates(sm), "") << "no sample yet";
+
+    h.dynAddIs(10);
+    h.dynDelIs(5);
+    a.booted().loop.advance(Tasking::seconds(5.0));
+    EXPECT_EQ(h.dynAdd(), 0u) << "a sample resets the counters";
+    EXPECT_EQ(learningRates(sm),
+              "Dynamic hw learning rate for 5s: 2\nDynamic hw deletion rate for 5s: 1\n");
+
+    // Five more samples fill the 30-second window: 10 + 5 * 20 additions in 30 seconds.
+    for (int i = 0; i < 5; ++i) {
+        h.dynAddIs(20);
+        a.booted().loop.advance(Tasking::seconds(5.0));
+    }
+    EXPECT_EQ(learningRates(sm), "Dynamic hw learning rate for 5s: 4\n"
+                                 "Dynamic hw deletion rate for 5s: 0\n"
+                                 "Dynamic hw learning rate for 30s: 3\n"
+                                 "Dynamic hw deletion rate for 30s: 0\n");
 }
 
 } // namespace
