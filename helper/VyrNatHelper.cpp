@@ -7,6 +7,9 @@
 #include "tables/static/VyrNatTableMgrStatic.h"
 #include "tables/static/VyrNatTableMgrVrf.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace VyrNat {
 
 namespace {
@@ -45,8 +48,8 @@ bool NatHelper::egrMcNat() const {
 VyrNatTableMgrStatic* NatHelper::staticMgr() const {
     auto* st = tableMgr_->tableMgrStatic();
     if (!st) {
-        // A profile without interface NAT programs no static translation.
-        VTRACE(th, 1, "no static NAT tables in this profile");
+        // A chip for NAT between VRFs only has no interface translation tables.
+        VTRACE(th, 1, "no static NAT tables on this chip: translation not programmed");
     }
     return st;
 }
@@ -91,8 +94,11 @@ bool NatHelper::addStaticSrcIpTranslation(Ip::IpAndPort oldSrc, Ip::IpAndPort ne
                                                                    protocol, false);
     }
     auto* st = staticMgr();
-    return st && st->updateStaticSnat(profileId, aclKeyOf(dst, protocol), oldSrc, newSrc, false,
-                                      egressPipe);
+    if (!st) {
+        return false;
+    }
+    return st->updateStaticSnat(profileId, aclKeyOf(dst, protocol), oldSrc, newSrc, false,
+                                egressPipe);
 }
 
 bool NatHelper::staticDst(const char* op, Ip::IpAndPort oldDst, Ip::IpAndPort newDst,
@@ -125,8 +131,11 @@ bool NatHelper::staticDst(const char* op, Ip::IpAndPort oldDst, Ip::IpAndPort ne
         return true;
     }
     auto* st = staticMgr();
-    return st && st->updateStaticDnat(profileId, aclKeyOf(src, protocol), oldDst, newDst, nextHop,
-                                      ecmp, update, false, egressPipe);
+    if (!st) {
+        return false;
+    }
+    return st->updateStaticDnat(profileId, aclKeyOf(src, protocol), oldDst, newDst, nextHop, ecmp,
+                                update, false, egressPipe);
 }
 
 bool NatHelper::addStaticDstIpTranslation(Ip::IpAndPort oldDst, Ip::IpAndPort newDst,
@@ -164,7 +173,10 @@ void NatHelper::deleteStaticIpTranslations(const std::string& intfId,
     const Ip::IpAndPort newAddr = source ? conn.global : local;
     const bool reverse = source ? conn.ingress : !conn.ingress;
     auto* st = tableMgr_->tableMgrStatic();
-    for (const auto& filter : conn.filterAddrs) {
+    // The host hands the filters over in its own order; they are removed in ascending order.
+    std::vector<Ip::IpAddrWithFullMask> filters = conn.filterAddrs;
+    std::sort(filters.begin(), filters.end());
+    for (const auto& filter : filters) {
         if (key.egressTarget()) {
             if (egrMcNat()) {
                 auto* egress = tableMgr_->tableMgrEgressStatic();

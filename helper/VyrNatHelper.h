@@ -110,6 +110,7 @@ public:
 
 private:
     bool egrMcNat() const;
+    // The static manager; null, with a trace, on a chip without it.
     VyrNatTableMgrStatic* staticMgr() const;
     bool vrfTranslation(const char* op, Ip::IpAddr oldIp, Ip::IpAddr newIp, uint32_t insideVrf,
                         uint32_t outsideVrf, bool source, bool del);

@@ -23,6 +23,12 @@ std::vector<Ip::IpAddrWithFullMask> filtersOf(const Ip::Nat::NatStaticConnection
     return conn.filterAddrs;
 }
 
+// Source translation configured on ingress, or destination translation on egress: the
+// translation belongs to the egress pipeline.
+bool reverseOf(const Ip::Nat::NatStaticConnection& conn) {
+    return conn.sourceTranslation() ? conn.ingress : !conn.ingress;
+}
+
 Ip::Nat::NatStaticConnection withFilters(Ip::Nat::NatStaticConnection conn) {
     conn.filterAddrs = filtersOf(conn);
     return conn;
@@ -47,6 +53,9 @@ struct NatSm::Applied {
     uint32_t nextHop = kNoNextHop;
     bool helperCalled = false;
     bool programmed = false;
+    // The filters whose add the helper accepted: a refused add leaves nothing to delete, and
+    // deleting it anyway would take the entries of the translation that refused it.
+    std::vector<Ip::IpAddrWithFullMask> added;
 };
 
 struct NatSm::AppliedVrf {
@@ -208,7 +217,7 @@ void NatSm::syncStatic(const std::string& intf, const Ip::Nat::StaticKey& key) {
                     ok &= programmed([&] {
                         return helper_->updateStaticDstIpTranslation(
                             a.conn.global, key.local, f, a.conn.protocol, a.profileId, key, &info,
-                            nullptr, false, vrfId);
+                            nullptr, reverseOf(a.conn), vrfId);
                     });
                 }
                 a.nextHop = nh;
@@ -228,9 +237,9 @@ bool NatSm::programStatic(const std::string& intf, const Ip::Nat::StaticKey& key
                           const Ip::Nat::NatStaticConnection& conn, Ip::VrfId vrfId,
                           uint32_t nextHop) {
     const StaticTranslationId id{intf, key};
-    Applied a{conn, vrfId, 0, nextHop, false, false};
+    Applied a{conn, vrfId, 0, nextHop, false, false, {}};
     const auto profile = profileOfIntf(intf);
-    const bool reverse = conn.sourceTranslation() ? conn.ingress : !conn.ingress;
+    const bool reverse = reverseOf(conn);
     if (!profile) {
         VTRACE(th, 1,
                intf << " is not a NAT profile interface: " << key.str() << " not programmed");
@@ -242,7 +251,7 @@ bool NatSm::programStatic(const std::string& intf, const Ip::Nat::StaticKey& key
         a.helperCalled = true;
         a.programmed = true;
         for (const auto& f : filtersOf(conn)) {
-            a.programmed &= programmed([&] {
+            const bool ok = programmed([&] {
                 if (conn.sourceTranslation()) {
                     return helper_->addStaticSrcIpTranslation(
                         key.local, conn.global, f, conn.protocol, *profile, key, reverse, vrfId);
@@ -252,6 +261,10 @@ bool NatSm::programStatic(const std::string& intf, const Ip::Nat::StaticKey& key
                     conn.global, key.local, f, conn.protocol, *profile, key,
                     nextHop == kNoNextHop ? nullptr : &info, nullptr, reverse, vrfId);
             });
+            a.programmed &= ok;
+            if (ok) {
+                a.added.push_back(f);
+            }
         }
     }
     const bool ok = a.programmed;
@@ -267,9 +280,13 @@ void NatSm::unprogramStatic(const StaticTranslationId& id) {
     }
     const Applied a = it->second;
     applied_.erase(it);
-    if (a.helperCalled) {
-        helper_->deleteStaticIpTranslations(id.intf, withFilters(a.conn), a.profileId, id.key,
-                                            a.vrfId);
+    // The egress static manager keeps a refused address entry to retry it: it is deleted too.
+    Ip::Nat::NatStaticConnection conn = withFilters(a.conn);
+    if (!id.key.egressTarget()) {
+        conn.filterAddrs = a.added;
+    }
+    if (a.helperCalled && !conn.filterAddrs.empty()) {
+        helper_->deleteStaticIpTranslations(id.intf, conn, a.profileId, id.key, a.vrfId);
     }
     publish(id, std::nullopt);
 }
@@ -301,7 +318,10 @@ void NatSm::syncVlan(uint16_t vlan) {
             appliedVlans_.erase(applied);
         }
     } catch (const VyrP4::TableError& e) {
+        // Half a binding is none: what was written goes, and a later binding starts afresh.
         VTRACE(th, 1, "vlan " << vlan << " profile not programmed: " << e.what());
+        helper_->clearNatProfile(vlan);
+        appliedVlans_.erase(vlan);
     }
 }
 
@@ -383,6 +403,24 @@ void NatSm::syncVrf(const std::string& vrf) {
                 a.policer = p;
             }
             hw->policer.set(ok);
+        }
+        // What was refused leaves the hardware status once it is no longer configured.
+        auto prune = [](Ert::Collection<Ip::IpAddr, bool>& hwColl,
+                        const Ert::Collection<Ip::IpAddr, Ip::IpAddr>& want) {
+            std::vector<Ip::IpAddr> gone;
+            for (const auto& [addr, programmed] : hwColl) {
+                if (!want.find(addr)) {
+                    gone.push_back(addr);
+                }
+            }
+            for (const auto& addr : gone) {
+                hwColl.erase(addr);
+            }
+        };
+        prune(hw->staticSrc, desired->staticSrc);
+        prune(hw->staticDst, desired->staticDst);
+        if (!wantPolicer) {
+            hw->policer.set(std::nullopt);
         }
     }
     if (!desired && a.src.empty() && a.dst.empty() && !a.policer) {

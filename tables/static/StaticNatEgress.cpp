@@ -212,23 +212,22 @@ void VyrNatTableMgrStatic::removeEgressDnatFragmentEntries(const HwStaticNatAclK
 void VyrNatTableMgrStatic::updateEgressNatProfileTable(uint16_t vlan, uint16_t profile) {
     VYR_ASSERT(egressNatProfileTable() || dynamicEgressNatProfileTable());
     VYR_ASSERT(profile < tableMgr()->profileCapabilities().natProfileTableSize());
+    // A VLAN is recorded once its entry is written: a refused write leaves no record.
     if (egressNatProfileTable_) {
-        auto [it, added] = hwEgressNatProfileEntries_.try_emplace(vlan);
-        if (added) {
-            it->second.ingMdVlanIdIs(vlan);
-        }
+        VyrP4::EgressNatProfileMatchSpec ms;
+        ms.ingMdVlanIdIs(vlan);
         VyrP4::SetEgrNatProfileActionSpec action;
         action.egrNatProfileIdIs(profile);
-        egressNatProfileTable_->entryIs(it->second, action);
+        egressNatProfileTable_->entryIs(ms, action);
+        hwEgressNatProfileEntries_.insert_or_assign(vlan, ms);
     }
     if (dynamicEgressNatProfileTable_) {
-        auto [it, added] = hwDynamicEgressNatProfileEntries_.try_emplace(vlan);
-        if (added) {
-            it->second.ingMdVlanIdIs(vlan);
-        }
+        VyrP4::DynamicEgressNatProfileMatchSpec ms;
+        ms.ingMdVlanIdIs(vlan);
         VyrP4::SetDynEgrNatProfileActionSpec action;
         action.dynEgrNatProfileIdIs(profile);
-        dynamicEgressNatProfileTable_->entryIs(it->second, action);
+        dynamicEgressNatProfileTable_->entryIs(ms, action);
+        hwDynamicEgressNatProfileEntries_.insert_or_assign(vlan, ms);
     }
 }
 

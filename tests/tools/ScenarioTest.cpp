@@ -76,6 +76,8 @@ TEST(ScenarioFile, EachFaultIsRefusedWithOneMessageNamingFileAndLine) {
         {"unknown profile", "chip:\n  profile: fancy\n", 2, "unknown chip profile 'fancy'"},
         {"unknown top key", chip + "chips: 1\n", 3, "unknown key 'chips' in the scenario"},
         {"unknown chip key", chip + "  colour: red\n", 3, "unknown key 'colour' in chip"},
+        {"NAT profile beyond the chip", chip + "steps:\n  - at: 1\n    vlanProfile: {100: 300}\n",
+         4, "VLAN 100 is bound to NAT profile 300, but the chip has 256 NAT profiles"},
         {"unknown capability", chip + "natHwCapabilities:\n  natDpdkk: true\n", 4,
          "unknown key 'natDpdkk' in natHwCapabilities"},
         {"unknown config key", chip + "vyrNatConfig:\n  reserve: 1\n", 4,

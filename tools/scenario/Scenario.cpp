@@ -453,6 +453,18 @@ Scenario read(const YAML::Node& root, const std::string& file) {
     if (!hasChip) {
         fail(root, "the scenario needs a 'chip' with its 'profile'");
     }
+    // The chip has NAT profiles 0 to natProfileTableSize - 1 for its VLANs.
+    const uint32_t profiles = s.profile.natProfileTableSize();
+    for (const Step& step : s.steps) {
+        for (const auto& [vlan, binding] : step.vlanProfile) {
+            if (s.profile.intfNat() && binding.profile >= profiles) {
+                throw Fault{step.line, "VLAN " + std::to_string(vlan) +
+                                           " is bound to NAT profile " +
+                                           std::to_string(binding.profile) + ", but the chip has " +
+                                           std::to_string(profiles) + " NAT profiles"};
+            }
+        }
+    }
     return s;
 }
 

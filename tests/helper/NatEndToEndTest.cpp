@@ -1,0 +1,311 @@
+// From the NAT status in the state database, through the host's NAT state machine and the NAT
+// helper, to the chip's tables and the NAT hardware status, on the event loop.
+
+#include "tables/static/VyrNatTableMgrStatic.h"
+#include "tables/static/VyrNatTableMgrVrf.h"
+#include "tests/helper/NatTestUtil.h"
+#include "tests/support/StaticInvariants.h"
+
+namespace {
+
+using namespace HelperTest;
+
+VyrP4::AddrOnlySnatMatchSpec addrOnlySnat(uint16_t profile, uint16_t aclId, const char* sip) {
+    VyrP4::AddrOnlySnatMatchSpec m;
+    m.ingMdNatProfileIdIs(profile);
+    m.ingMdSnatAclIdIs(aclId);
+    m.outerIpv4HdrSipIs(ip(sip).value);
+    return m;
+}
+
+VyrP4::AddrOnlyDnatMatchSpec addrOnlyDnat(uint16_t profile, uint16_t aclId, const char* dip) {
+    VyrP4::AddrOnlyDnatMatchSpec m;
+    m.ingMdDnatAclIdIs(aclId);
+    m.ingMdNatProfileIdIs(profile);
+    m.outerIpv4HdrDipIs(ip(dip).value);
+    return m;
+}
+
+TEST(NatEndToEnd, TypicalTranslationIsProgrammedAndItsDuplicatesAreRefusedHarmlessly) {
+    NatAgent a("default");
+    auto& st = *a.owner().tableMgrStatic();
+    const auto key = staticKey(ipp("10.0.0.5", 80));
+    const auto all = prefix("0.0.0.0/0");
+    a.staticIs("NatProfile3", key, conn(ipp("192.0.2.7", 8080), true, 6, {all}));
+    a.run();
+
+    EXPECT_EQ(a.programmed("NatProfile3", key), true);
+    EXPECT_EQ(a.natSm().status()->staticProgrammed(), 1u);
+    EXPECT_EQ(st.staticSnatAclTable()->entryCount(), 2u) << "the rule's and its fragments' ACL";
+    const uint16_t aclId = st.hwStaticSnatAclEntries().at({all, 6, false}).aclId;
+    const uint16_t fragAclId = st.hwStaticSnatAclEntries().at({all, 6, true}).aclId;
+    VyrP4::AddrPortSnatMatchSpec ap;
+    ap.ingMdNatProfileIdIs(3);
+    ap.ingMdSnatAclIdIs(aclId);
+    ap.l4PortHdrSrcPortIs(80);
+    ap.outerIpv4HdrSipIs(ip("10.0.0.5").value);
+    const auto apEntry = st.addrPortSnatTable()->entry(ap);
+    ASSERT_TRUE(apEntry);
+    const auto* apAction = apEntry->actionIf<VyrP4::SetTranslatedSipPortActionSpec>();
+    ASSERT_NE(apAction, nullptr);
+    EXPECT_EQ(apAction->translatedSip(), ip("192.0.2.7").value);
+    EXPECT_EQ(apAction->translatedSport(), 8080u);
+    const auto frag = st.addrOnlySnatTable()->entry(addrOnlySnat(3, fragAclId, "10.0.0.5"));
+    ASSERT_TRUE(frag);
+    EXPECT_EQ(frag->actionIf<VyrP4::SetTranslatedSipActionSpec>()->translatedSip(),
+              ip("192.0.2.7").value);
+    const auto programmedChip = Scenario::snapshot(a.chip());
+
+    // The same rule under two more access lists with the same peers: one to another address,
+    // one identical.
+    const auto other = staticKey(ipp("10.0.0.5", 80), "WEB-BACKUP");
+    const auto same = staticKey(ipp("10.0.0.5", 80), "WEB-COPY");
+    a.staticIs("NatProfile3", other, conn(ipp("192.0.2.9", 8080), true, 6, {all}));
+    a.staticIs("NatProfile3", same, conn(ipp("192.0.2.7", 8080), true, 6, {all}));
+    a.run();
+    EXPECT_EQ(a.programmed("NatProfile3", other), false);
+    EXPECT_EQ(a.programmed("NatProfile3", same), false);
+    EXPECT_EQ(a.natSm().status()->staticNotProgrammed(), 2u);
+    ASSERT_FALSE(Log::written().empty());
+    EXPECT_EQ(Log::written()[0].name, "VYR_NAT_DUPLICATE_ENTRY");
+    EXPECT_EQ(Scenario::snapshot(a.chip()), programmedChip);
+
+    // Withdrawing the refused rules takes nothing of the programmed one.
+    a.staticDel("NatProfile3", other);
+    a.staticDel("NatProfile3", same);
+    a.run();
+    EXPECT_EQ(Scenario::snapshot(a.chip()), programmedChip);
+    EXPECT_EQ(a.programmed("NatProfile3", key), true);
+    EXPECT_EQ(TestSupport::staticInvariants(st), "");
+
+    a.staticDel("NatProfile3", key);
+    a.run();
+    EXPECT_EQ(TestSupport::staticEmpty(st), "");
+    EXPECT_TRUE(a.hwStatus()->intfStatus.empty());
+    EXPECT_TRUE(a.natSm().status()->staticTranslation.empty());
+}
+
+TEST(NatEndToEnd, NextHopChangeRewritesTheDestinationEntriesInPlace) {
+    NatAgent a("default");
+    auto& st = *a.owner().tableMgrStatic();
+    const auto addrKey = staticKey(ipp("10.0.0.20"));
+    const auto portKey = staticKey(ipp("10.0.0.21", 8443));
+    a.nextHops()->nextHop.set(ip("10.0.0.20"), 5);
+    a.staticIs("NatProfile3", addrKey, conn(ipp("192.0.2.20"), false));
+    a.staticIs("NatProfile3", portKey, conn(ipp("192.0.2.21", 443), false, 6));
+    a.run();
+    ASSERT_EQ(a.programmed("NatProfile3", addrKey), true);
+    ASSERT_EQ(a.programmed("NatProfile3", portKey), true);
+    auto& table = *st.addrOnlyDnatTable();
+    const auto ms = addrOnlyDnat(3, 1, "192.0.2.20");
+    ASSERT_TRUE(table.entry(ms));
+    EXPECT_EQ(table.entry(ms)->actionIf<VyrP4::SetTranslatedDipNextHopActionSpec>()->nextHopId(),
+              5u);
+    const auto handle = table.entryHandle(ms);
+    const auto portEntries = st.addrPortDnatTable()->entries();
+
+    a.nextHops()->nextHop.set(ip("10.0.0.20"), 0x80000007);
+    a.run();
+    const auto rewritten = table.entry(ms);
+    ASSERT_TRUE(rewritten);
+    const auto* ecmp = rewritten->actionIf<VyrP4::SetTranslatedDipNextHopEcmpActionSpec>();
+    ASSERT_NE(ecmp, nullptr);
+    EXPECT_EQ(ecmp->ecmpId(), 7u);
+    EXPECT_EQ(table.entryHandle(ms), handle) << "the same entry, rewritten";
+    EXPECT_EQ(st.addrPortDnatTable()->entries(), portEntries) << "another address is untouched";
+    EXPECT_EQ(a.programmed("NatProfile3", addrKey), true);
+
+    // The address-and-port translation and its fragment entry follow their own next hop.
+    a.nextHops()->nextHop.set(ip("10.0.0.21"), 9);
+    a.run();
+    const auto ap = st.addrPortDnatTable()->entries();
+    ASSERT_EQ(ap.size(), 1u);
+    EXPECT_EQ(ap[0].actionIf<VyrP4::SetTranslatedDipPortNextHopActionSpec>()->nextHopId(), 9u);
+    const auto fragAclId = st.hwStaticDnatAclEntries().at(aclKey("0.0.0.0/0", 6, true)).aclId;
+    const auto frag = table.entry(addrOnlyDnat(3, fragAclId, "192.0.2.21"));
+    ASSERT_TRUE(frag);
+    EXPECT_EQ(frag->actionIf<VyrP4::SetTranslatedDipNextHopActionSpec>()->nextHopId(), 9u);
+
+    // Without a next hop the default one is used.
+    a.nextHops()->nextHop.erase(ip("10.0.0.20"));
+    a.run();
+    EXPECT_EQ(table.entry(ms)->actionIf<VyrP4::SetTranslatedDipNextHopActionSpec>()->nextHopId(),
+              3u);
+    EXPECT_EQ(a.programmed("NatProfile3", addrKey), true);
+    EXPECT_EQ(TestSupport::staticInvariants(st), "");
+}
+
+TEST(NatEndToEnd, NextHopChangeOfAnEgressDestinationTranslationKeepsIt) {
+    NatAgent a("egressNat");
+    auto& st = *a.owner().tableMgrStatic();
+    // A destination translation configured on egress is programmed in the egress tables.
+    const auto key = staticKey(ipp("10.0.0.22", 8080));
+    a.staticIs("NatProfile2", key, conn(ipp("192.0.2.22", 80), false, 6, {}, false));
+    a.run();
+    ASSERT_EQ(a.programmed("NatProfile2", key), true);
+    ASSERT_EQ(st.egressDnatTable()->entryCount(), 2u) << "the entry and its fragment companion";
+    const auto before = Scenario::snapshot(a.chip());
+
+    a.nextHops()->nextHop.set(ip("10.0.0.22"), 0x80000004);
+    a.run();
+    EXPECT_EQ(a.programmed("NatProfile2", key), true);
+    EXPECT_EQ(Scenario::snapshot(a.chip()), before) << "egress entries carry no next hop";
+    EXPECT_EQ(TestSupport::staticInvariants(st), "");
+    a.staticDel("NatProfile2", key);
+    a.run();
+    EXPECT_EQ(TestSupport::staticEmpty(st), "");
+}
+
+TEST(NatEndToEnd, ChangedTranslationReplacesItsEntries) {
+    NatAgent a("default");
+    auto& st = *a.owner().tableMgrStatic();
+    const auto key = staticKey(ipp("10.0.0.6"), "PARTNERS");
+    a.staticIs("NatProfile3", key, conn(ipp("192.0.2.8"), true, 0, {prefix("198.51.100.0/24")}));
+    a.run();
+    ASSERT_EQ(a.programmed("NatProfile3", key), true);
+
+    a.staticIs("NatProfile3", key, conn(ipp("192.0.2.9"), true, 0, {prefix("198.51.100.0/24")}));
+    a.run();
+    auto entries = st.addrOnlySnatTable()->entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].actionIf<VyrP4::SetTranslatedSipActionSpec>()->translatedSip(),
+              ip("192.0.2.9").value);
+    EXPECT_EQ(a.programmed("NatProfile3", key), true);
+
+    // Other peers: the old ACL goes, two new ones come.
+    a.staticIs("NatProfile3", key,
+               conn(ipp("192.0.2.9"), true, 0, {prefix("10.0.0.0/8"), prefix("203.0.113.0/24")}));
+    a.run();
+    EXPECT_EQ(st.addrOnlySnatTable()->entryCount(), 2u);
+    EXPECT_EQ(st.hwStaticSnatAclEntries().size(), 2u);
+    EXPECT_FALSE(st.hwStaticSnatAclEntries().count(aclKey("198.51.100.0/24")));
+    EXPECT_EQ(a.programmed("NatProfile3", key), true);
+    EXPECT_EQ(TestSupport::staticInvariants(st), "");
+
+    // A VLAN bound to the profile, then to another one, then unbound.
+    a.status()->vlanNatProfile.set(100, {3, "red"});
+    a.run();
+    a.status()->vlanNatProfile.set(100, {4, "red"});
+    a.run();
+    const auto bound = st.egressNatProfileTable()->entries();
+    ASSERT_EQ(bound.size(), 1u);
+    EXPECT_EQ(bound[0].actionIf<VyrP4::SetEgrNatProfileActionSpec>()->egrNatProfileId(), 4u);
+    a.status()->vlanNatProfile.erase(100);
+    a.staticDel("NatProfile3", key);
+    a.run();
+    EXPECT_EQ(a.chip().entryCount(), 0u);
+    EXPECT_TRUE(a.hwStatus()->intfStatus.empty());
+}
+
+TEST(NatEndToEnd, VrfTranslationsAndPolicerFollowTheVrfStatus) {
+    NatAgent a("vrfNatHop");
+    auto& vrf = *a.owner().tableMgrVrf();
+    const auto started = Scenario::snapshot(a.chip());
+    auto red = a.vrf("red");
+    red->vrfId.set(10);
+    red->staticSrc.set(ip("10.10.0.1"), ip("192.0.2.101"));
+    red->staticDst.set(ip("192.0.2.110"), ip("10.10.0.10"));
+    red->policer.set(Ip::Nat::VrfPolicer{100000, 8000});
+    // The default VRF has no translations of its own.
+    auto base = a.vrf("default");
+    base->staticSrc.set(ip("10.20.0.1"), ip("192.0.2.120"));
+    a.run();
+
+    auto hw = [&](const char* name) { return *a.hwStatus()->vrfStatus.find(name); };
+    EXPECT_EQ(hw("red")->staticSrc.find(ip("10.10.0.1")) != nullptr &&
+                  *hw("red")->staticSrc.find(ip("10.10.0.1")),
+              true);
+    EXPECT_EQ(*hw("red")->staticDst.find(ip("192.0.2.110")), true);
+    EXPECT_EQ(hw("red")->policer(), true);
+    EXPECT_EQ(*hw("default")->staticSrc.find(ip("10.20.0.1")), false);
+    EXPECT_EQ(vrf.defaultVrfSnatTable()->entryCount(), 1u);
+    VyrP4::DefaultVrfSnatMatchSpec src;
+    src.outerIpv4HdrSipIs(ip("10.10.0.1").value);
+    src.l3InfoVrfIdIs(10);
+    EXPECT_TRUE(vrf.defaultVrfSnatTable()->entry(src));
+    EXPECT_EQ(vrf.natPolicerTable()->entryCount(), 1u);
+
+    // Another VRF id moves the translations and the policer.
+    red->vrfId.set(11);
+    a.run();
+    EXPECT_FALSE(vrf.defaultVrfSnatTable()->entry(src));
+    src.l3InfoVrfIdIs(11);
+    EXPECT_TRUE(vrf.defaultVrfSnatTable()->entry(src));
+    VyrP4::NatPolicerMatchSpec policer;
+    policer.l3InfoVrfIdIs(11);
+    EXPECT_TRUE(vrf.natPolicerTable()->entry(policer));
+    EXPECT_EQ(vrf.natPolicerTable()->entryCount(), 1u);
+
+    red->policer.set(Ip::Nat::VrfPolicer{0, 0});
+    a.run();
+    EXPECT_EQ(vrf.natPolicerTable()->entryCount(), 0u);
+    EXPECT_EQ(hw("red")->policer(), std::nullopt);
+
+    a.status()->vrfStatus.erase("red");
+    a.status()->vrfStatus.erase("default");
+    a.run();
+    EXPECT_TRUE(a.hwStatus()->vrfStatus.empty());
+    EXPECT_EQ(Scenario::snapshot(a.chip()), started);
+}
+
+TEST(NatEndToEnd, VrfTableFaultIsRecordedAsNotProgrammed) {
+    NatAgent a("vrfNatHop");
+    auto& vrf = *a.owner().tableMgrVrf();
+    vrf.defaultVrfSnatTable()->engine().failNextWritesIs(1, VyrP4::ChipError::tableFull);
+    vrf.natPolicerTable()->engine().failNextWritesIs(1, VyrP4::ChipError::noSysResources);
+    auto red = a.vrf("red");
+    red->vrfId.set(10);
+    red->staticSrc.set(ip("10.10.0.1"), ip("192.0.2.101"));
+    red->staticSrc.set(ip("10.10.0.2"), ip("192.0.2.102"));
+    red->policer.set(Ip::Nat::VrfPolicer{1000, 100});
+    a.run();
+    EXPECT_FALSE(a.booted().runner.process().code()) << "the agent keeps running";
+    auto hw = *a.hwStatus()->vrfStatus.find("red");
+    EXPECT_EQ(*hw->staticSrc.find(ip("10.10.0.1")), false);
+    EXPECT_EQ(*hw->staticSrc.find(ip("10.10.0.2")), true);
+    EXPECT_EQ(hw->policer(), false);
+    EXPECT_EQ(vrf.defaultVrfSnatTable()->entryCount(), 1u);
+    EXPECT_EQ(vrf.natPolicerTable()->entryCount(), 0u);
+
+    // What was refused leaves the hardware status with its configuration.
+    red->staticSrc.erase(ip("10.10.0.1"));
+    red->policer.set(std::nullopt);
+    a.run();
+    EXPECT_EQ(hw->staticSrc.find(ip("10.10.0.1")), nullptr);
+    EXPECT_EQ(hw->policer(), std::nullopt);
+    EXPECT_EQ(*hw->staticSrc.find(ip("10.10.0.2")), true);
+}
+
+TEST(NatEndToEnd, TranslationsTheChipCannotHoldAreNotProgrammed) {
+    {
+        // An egress-target translation without egress NAT leaves the chip untouched.
+        NatAgent a("default");
+        const auto before = Scenario::snapshot(a.chip());
+        const auto key = staticKey(ipp("10.0.0.30"), "", true);
+        a.staticIs("NatProfile3", key, conn(ipp("192.0.2.30"), true));
+        a.run();
+        EXPECT_EQ(a.programmed("NatProfile3", key), false);
+        EXPECT_EQ(Scenario::snapshot(a.chip()), before);
+        a.staticDel("NatProfile3", key);
+        a.run();
+        EXPECT_TRUE(a.hwStatus()->intfStatus.empty());
+    }
+    // A chip for NAT between VRFs only has no interface translation tables.
+    NatAgent a("vrfNatHop");
+    const auto before = Scenario::snapshot(a.chip());
+    const auto key = staticKey(ipp("10.0.0.31", 80));
+    a.staticIs("NatProfile3", key, conn(ipp("192.0.2.31", 80), true, 6));
+    a.staticIs("Ethernet1", key, conn(ipp("192.0.2.31", 80), true, 6));
+    a.status()->vlanNatProfile.set(100, {3, ""});
+    a.run();
+    EXPECT_EQ(a.programmed("NatProfile3", key), false);
+    EXPECT_EQ(a.programmed("Ethernet1", key), false) << "not a NAT profile interface";
+    EXPECT_EQ(Scenario::snapshot(a.chip()), before);
+    a.staticDel("NatProfile3", key);
+    a.staticDel("Ethernet1", key);
+    a.status()->vlanNatProfile.erase(100);
+    a.run();
+    EXPECT_TRUE(a.hwStatus()->intfStatus.empty());
+}
+
+} // namespace

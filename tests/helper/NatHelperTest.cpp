@@ -1,0 +1,312 @@
+// The NAT helper called directly, as the host's NAT state machine calls it, on a booted agent:
+// which manager and which entries each call reaches, read back from the chip.
+
+#include "host/Trace.h"
+#include "tables/static/VyrNatTableMgrEgressStatic.h"
+#include "tables/static/VyrNatTableMgrStatic.h"
+#include "tables/static/VyrNatTableMgrVrf.h"
+#include "tests/helper/NatTestUtil.h"
+#include "tests/support/StaticInvariants.h"
+
+#include <cstdio>
+#include <sstream>
+#include <unistd.h>
+
+namespace {
+
+using namespace HelperTest;
+using VyrNat::NatNextHopInfo;
+
+// Every trace line of the helper, for the order of its manager calls.
+class HelperTrace {
+public:
+    HelperTrace() {
+        Trace::configure("VyrNatHelper/0-9");
+        Trace::streamIs(&out_);
+    }
+    ~HelperTrace() {
+        Trace::configure("");
+        Trace::streamIs(nullptr);
+    }
+    std::vector<std::string> lines(const std::string& containing) const {
+        std::vector<std::string> out;
+        std::istringstream in(out_.str());
+        for (std::string line; std::getline(in, line);) {
+            if (line.find(containing) != std::string::npos) {
+                out.push_back(line);
+            }
+        }
+        return out;
+    }
+
+private:
+    std::ostringstream out_;
+};
+
+VyrP4::AddrOnlyDnatMatchSpec addrOnlyDnat(uint16_t profile, uint16_t aclId, const char* dip) {
+    VyrP4::AddrOnlyDnatMatchSpec m;
+    m.ingMdDnatAclIdIs(aclId);
+    m.ingMdNatProfileIdIs(profile);
+    m.outerIpv4HdrDipIs(ip(dip).value);
+    return m;
+}
+
+TEST(NatHelper, NextHopWordGivesIdAndEcmpAndFallsBackToThree) {
+    NatAgent a("default");
+    auto& h = a.helper();
+    bool ecmp = false;
+    const NatNextHopInfo group5(0x80000005);
+    EXPECT_EQ(h.getNextHopId(&group5, ecmp), 5u);
+    EXPECT_TRUE(ecmp);
+    const NatNextHopInfo groupless(0x80000000);
+    EXPECT_EQ(h.getNextHopId(&groupless, ecmp), 3u);
+    EXPECT_FALSE(ecmp) << "a null id is no ECMP group";
+    const NatNextHopInfo plain(9);
+    EXPECT_EQ(h.getNextHopId(&plain, ecmp), 9u);
+    EXPECT_FALSE(ecmp);
+    ecmp = true;
+    EXPECT_EQ(h.getNextHopId(nullptr, ecmp), 3u);
+    EXPECT_FALSE(ecmp);
+
+    // The chip gets what the word says: the ECMP action with the group, or next hop 3.
+    const auto src = prefix("0.0.0.0/0");
+    ASSERT_TRUE(h.addStaticDstIpTranslation(ipp("192.0.2.20"), ipp("10.0.0.20"), src, 0, 3,
+                                            staticKey(ipp("10.0.0.20")), &group5, nullptr, false,
+                                            0));
+    ASSERT_TRUE(h.addStaticDstIpTranslation(ipp("192.0.2.21"), ipp("10.0.0.21"), src, 0, 3,
+                                            staticKey(ipp("10.0.0.21")), &groupless, nullptr, false,
+                                            0));
+    auto& table = *a.owner().tableMgrStatic()->addrOnlyDnatTable();
+    const auto ecmpEntry = table.entry(addrOnlyDnat(3, 1, "192.0.2.20"));
+    ASSERT_TRUE(ecmpEntry);
+    const auto* ecmpAction = ecmpEntry->actionIf<VyrP4::SetTranslatedDipNextHopEcmpActionSpec>();
+    ASSERT_NE(ecmpAction, nullptr);
+    EXPECT_EQ(ecmpAction->ecmpId(), 5u);
+    const auto plainEntry = table.entry(addrOnlyDnat(3, 1, "192.0.2.21"));
+    ASSERT_TRUE(plainEntry);
+    const auto* plainAction = plainEntry->actionIf<VyrP4::SetTranslatedDipNextHopActionSpec>();
+    ASSERT_NE(plainAction, nullptr);
+    EXPECT_EQ(plainAction->nextHopId(), 3u);
+}
+
+TEST(NatHelper, DeleteWalksTheFilterAddressesInAscendingOrder) {
+    NatAgent a("default");
+    auto& h = a.helper();
+    auto& st = *a.owner().tableMgrStatic();
+    const auto key = staticKey(ipp("10.0.0.1", 80));
+    const std::vector<Ip::IpAddrWithFullMask> filters = {
+        prefix("198.51.100.0/24"), prefix("10.9.0.0/16"), prefix("172.16.0.0/12")};
+    for (const auto& f : filters) {
+        ASSERT_TRUE(h.addStaticSrcIpTranslation(ipp("10.0.0.1", 80), ipp("192.0.2.1", 8080), f, 6,
+                                                2, key, false, 0));
+    }
+    EXPECT_EQ(st.addrPortSnatTable()->entryCount(), 3u);
+    EXPECT_EQ(st.addrOnlySnatTable()->entryCount(), 3u) << "one fragment entry per ACL key";
+
+    HelperTrace trace;
+    // Handed over in another order, the filters are still walked ascending.
+    h.deleteStaticIpTranslations("NatProfile2", conn(ipp("192.0.2.1", 8080), true, 6, filters), 2,
+                                 key, 0);
+    const auto calls = trace.lines("deleteStaticIpTranslations, old src: ");
+    ASSERT_EQ(calls.size(), 3u);
+    const char* ascending[] = {"10.9.0.0", "172.16.0.0", "198.51.100.0"};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_NE(calls[i].find(std::string(", dst: ") + ascending[i] + "/"), std::string::npos)
+            << calls[i];
+    }
+    EXPECT_EQ(TestSupport::staticEmpty(st), "");
+}
+
+TEST(NatHelper, IngressFlagPicksTheEgressOrTheOrdinaryEntriesToDelete) {
+    NatAgent a("egressNat");
+    auto& h = a.helper();
+    auto& st = *a.owner().tableMgrStatic();
+    const auto f = prefix("0.0.0.0/0");
+    const auto dkey = staticKey(ipp("10.0.0.20"));
+    const auto skey = staticKey(ipp("10.0.0.30"));
+    // The same translations on both pipelines, so only the flag tells which one goes.
+    for (bool egressPipe : {false, true}) {
+        ASSERT_TRUE(h.addStaticDstIpTranslation(ipp("192.0.2.20"), ipp("10.0.0.20"), f, 0, 1, dkey,
+                                                nullptr, nullptr, egressPipe, 0));
+        ASSERT_TRUE(h.addStaticSrcIpTranslation(ipp("10.0.0.30"), ipp("192.0.2.30"), f, 0, 1, skey,
+                                                egressPipe, 0));
+    }
+    ASSERT_EQ(st.addrOnlyDnatTable()->entryCount(), 1u);
+    ASSERT_EQ(st.egressDnatTable()->entryCount(), 1u);
+    ASSERT_EQ(st.addrOnlySnatTable()->entryCount(), 1u);
+    ASSERT_EQ(st.egressSnatTable()->entryCount(), 1u);
+
+    // Destination translation configured on egress, source translation on ingress: reverse.
+    h.deleteStaticIpTranslations("NatProfile1", conn(ipp("192.0.2.20"), false, 0, {f}, false), 1,
+                                 dkey, 0);
+    h.deleteStaticIpTranslations("NatProfile1", conn(ipp("192.0.2.30"), true, 0, {f}, true), 1,
+                                 skey, 0);
+    EXPECT_EQ(st.egressDnatTable()->entryCount(), 0u);
+    EXPECT_EQ(st.egressSnatTable()->entryCount(), 0u);
+    EXPECT_EQ(st.addrOnlyDnatTable()->entryCount(), 1u);
+    EXPECT_EQ(st.addrOnlySnatTable()->entryCount(), 1u);
+
+    h.deleteStaticIpTranslations("NatProfile1", conn(ipp("192.0.2.20"), false, 0, {f}, true), 1,
+                                 dkey, 0);
+    h.deleteStaticIpTranslations("NatProfile1", conn(ipp("192.0.2.30"), true, 0, {f}, false), 1,
+                                 skey, 0);
+    EXPECT_EQ(TestSupport::staticEmpty(st), "");
+}
+
+TEST(NatHelper, EgressTargetsGoToTheEgressManagerOrNowhere) {
+    const auto f = prefix("0.0.0.0/0");
+    const auto key = staticKey(ipp("10.0.0.40", 8080), "", true);
+    {
+        // Without egress NAT nothing is written, and the delete has nothing to do.
+        NatAgent a("default");
+        const auto before = Scenario::snapshot(a.chip());
+        EXPECT_FALSE(a.helper().addStaticSrcIpTranslation(
+            ipp("10.0.0.40", 8080), ipp("192.0.2.40", 80), f, 6, 1, key, false, 0));
+        EXPECT_FALSE(a.helper().addStaticDstIpTranslation(ipp("192.0.2.40", 80),
+                                                          ipp("10.0.0.40", 8080), f, 6, 1, key,
+                                                          nullptr, nullptr, false, 0));
+        a.helper().deleteStaticIpTranslations("NatProfile1", conn(ipp("192.0.2.40", 80), true, 6),
+                                              1, key, 0);
+        EXPECT_EQ(Scenario::snapshot(a.chip()), before);
+    }
+    NatAgent a("egressNat");
+    auto& egress = *a.owner().tableMgrEgressStatic();
+    ASSERT_TRUE(a.helper().addStaticDstIpTranslation(ipp("192.0.2.40", 80), ipp("10.0.0.40", 8080),
+                                                     f, 6, 1, key, nullptr, nullptr, false, 0));
+    EXPECT_EQ(egress.egrAddrPortDnatTable()->entryCount(), 1u);
+    EXPECT_EQ(egress.egrAddrDnatTable()->entryCount(), 2u) << "drop and fragment entries";
+    EXPECT_EQ(a.owner().tableMgrStatic()->addrPortDnatTable()->entryCount(), 0u);
+    a.helper().deleteStaticIpTranslations("NatProfile1", conn(ipp("192.0.2.40", 80), false, 6, {f}),
+                                          1, key, 0);
+    EXPECT_EQ(egress.egrAddrPortDnatTable()->entryCount(), 0u);
+    EXPECT_EQ(egress.egrAddrDnatTable()->entryCount(), 0u);
+    EXPECT_TRUE(egress.hwStaticDnatEntries().empty());
+}
+
+TEST(NatHelper, VrfTranslationsAndAPolicerOfRateAndBurstZeroIsRemoved) {
+    NatAgent a("vrfNatHop");
+    auto& h = a.helper();
+    auto& vrf = *a.owner().tableMgrVrf();
+    EXPECT_TRUE(h.addStaticVrfSrcIpTranslation(ip("10.10.0.1"), ip("192.0.2.101"), 10, 0));
+    EXPECT_TRUE(h.addStaticVrfDstIpTranslation(ip("192.0.2.110"), ip("10.10.0.10"), 10, 0));
+    EXPECT_EQ(vrf.defaultVrfSnatTable()->entryCount(), 1u);
+    EXPECT_EQ(vrf.addrAndVrfDnatTable()->entryCount(), 1u);
+
+    EXPECT_TRUE(h.updateVrfSourcePolicer(10, 0, 1));
+    VyrP4::NatPolicerMatchSpec m;
+    m.l3InfoVrfIdIs(10);
+    ASSERT_TRUE(vrf.natPolicerTable()->entry(m)) << "burst 1 alone is a policer";
+    EXPECT_TRUE(h.updateVrfSourcePolicer(10, 0, 0));
+    EXPECT_FALSE(vrf.natPolicerTable()->entry(m));
+    EXPECT_TRUE(vrf.hwPolicerEntries().matchSpec.empty());
+
+    EXPECT_TRUE(h.deleteStaticVrfSrcIpTranslation(ip("10.10.0.1"), ip("192.0.2.101"), 10, 0));
+    EXPECT_TRUE(h.deleteStaticVrfDstIpTranslation(ip("192.0.2.110"), ip("10.10.0.10"), 10, 0));
+    EXPECT_FALSE(h.deleteStaticVrfDstIpTranslation(ip("192.0.2.110"), ip("10.10.0.10"), 10, 0));
+    EXPECT_EQ(vrf.defaultVrfSnatTable()->entryCount(), 0u);
+    EXPECT_EQ(vrf.addrAndVrfDnatTable()->entryCount(), 0u);
+}
+
+TEST(NatHelper, NatProfileOfAVlanReachesEveryProfileTableOfBothManagers) {
+    NatAgent a("egressNat");
+    auto& h = a.helper();
+    const char* tables[] = {"egressNatProfile", "dynamicEgressNatProfile",
+                            "ingressNatProfileEgressPipe", "egressNatProfileEgressPipe"};
+    h.setNatProfile(100, 3, "red");
+    h.setNatProfile(100, 4, "red");
+    for (const char* t : tables) {
+        EXPECT_EQ(a.entries(t), 1u) << t << ": a second profile rewrites the VLAN's entry";
+    }
+    VyrP4::IngressNatProfileEgressPipeMatchSpec ing;
+    ing.egrMdVlanIdIs(100);
+    const auto e = a.owner().tableMgrEgressStatic()->ingNatProfileTable()->entry(ing);
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->actionIf<VyrP4::SetEgrMdIngNatProfileActionSpec>()->ingNatProfileId(), 4u);
+    h.clearNatProfile(100);
+    h.clearNatProfile(200); // never bound
+    for (const char* t : tables) {
+        EXPECT_EQ(a.entries(t), 0u) << t;
+    }
+
+    // Without egress NAT only the static manager's tables exist.
+    NatAgent plain("default");
+    plain.helper().setNatProfile(7, 2, "");
+    EXPECT_EQ(plain.entries("egressNatProfile"), 1u);
+    EXPECT_EQ(plain.entries("dynamicEgressNatProfile"), 1u);
+    plain.helper().clearNatProfile(7);
+    EXPECT_EQ(plain.chip().entryCount(), 0u);
+}
+
+TEST(NatHelper, StartingTheStateMachinesTwiceKeepsThemAndWhatTheyProgrammed) {
+    NatAgent a("default");
+    a.staticIs("NatProfile3", staticKey(ipp("10.0.0.6")), conn(ipp("192.0.2.8"), true));
+    a.run();
+    ASSERT_EQ(a.programmed("NatProfile3", staticKey(ipp("10.0.0.6"))), true);
+    const auto helper = a.sm().natHelper();
+    const auto natSm = a.sm().omaNatSm();
+    const auto before = Scenario::snapshot(a.chip());
+
+    a.sm().maybeStartStateMachines();
+    a.run();
+    EXPECT_EQ(a.sm().natHelper(), helper);
+    EXPECT_EQ(a.sm().omaNatSm(), natSm);
+    EXPECT_EQ(a.owner().tableMgrStatic()->omaNatSmStatus(), natSm->status());
+    EXPECT_EQ(Scenario::snapshot(a.chip()), before);
+    EXPECT_EQ(a.programmed("NatProfile3", staticKey(ipp("10.0.0.6"))), true);
+    EXPECT_TRUE(Log::written().empty()) << "nothing was programmed twice";
+}
+
+TEST(NatHelper, SettingsFollowTheSoftwareDataPlaneFlag) {
+    for (bool dpdk : {false, true}) {
+        SCOPED_TRACE(dpdk ? "natDpdk" : "hardware data plane");
+        auto s = TestSupport::BootedAgent::scenarioFor("default");
+        s.hwCapabilities.natDpdk = dpdk;
+        NatAgent a(s);
+        const auto& h = a.helper();
+        EXPECT_TRUE(h.hwNatProfileSupported());
+        EXPECT_EQ(h.staticCounterPollingInterval(), 23.0);
+        EXPECT_EQ(h.dynamicCounterPollingInterval(), 23.0);
+        EXPECT_EQ(h.globalHwDynamicEntries(), !dpdk);
+        // No dynamic manager yet: the full-cone flag is false.
+        EXPECT_TRUE(h.fullConeHwDnatUdpEntries());
+        EXPECT_FALSE(h.fullConeHwSnatUdpEntries());
+        EXPECT_TRUE(h.initialized());
+        EXPECT_NE(h.natHelperSm(), nullptr);
+    }
+}
+
+// What showLearningRates writes, read back from a file.
+std::string learningRates(const VyrNat::NatHelperSm& sm) {
+    std::FILE* f = std::tmpfile();
+    sm.showLearningRates(fileno(f));
+    std::string text(std::size_t(::lseek(fileno(f), 0, SEEK_END)), '\0');
+    ::pread(fileno(f), text.data(), text.size(), 0);
+    std::fclose(f);
+    return text;
+}
+
+TEST(NatHelper, LearningRatesCoverOnlyWindowsFullOfSamples) {
+    NatAgent a("default");
+    auto& h = a.helper();
+    const auto& sm = *h.natHelperSm();
+    EXPECT_EQ(learningRates(sm), "") << "no sample yet";
+
+    h.dynAddIs(10);
+    h.dynDelIs(5);
+    a.booted().loop.advance(Tasking::seconds(5.0));
+    EXPECT_EQ(h.dynAdd(), 0u) << "a sample resets the counters";
+    EXPECT_EQ(learningRates(sm),
+              "Dynamic hw learning rate for 5s: 2\nDynamic hw deletion rate for 5s: 1\n");
+
+    // Five more samples fill the 30-second window: 10 + 5 * 20 additions in 30 seconds.
+    for (int i = 0; i < 5; ++i) {
+        h.dynAddIs(20);
+        a.booted().loop.advance(Tasking::seconds(5.0));
+    }
+    EXPECT_EQ(learningRates(sm), "Dynamic hw learning rate for 5s: 4\n"
+                                 "Dynamic hw deletion rate for 5s: 0\n"
+                                 "Dynamic hw learning rate for 30s: 3\n"
+                                 "Dynamic hw deletion rate for 30s: 0\n");
+}
+
+} // namespace
