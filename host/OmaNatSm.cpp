@@ -1,5 +1,7 @@
 #include "host/OmaNatSm.h"
 
+#include "host/OmaNatSmInternal.h"
+
 #include "chip/Engine.h"
 #include "host/Trace.h"
 
@@ -8,9 +10,9 @@
 
 namespace Oma {
 
-namespace {
+Trace::Handle natSmTrace("OmaNatSm");
 
-Trace::Handle th("OmaNatSm");
+namespace {
 
 constexpr const char* kProfileIntfPrefix = "NatProfile";
 constexpr uint32_t kNoNextHop = ~uint32_t(0);
@@ -34,16 +36,6 @@ Ip::Nat::NatStaticConnection withFilters(Ip::Nat::NatStaticConnection conn) {
     return conn;
 }
 
-// Runs a helper call; a table the hardware could not write counts as not programmed.
-template <class Call> bool programmed(Call&& call) {
-    try {
-        return call();
-    } catch (const VyrP4::TableError& e) {
-        VTRACE(th, 1, "hardware refused: " << e.what());
-        return false;
-    }
-}
-
 } // namespace
 
 struct NatSm::Applied {
@@ -56,13 +48,6 @@ struct NatSm::Applied {
     // The filters whose add the helper accepted: a refused add leaves nothing to delete, and
     // deleting it anyway would take the entries of the translation that refused it.
     std::vector<Ip::IpAddrWithFullMask> added;
-};
-
-struct NatSm::AppliedVrf {
-    uint32_t vrfId = 0;
-    std::map<Ip::IpAddr, Ip::IpAddr> src;
-    std::map<Ip::IpAddr, Ip::IpAddr> dst;
-    std::optional<Ip::Nat::VrfPolicer> policer;
 };
 
 class NatSm::StatusReactor : public Ert::Reactor<Ip::Nat::Status> {
@@ -91,22 +76,6 @@ public:
 private:
     NatSm& sm_;
     std::string intf_;
-};
-
-class NatSm::VrfReactor : public Ert::Reactor<Ip::Nat::VrfStatus> {
-public:
-    VrfReactor(NatSm& sm, std::string vrf, Ert::Ptr<Ip::Nat::VrfStatus> status)
-        : sm_(sm), vrf_(std::move(vrf)) {
-        onEntry(&Ip::Nat::VrfStatus::staticSrc, [this](const Ip::IpAddr&) { sm_.syncVrf(vrf_); });
-        onEntry(&Ip::Nat::VrfStatus::staticDst, [this](const Ip::IpAddr&) { sm_.syncVrf(vrf_); });
-        onChange(&Ip::Nat::VrfStatus::policer, [this] { sm_.syncVrf(vrf_); });
-        onChange(&Ip::Nat::VrfStatus::vrfId, [this] { sm_.syncVrf(vrf_); });
-        follow(std::move(status));
-    }
-
-private:
-    NatSm& sm_;
-    std::string vrf_;
 };
 
 class NatSm::NextHopReactor : public Ert::Reactor<NextHopMapStatus> {
@@ -241,11 +210,12 @@ bool NatSm::programStatic(const std::string& intf, const Ip::Nat::StaticKey& key
     const auto profile = profileOfIntf(intf);
     const bool reverse = reverseOf(conn);
     if (!profile) {
-        VTRACE(th, 1,
+        VTRACE(natSmTrace, 1,
                intf << " is not a NAT profile interface: " << key.str() << " not programmed");
     } else if (reverse && !key.egressTarget() &&
                !(natHwCapabilities_ && natHwCapabilities_->reverseStaticNatSupported())) {
-        VTRACE(th, 1, "reverse static NAT not supported: " << key.str() << " not programmed");
+        VTRACE(natSmTrace, 1,
+               "reverse static NAT not supported: " << key.str() << " not programmed");
     } else {
         a.profileId = *profile;
         a.helperCalled = true;
@@ -319,113 +289,9 @@ void NatSm::syncVlan(uint16_t vlan) {
         }
     } catch (const VyrP4::TableError& e) {
         // Half a binding is none: what was written goes, and a later binding starts afresh.
-        VTRACE(th, 1, "vlan " << vlan << " profile not programmed: " << e.what());
+        VTRACE(natSmTrace, 1, "vlan " << vlan << " profile not programmed: " << e.what());
         helper_->clearNatProfile(vlan);
         appliedVlans_.erase(vlan);
-    }
-}
-
-void NatSm::syncVrf(const std::string& vrf) {
-    const auto* status = natStatus_->vrfStatus.find(vrf);
-    Ip::Nat::VrfStatus* desired = status ? status->get() : nullptr;
-    auto reactor = vrfReactors_.find(vrf);
-    if (!desired) {
-        vrfReactors_.erase(vrf);
-    } else if (reactor == vrfReactors_.end() || reactor->second->entity() != desired) {
-        vrfReactors_[vrf] = std::make_unique<VrfReactor>(*this, vrf, *status);
-    }
-    AppliedVrf& a = appliedVrfs_[vrf];
-    // A policer of rate and burst 0 is no policer.
-    std::optional<Ip::Nat::VrfPolicer> wantPolicer = desired ? desired->policer() : std::nullopt;
-    if (wantPolicer && wantPolicer->rate == 0 && wantPolicer->burst == 0) {
-        wantPolicer.reset();
-    }
-    const bool supported = natHwCapabilities_ && natHwCapabilities_->vrfNatSupported();
-    const uint32_t vrfId = desired ? desired->vrfId() : a.vrfId;
-    // VRF ids at 0xFFFF and above are not valid; the default VRF has no translations of its own.
-    const bool valid = supported && vrfId != 0 && vrfId < Ip::kInvalidVrfId;
-    auto hw = hwVrf(vrf);
-
-    // Removed or changed translations go first, at the VRF they were made in.
-    auto release = [&](std::map<Ip::IpAddr, Ip::IpAddr>& applied,
-                       const Ert::Collection<Ip::IpAddr, Ip::IpAddr>* want, bool source) {
-        for (auto it = applied.begin(); it != applied.end();) {
-            const Ip::IpAddr* w = want ? want->find(it->first) : nullptr;
-            if (w && *w == it->second && desired && desired->vrfId() == a.vrfId) {
-                ++it;
-                continue;
-            }
-            programmed([&] {
-                return source ? helper_->deleteStaticVrfSrcIpTranslation(it->first, it->second,
-                                                                         a.vrfId, 0)
-                              : helper_->deleteStaticVrfDstIpTranslation(it->first, it->second,
-                                                                         a.vrfId, 0);
-            });
-            (source ? hw->staticSrc : hw->staticDst).erase(it->first);
-            it = applied.erase(it);
-        }
-    };
-    release(a.src, desired ? &desired->staticSrc : nullptr, true);
-    release(a.dst, desired ? &desired->staticDst : nullptr, false);
-    if (a.policer && (wantPolicer != a.policer || !desired || desired->vrfId() != a.vrfId)) {
-        programmed([&] { return helper_->updateVrfSourcePolicer(a.vrfId, 0, 0); });
-        a.policer.reset();
-        hw->policer.set(std::nullopt);
-    }
-    a.vrfId = vrfId;
-
-    if (desired) {
-        auto add = [&](std::map<Ip::IpAddr, Ip::IpAddr>& applied,
-                       const Ert::Collection<Ip::IpAddr, Ip::IpAddr>& want, bool source) {
-            for (const auto& [oldIp, newIp] : want) {
-                if (applied.count(oldIp)) {
-                    continue;
-                }
-                const bool ok =
-                    valid && programmed([&, o = oldIp, n = newIp] {
-                        return source ? helper_->addStaticVrfSrcIpTranslation(o, n, vrfId, 0)
-                                      : helper_->addStaticVrfDstIpTranslation(o, n, vrfId, 0);
-                    });
-                if (ok) {
-                    applied[oldIp] = newIp;
-                }
-                (source ? hw->staticSrc : hw->staticDst).set(oldIp, ok);
-            }
-        };
-        add(a.src, desired->staticSrc, true);
-        add(a.dst, desired->staticDst, false);
-        if (wantPolicer && !a.policer) {
-            const auto p = *wantPolicer;
-            const bool ok = valid && programmed([&] {
-                                return helper_->updateVrfSourcePolicer(vrfId, p.rate, p.burst);
-                            });
-            if (ok) {
-                a.policer = p;
-            }
-            hw->policer.set(ok);
-        }
-        // What was refused leaves the hardware status once it is no longer configured.
-        auto prune = [](Ert::Collection<Ip::IpAddr, bool>& hwColl,
-                        const Ert::Collection<Ip::IpAddr, Ip::IpAddr>& want) {
-            std::vector<Ip::IpAddr> gone;
-            for (const auto& [addr, programmed] : hwColl) {
-                if (!want.find(addr)) {
-                    gone.push_back(addr);
-                }
-            }
-            for (const auto& addr : gone) {
-                hwColl.erase(addr);
-            }
-        };
-        prune(hw->staticSrc, desired->staticSrc);
-        prune(hw->staticDst, desired->staticDst);
-        if (!wantPolicer) {
-            hw->policer.set(std::nullopt);
-        }
-    }
-    if (!desired && a.src.empty() && a.dst.empty() && !a.policer) {
-        appliedVrfs_.erase(vrf);
-        natHwStatus_->vrfStatus.erase(vrf);
     }
 }
 
@@ -435,15 +301,6 @@ Ert::Ptr<Ip::Nat::HwIntfStatus> NatSm::hwIntf(const std::string& intf) {
     }
     auto e = Ert::make<Ip::Nat::HwIntfStatus>(intf);
     natHwStatus_->intfStatus.set(intf, e);
-    return e;
-}
-
-Ert::Ptr<Ip::Nat::HwVrfStatus> NatSm::hwVrf(const std::string& vrf) {
-    if (const auto* e = natHwStatus_->vrfStatus.find(vrf)) {
-        return *e;
-    }
-    auto e = Ert::make<Ip::Nat::HwVrfStatus>(vrf);
-    natHwStatus_->vrfStatus.set(vrf, e);
     return e;
 }
 

@@ -1,0 +1,121 @@
+// The NAT state machine's translations between VRFs and their policers.
+
+#include "host/OmaNatSm.h"
+#include "host/OmaNatSmInternal.h"
+
+namespace Oma {
+
+void NatSm::syncVrf(const std::string& vrf) {
+    const auto* status = natStatus_->vrfStatus.find(vrf);
+    Ip::Nat::VrfStatus* desired = status ? status->get() : nullptr;
+    auto reactor = vrfReactors_.find(vrf);
+    if (!desired) {
+        vrfReactors_.erase(vrf);
+    } else if (reactor == vrfReactors_.end() || reactor->second->entity() != desired) {
+        vrfReactors_[vrf] = std::make_unique<VrfReactor>(*this, vrf, *status);
+    }
+    AppliedVrf& a = appliedVrfs_[vrf];
+    // A policer of rate and burst 0 is no policer.
+    std::optional<Ip::Nat::VrfPolicer> wantPolicer = desired ? desired->policer() : std::nullopt;
+    if (wantPolicer && wantPolicer->rate == 0 && wantPolicer->burst == 0) {
+        wantPolicer.reset();
+    }
+    const bool supported = natHwCapabilities_ && natHwCapabilities_->vrfNatSupported();
+    const uint32_t vrfId = desired ? desired->vrfId() : a.vrfId;
+    // VRF ids at 0xFFFF and above are not valid; the default VRF has no translations of its own.
+    const bool valid = supported && vrfId != 0 && vrfId < Ip::kInvalidVrfId;
+    auto hw = hwVrf(vrf);
+
+    // Removed or changed translations go first, at the VRF they were made in.
+    auto release = [&](std::map<Ip::IpAddr, Ip::IpAddr>& applied,
+                       const Ert::Collection<Ip::IpAddr, Ip::IpAddr>* want, bool source) {
+        for (auto it = applied.begin(); it != applied.end();) {
+            const Ip::IpAddr* w = want ? want->find(it->first) : nullptr;
+            if (w && *w == it->second && desired && desired->vrfId() == a.vrfId) {
+                ++it;
+                continue;
+            }
+            programmed([&] {
+                return source ? helper_->deleteStaticVrfSrcIpTranslation(it->first, it->second,
+                                                                         a.vrfId, 0)
+                              : helper_->deleteStaticVrfDstIpTranslation(it->first, it->second,
+                                                                         a.vrfId, 0);
+            });
+            (source ? hw->staticSrc : hw->staticDst).erase(it->first);
+            it = applied.erase(it);
+        }
+    };
+    release(a.src, desired ? &desired->staticSrc : nullptr, true);
+    release(a.dst, desired ? &desired->staticDst : nullptr, false);
+    if (a.policer && (wantPolicer != a.policer || !desired || desired->vrfId() != a.vrfId)) {
+        programmed([&] { return helper_->updateVrfSourcePolicer(a.vrfId, 0, 0); });
+        a.policer.reset();
+        hw->policer.set(std::nullopt);
+    }
+    a.vrfId = vrfId;
+
+    if (desired) {
+        auto add = [&](std::map<Ip::IpAddr, Ip::IpAddr>& applied,
+                       const Ert::Collection<Ip::IpAddr, Ip::IpAddr>& want, bool source) {
+            for (const auto& [oldIp, newIp] : want) {
+                if (applied.count(oldIp)) {
+                    continue;
+                }
+                const bool ok =
+                    valid && programmed([&, o = oldIp, n = newIp] {
+                        return source ? helper_->addStaticVrfSrcIpTranslation(o, n, vrfId, 0)
+                                      : helper_->addStaticVrfDstIpTranslation(o, n, vrfId, 0);
+                    });
+                if (ok) {
+                    applied[oldIp] = newIp;
+                }
+                (source ? hw->staticSrc : hw->staticDst).set(oldIp, ok);
+            }
+        };
+        add(a.src, desired->staticSrc, true);
+        add(a.dst, desired->staticDst, false);
+        if (wantPolicer && !a.policer) {
+            const auto p = *wantPolicer;
+            const bool ok = valid && programmed([&] {
+                                return helper_->updateVrfSourcePolicer(vrfId, p.rate, p.burst);
+                            });
+            if (ok) {
+                a.policer = p;
+            }
+            hw->policer.set(ok);
+        }
+        // What was refused leaves the hardware status once it is no longer configured.
+        auto prune = [](Ert::Collection<Ip::IpAddr, bool>& hwColl,
+                        const Ert::Collection<Ip::IpAddr, Ip::IpAddr>& want) {
+            std::vector<Ip::IpAddr> gone;
+            for (const auto& [addr, programmed] : hwColl) {
+                if (!want.find(addr)) {
+                    gone.push_back(addr);
+                }
+            }
+            for (const auto& addr : gone) {
+                hwColl.erase(addr);
+            }
+        };
+        prune(hw->staticSrc, desired->staticSrc);
+        prune(hw->staticDst, desired->staticDst);
+        if (!wantPolicer) {
+            hw->policer.set(std::nullopt);
+        }
+    }
+    if (!desired && a.src.empty() && a.dst.empty() && !a.policer) {
+        appliedVrfs_.erase(vrf);
+        natHwStatus_->vrfStatus.erase(vrf);
+    }
+}
+
+Ert::Ptr<Ip::Nat::HwVrfStatus> NatSm::hwVrf(const std::string& vrf) {
+    if (const auto* e = natHwStatus_->vrfStatus.find(vrf)) {
+        return *e;
+    }
+    auto e = Ert::make<Ip::Nat::HwVrfStatus>(vrf);
+    natHwStatus_->vrfStatus.set(vrf, e);
+    return e;
+}
+
+} // namespace Oma
