@@ -6,7 +6,7 @@
 #include "helper/VyrNatHelper.h"
 #include "host/NatStatus.h"
 #include "tables/static/VyrNatTableMgrStatic.h"
-#include "tests/support/AgentFixture.h"
+#include "tests/support/LargeAgent.h"
 
 #include <benchmark/benchmark.h>
 
@@ -14,18 +14,7 @@ namespace {
 
 using namespace VyrNat;
 
-constexpr uint32_t kTableSize = 1u << 20;
-
-std::unique_ptr<TestSupport::BootedAgent> bootLarge() {
-    auto s = TestSupport::BootedAgent::scenarioFor("default");
-    std::string error;
-    for (const char* f : {"snatAddrOnlyTableSize", "snatAddrPortTableSize"}) {
-        s.profile.fieldIs(f, std::to_string(kTableSize), error);
-    }
-    auto a = std::make_unique<TestSupport::BootedAgent>(s);
-    a->boot();
-    return a;
-}
+using TestSupport::bootWithLargeSnatTables;
 
 IpAndPort localAt(uint32_t i) {
     return {IpAddr(0x0A000000u + i), 80};
@@ -35,7 +24,7 @@ IpAndPort globalAt(uint32_t i) {
 }
 
 void BM_StaticThroughStateDatabase(benchmark::State& state) {
-    auto a = bootLarge();
+    auto a = bootWithLargeSnatTables();
     auto status = Ert::ptrCast<Ip::Nat::Status>(a->sysdb().entity("ip/nat/status"));
     auto intf = Ert::make<Ip::Nat::IntfStatus>("NatProfile1");
     status->intfStatus.set("NatProfile1", intf);
@@ -65,7 +54,7 @@ BENCHMARK(BM_StaticThroughStateDatabase)->Arg(10000)->Arg(100000)->Unit(benchmar
 
 // The system's share of the path above: the NAT helper's calls, as the state machine makes them.
 void BM_StaticThroughHelper(benchmark::State& state) {
-    auto a = bootLarge();
+    auto a = bootWithLargeSnatTables();
     auto& helper = *a->agent->natAgentSm()->natHelper();
     const auto n = uint32_t(state.range(0));
     for (auto _ : state) {
@@ -89,7 +78,7 @@ BENCHMARK(BM_StaticThroughHelper)->Arg(10000)->Arg(100000)->Unit(benchmark::kMil
 // The same entries written and deleted directly: an address-and-port entry and its fragment
 // companion per translation (the ACL entries are written once).
 void BM_RawWritesOfTheSameEntries(benchmark::State& state) {
-    auto a = bootLarge();
+    auto a = bootWithLargeSnatTables();
     auto* mgr = a->owner()->tableMgrStatic();
     auto& ap = *mgr->addrPortSnatTable();
     auto& ao = *mgr->addrOnlySnatTable();

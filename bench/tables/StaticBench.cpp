@@ -3,7 +3,7 @@
 
 #include "agent/VyrNatUtils.h"
 #include "tables/static/VyrNatTableMgrStatic.h"
-#include "tests/support/AgentFixture.h"
+#include "tests/support/LargeAgent.h"
 
 #include <benchmark/benchmark.h>
 
@@ -11,18 +11,7 @@ namespace {
 
 using namespace VyrNat;
 
-constexpr uint32_t kTableSize = 1u << 20;
-
-std::unique_ptr<TestSupport::BootedAgent> bootLarge() {
-    auto s = TestSupport::BootedAgent::scenarioFor("default");
-    std::string error;
-    for (const char* f : {"snatAddrOnlyTableSize", "snatAddrPortTableSize"}) {
-        s.profile.fieldIs(f, std::to_string(kTableSize), error);
-    }
-    auto a = std::make_unique<TestSupport::BootedAgent>(s);
-    a->boot();
-    return a;
-}
+using TestSupport::bootWithLargeSnatTables;
 
 // Translations spread over four peer prefixes: one ACL entry counts at most 65535 users. The
 // measured one shares the first prefix, so its ACL entries exist, as in the raw writes.
@@ -39,7 +28,7 @@ IpAndPort newAt(uint32_t i, uint16_t port) {
 
 // Translation add then delete through the manager.
 void BM_StaticSnatAddrPortAddDelete(benchmark::State& state) {
-    auto a = bootLarge();
+    auto a = bootWithLargeSnatTables();
     auto* mgr = a->owner()->tableMgrStatic();
     const auto n = uint32_t(state.range(0));
     for (uint32_t i = 0; i < n; ++i) {
@@ -56,7 +45,7 @@ void BM_StaticSnatAddrPortAddDelete(benchmark::State& state) {
 BENCHMARK(BM_StaticSnatAddrPortAddDelete)->Arg(1)->Arg(10000)->Arg(100000);
 
 void BM_StaticSnatAddrOnlyAddDelete(benchmark::State& state) {
-    auto a = bootLarge();
+    auto a = bootWithLargeSnatTables();
     auto* mgr = a->owner()->tableMgrStatic();
     const auto n = uint32_t(state.range(0));
     for (uint32_t i = 0; i < n; ++i) {
@@ -75,7 +64,7 @@ BENCHMARK(BM_StaticSnatAddrOnlyAddDelete)->Arg(1)->Arg(10000)->Arg(100000);
 // The raw writes the manager makes for one address-and-port translation: its entry and its
 // fragment companion, installed and deleted (the ACL entries exist already).
 void BM_RawAddrPortAndFragmentWrites(benchmark::State& state) {
-    auto a = bootLarge();
+    auto a = bootWithLargeSnatTables();
     auto* mgr = a->owner()->tableMgrStatic();
     const auto n = uint32_t(state.range(0));
     for (uint32_t i = 0; i < n; ++i) {
@@ -112,7 +101,7 @@ BENCHMARK(BM_RawAddrPortAndFragmentWrites)->Arg(1)->Arg(10000)->Arg(100000);
 
 // The raw writes of one address-only translation.
 void BM_RawAddrOnlyWrites(benchmark::State& state) {
-    auto a = bootLarge();
+    auto a = bootWithLargeSnatTables();
     auto* mgr = a->owner()->tableMgrStatic();
     const auto n = uint32_t(state.range(0));
     for (uint32_t i = 0; i < n; ++i) {

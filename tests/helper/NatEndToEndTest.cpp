@@ -10,22 +10,6 @@ namespace {
 
 using namespace HelperTest;
 
-VyrP4::AddrOnlySnatMatchSpec addrOnlySnat(uint16_t profile, uint16_t aclId, const char* sip) {
-    VyrP4::AddrOnlySnatMatchSpec m;
-    m.ingMdNatProfileIdIs(profile);
-    m.ingMdSnatAclIdIs(aclId);
-    m.outerIpv4HdrSipIs(ip(sip).value);
-    return m;
-}
-
-VyrP4::AddrOnlyDnatMatchSpec addrOnlyDnat(uint16_t profile, uint16_t aclId, const char* dip) {
-    VyrP4::AddrOnlyDnatMatchSpec m;
-    m.ingMdDnatAclIdIs(aclId);
-    m.ingMdNatProfileIdIs(profile);
-    m.outerIpv4HdrDipIs(ip(dip).value);
-    return m;
-}
-
 TEST(NatEndToEnd, TypicalTranslationIsProgrammedAndItsDuplicatesAreRefusedHarmlessly) {
     NatAgent a("default");
     auto& st = *a.owner().tableMgrStatic();

@@ -43,14 +43,6 @@ private:
     std::ostringstream out_;
 };
 
-VyrP4::AddrOnlyDnatMatchSpec addrOnlyDnat(uint16_t profile, uint16_t aclId, const char* dip) {
-    VyrP4::AddrOnlyDnatMatchSpec m;
-    m.ingMdDnatAclIdIs(aclId);
-    m.ingMdNatProfileIdIs(profile);
-    m.outerIpv4HdrDipIs(ip(dip).value);
-    return m;
-}
-
 TEST(NatHelper, NextHopWordGivesIdAndEcmpAndFallsBackToThree) {
     NatAgent a("default");
     auto& h = a.helper();

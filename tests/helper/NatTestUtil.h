@@ -9,6 +9,7 @@
 #include "host/LogMessage.h"
 #include "host/NatEntities.h"
 #include "tests/support/AgentFixture.h"
+#include "tests/support/NatValues.h"
 #include "tools/scenario/Player.h"
 
 #include <gtest/gtest.h>
@@ -18,18 +19,13 @@
 
 namespace HelperTest {
 
-inline Ip::IpAddr ip(const char* text) {
-    return *Ip::IpAddr::parse(text);
-}
-inline Ip::IpAndPort ipp(const char* text, uint16_t port = 0) {
-    return {ip(text), port};
-}
-inline Ip::IpAddrWithFullMask prefix(const char* text) {
-    return *Ip::IpAddrWithFullMask::parse(text);
-}
-inline VyrNat::HwStaticNatAclKey aclKey(const char* pfx, uint16_t proto = 0, bool frag = false) {
-    return {prefix(pfx), proto, frag};
-}
+using TestSupport::aclKey;
+using TestSupport::addrOnlyDnat;
+using TestSupport::addrOnlySnat;
+using TestSupport::ip;
+using TestSupport::ipp;
+using TestSupport::prefix;
+
 inline Ip::Nat::StaticKey staticKey(Ip::IpAndPort local, std::string acl = "",
                                     bool egressTarget = false) {
     return {local, std::move(acl), uint8_t(egressTarget ? Ip::Nat::StaticKey::kEgressTarget : 0)};

@@ -3,6 +3,7 @@
 #include "host/LogMessage.h"
 #include "tables/static/VyrNatTableMgrStatic.h"
 #include "tests/support/AgentFixture.h"
+#include "tests/support/NatValues.h"
 #include "tests/support/StaticInvariants.h"
 
 #include <gtest/gtest.h>
@@ -14,20 +15,11 @@ namespace {
 using namespace VyrNat;
 using TestSupport::BootedAgent;
 
-IpAddr ip(const char* text) {
-    return *IpAddr::parse(text);
-}
-IpAndPort ipp(const char* text, uint16_t port) {
-    return {ip(text), port};
-}
-HwStaticNatAclKey aclKey(const char* prefix = "0.0.0.0/0", uint16_t proto = 0,
-                         bool fragment = false) {
-    return {*Ip::IpAddrWithFullMask::parse(prefix), proto, fragment};
-}
-HwStaticNatAclKey fragKey(HwStaticNatAclKey k) {
-    k.fragment = true;
-    return k;
-}
+using TestSupport::aclKey;
+using TestSupport::addrOnlySnat;
+using TestSupport::fragKey;
+using TestSupport::ip;
+using TestSupport::ipp;
 
 class StaticMgr : public ::testing::Test {
 protected:
@@ -52,13 +44,6 @@ protected:
         std::string error;
         EXPECT_TRUE(s.profile.fieldIs(field, value, error)) << error;
         return s;
-    }
-    VyrP4::AddrOnlySnatMatchSpec addrOnlySnat(uint16_t profile, uint16_t aclId, const char* a) {
-        VyrP4::AddrOnlySnatMatchSpec m;
-        m.ingMdNatProfileIdIs(profile);
-        m.ingMdSnatAclIdIs(aclId);
-        m.outerIpv4HdrSipIs(ip(a).value);
-        return m;
     }
     const SnatAddrOnlyUnprogFrag* unprog(uint16_t profile, const HwStaticNatAclKey& k,
                                          const char* addr) {
