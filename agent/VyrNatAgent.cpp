@@ -1,7 +1,5 @@
 #include "agent/VyrNatAgent.h"
 
-#include "agent/VyrNatTableMgr.h"
-#include "cli/VyrNatAgentCli.h"
 #include "host/Duolog.h"
 #include "host/Ringlog.h"
 
@@ -195,7 +193,7 @@ void VyrNatAgent::vyrNatSmDataIs() {
 
 void VyrNatAgent::cliCallbackIs(const std::string& name, const std::string& path,
                                 VyrNatAgent* agent) {
-    rebuildUnlessSame(cliCallback_, name, path, agent);
+    rebuildUnlessSame(cliCallback_, name, path, static_cast<VyrNatCliAgent*>(agent));
 }
 
 void VyrNatAgent::cliCallbackDel() {
@@ -206,17 +204,10 @@ void VyrNatAgent::cliCallbackDel() {
     cliCallback_.reset();
 }
 
-void VyrNatAgent::vyrNatTableMgrIs(
-    Ert::Ptr<VyrAgentLib::VyrProfileDataEntry> profileEntry,
-    Ert::Ptr<VyrSystem::SystemStatus> systemStatus, bool intfNat, bool vrfNatHop, bool egrMcNat,
-    Ert::Ptr<VyrSharedState::MeterTableConfig> meterTable,
-    Ert::Ptr<VyrSystem::HitBitConfig> hitBitConfig, Ert::Ptr<Ert::Dir> hitBitStatusDir,
-    Ert::Ptr<Hubdb::EntityManager> entityManager, Ert::Ptr<Ip::Nat::Config> natConfig,
-    Ert::Ptr<VyrNat::Config> vyrNatConfig, Ert::Ptr<Ert::Dir> vyrMcastConfigDir,
-    bool natFlowSupported, bool natDpdk) {
-    rebuildUnlessSame(vyrNatTableMgr_, profileEntry, systemStatus, intfNat, vrfNatHop, egrMcNat,
-                      meterTable, hitBitConfig, hitBitStatusDir, entityManager, natConfig,
-                      vyrNatConfig, vyrMcastConfigDir, natFlowSupported, natDpdk);
+void VyrNatAgent::vyrNatTableMgrIs(const VyrNatTableMgrInputs& inputs) {
+    if (!vyrNatTableMgr_ || !(vyrNatTableMgr_->inputs() == inputs)) {
+        vyrNatTableMgr_ = vyrNatTableMgrFactory(inputs);
+    }
 }
 
 void VyrNatAgent::vyrNatTableMgrDel() {

@@ -4,18 +4,22 @@
 // machine and the hardware manager, and owns the orderly exit that a restart goes through.
 
 #include "agent/VyrNatAgentSm.h"
+#include "cli/VyrNatAgentCli.h"
 #include "host/Agent.h"
-#include "host/NatEntities.h"
+#include "host/HitBit.h"
+#include "host/MeterConfig.h"
+#include "host/NatConfig.h"
+#include "host/NatConnections.h"
+#include "host/NextHopMap.h"
+#include "host/PlatformState.h"
 #include "host/TableService.h"
+#include "tables/VyrNatTableMgr.h"
 
 #include <string>
 
 namespace VyrNat {
 
-class VyrNatCliCallback;
-class VyrNatTableMgr;
-
-class VyrNatAgent : public VyrAgentLib::VyrAgent {
+class VyrNatAgent : public VyrAgentLib::VyrAgent, public VyrNatCliAgent {
 public:
     explicit VyrNatAgent(const std::string& name);
     ~VyrNatAgent() override;
@@ -62,6 +66,7 @@ public:
     const Ert::Ptr<Ert::Dir>& hitBitStatusDir() const { return hitBitStatusDir_; }
     const Ert::Ptr<VyrNatCliCallback>& cliCallback() const { return cliCallback_; }
     const Ert::Ptr<VyrNatTableMgr>& vyrNatTableMgr() const { return vyrNatTableMgr_; }
+    VyrNatTableMgr* cliTableMgr() const override { return vyrNatTableMgr_.get(); }
     const Ert::Ptr<VyrNatAgentSm>& natAgentSm() const { return natAgentSm_; }
     const Ert::Ptr<VyrAgentLib::VyrAgentLibHwMgr>& vyrAgentLibHwMgr() const {
         return vyrAgentLibHwMgr_;
@@ -82,15 +87,7 @@ public:
     void vyrNatSmDataDel() { vyrNatSmData_.reset(); }
     void cliCallbackIs(const std::string& name, const std::string& path, VyrNatAgent* agent);
     void cliCallbackDel();
-    void
-    vyrNatTableMgrIs(Ert::Ptr<VyrAgentLib::VyrProfileDataEntry> profileEntry,
-                     Ert::Ptr<VyrSystem::SystemStatus> systemStatus, bool intfNat, bool vrfNatHop,
-                     bool egrMcNat, Ert::Ptr<VyrSharedState::MeterTableConfig> meterTable,
-                     Ert::Ptr<VyrSystem::HitBitConfig> hitBitConfig,
-                     Ert::Ptr<Ert::Dir> hitBitStatusDir,
-                     Ert::Ptr<Hubdb::EntityManager> entityManager,
-                     Ert::Ptr<Ip::Nat::Config> natConfig, Ert::Ptr<VyrNat::Config> vyrNatConfig,
-                     Ert::Ptr<Ert::Dir> vyrMcastConfigDir, bool natFlowSupported, bool natDpdk);
+    void vyrNatTableMgrIs(const VyrNatTableMgrInputs& inputs);
     void vyrNatTableMgrDel();
 
     // Path of the agent's command-request directory.

@@ -1,10 +1,9 @@
 #include "agent/VyrNatAgentSm.h"
 
 #include "agent/VyrNatAgent.h"
-#include "agent/VyrNatTableMgr.h"
 #include "helper/VyrNatHelper.h"
 #include "host/Duolog.h"
-#include "tables/static/VyrNatTableMgrStatic.h"
+#include "tables/VyrNatTableMgr.h"
 
 namespace VyrNat {
 
@@ -225,10 +224,22 @@ void VyrNatAgentSm::initTableManagers(const VyrDriver::VyrDevProfile& profile) {
     const auto& caps2 = parent_->natHwCapabilities();
     const bool natDpdk = caps2 && caps2->natDpdk();
     VTRACE(th, 0, "Nat dpdk: " << natDpdk);
-    parent_->vyrNatTableMgrIs(
-        entry, systemStatus_, intfNat_, vrfNatHop_, egrMcNat_, smData_->natMeterConfig(),
-        parent_->hitBitConfig(), parent_->hitBitStatusDir(), parent_->entityManager(), natConfig_,
-        parent_->vyrNatConfig(), parent_->vyrMcastConfigDir(), natFlow, natDpdk);
+    VyrNatTableMgrInputs inputs;
+    inputs.profileEntry = entry;
+    inputs.systemStatus = systemStatus_;
+    inputs.intfNat = intfNat_;
+    inputs.vrfNatHop = vrfNatHop_;
+    inputs.egrMcNat = egrMcNat_;
+    inputs.meterTable = smData_->natMeterConfig();
+    inputs.hitBitConfig = parent_->hitBitConfig();
+    inputs.hitBitStatusDir = parent_->hitBitStatusDir();
+    inputs.entityManager = parent_->entityManager();
+    inputs.natConfig = natConfig_;
+    inputs.vyrNatConfig = parent_->vyrNatConfig();
+    inputs.vyrMcastConfigDir = parent_->vyrMcastConfigDir();
+    inputs.natFlowSupported = natFlow;
+    inputs.natDpdk = natDpdk;
+    parent_->vyrNatTableMgrIs(inputs);
     tableMgrsInitialized_ = true;
 }
 
@@ -253,7 +264,7 @@ void VyrNatAgentSm::maybeStartStateMachines() {
     omaNatSm_->initializedIs(true);
     if (intfNat_) {
         VYR_ASSERT(tableMgr->tableMgrStatic());
-        tableMgr->tableMgrStatic()->omaNatSmStatusIs(omaNatSm_->status());
+        tableMgr->omaNatSmStatusIs(omaNatSm_->status());
     }
     if (!started_) {
         started_ = true;

@@ -3,9 +3,13 @@
 // machinery when the profile's tables are up, and takes the agent down (no NAT in the profile)
 // or restarts it (the SYN-ACK trap setting changed).
 
-#include "agent/Rebuild.h"
-#include "host/NatEntities.h"
+#include "common/Rebuild.h"
+#include "host/MeterConfig.h"
+#include "host/NatConfig.h"
+#include "host/NatConnections.h"
+#include "host/NextHopMap.h"
 #include "host/OmaNatSm.h"
+#include "host/PlatformState.h"
 #include "host/SystemStatus.h"
 #include "host/TableService.h"
 

@@ -1,8 +1,7 @@
 #include "cli/VyrNatAgentCli.h"
 
-#include "agent/VyrNatAgent.h"
-#include "agent/VyrNatTableMgr.h"
 #include "host/Trace.h"
+#include "tables/VyrNatTableMgr.h"
 
 #include <cstdio>
 #include <sys/socket.h>
@@ -16,11 +15,11 @@ constexpr int kSendBufferBytes = 20971520;
 } // namespace
 
 VyrNatCliCallback::VyrNatCliCallback(const std::string& name, const std::string& path,
-                                     VyrNatAgent* agent)
+                                     VyrNatCliAgent* agent)
     : AgentCommandCallback(name, path), BuiltFrom({name, path, agent}), agent_(agent) {}
 
 bool VyrNatCliCallback::admitted(int fd) const {
-    const VyrNatTableMgr* owner = agent_ ? agent_->vyrNatTableMgr().get() : nullptr;
+    const VyrNatTableMgr* owner = agent_ ? agent_->cliTableMgr() : nullptr;
     if (!owner) {
         dprintf(fd, "Agent not initialized yet");
         return false;
@@ -46,8 +45,8 @@ void VyrNatCliCallback::handleCommand(uint32_t fd, const std::string& command) {
     ++cliErrors_;
 }
 
-Ert::Ptr<VyrNatCliCallback> vyrNatCliCallbackFactory(const std::string& name,
-                                                     const std::string& path, VyrNatAgent* agent) {
+Ert::Ptr<VyrNatCliCallback>
+vyrNatCliCallbackFactory(const std::string& name, const std::string& path, VyrNatCliAgent* agent) {
     return Ert::make<VyrNatCliCallback>(name, path, agent);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // The in-agent CLI: the callback the host's command-request directory delivers requests to.
 
-#include "agent/Rebuild.h"
+#include "common/Rebuild.h"
 #include "host/Agent.h"
 
 #include <cstdint>
@@ -9,12 +9,22 @@
 
 namespace VyrNat {
 
-class VyrNatAgent;
+class VyrNatTableMgr;
+
+// What the CLI reads of the agent that owns it.
+class VyrNatCliAgent {
+public:
+    // The table-manager owner; null until the profile's managers are built.
+    virtual VyrNatTableMgr* cliTableMgr() const = 0;
+
+protected:
+    ~VyrNatCliAgent() = default;
+};
 
 class VyrNatCliCallback : public Agent::AgentCommandCallback,
-                          public BuiltFrom<std::string, std::string, VyrNatAgent*> {
+                          public BuiltFrom<std::string, std::string, VyrNatCliAgent*> {
 public:
-    VyrNatCliCallback(const std::string& name, const std::string& path, VyrNatAgent* agent);
+    VyrNatCliCallback(const std::string& name, const std::string& path, VyrNatCliAgent* agent);
 
     void handleCommand(uint32_t fd, const std::string& command) override;
 
@@ -25,12 +35,12 @@ private:
     // Whether the agent can answer; writes the reason to `fd` when it cannot.
     bool admitted(int fd) const;
 
-    VyrNatAgent* agent_; // not owned: the agent owns this callback
+    VyrNatCliAgent* agent_; // not owned: the agent owns this callback
     uint32_t cliCmds_ = 0;
     uint32_t cliErrors_ = 0;
 };
 
-Ert::Ptr<VyrNatCliCallback> vyrNatCliCallbackFactory(const std::string& name,
-                                                     const std::string& path, VyrNatAgent* agent);
+Ert::Ptr<VyrNatCliCallback>
+vyrNatCliCallbackFactory(const std::string& name, const std::string& path, VyrNatCliAgent* agent);
 
 } // namespace VyrNat

@@ -3,7 +3,8 @@
 // helper's dynamic add and delete counts into learning and deletion rates for the CLI.
 
 #include "host/EventLoop.h"
-#include "host/NatEntities.h"
+#include "host/NatStatus.h"
+#include "host/PlatformState.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,11 +1,11 @@
 #include "helper/VyrNatHelper.h"
 
-#include "agent/VyrNatTableMgr.h"
 #include "host/Ringlog.h"
 #include "host/Trace.h"
-#include "tables/static/VyrNatTableMgrEgressStatic.h"
+#include "tables/VyrNatTableMgr.h"
+#include "tables/egress/VyrNatTableMgrEgressStatic.h"
 #include "tables/static/VyrNatTableMgrStatic.h"
-#include "tables/static/VyrNatTableMgrVrf.h"
+#include "tables/vrf/VyrNatTableMgrVrf.h"
 
 #include <algorithm>
 #include <vector>

@@ -3,7 +3,7 @@
 // delete, and it hands each call to the table manager that owns the translation's tables,
 // reached through the table-manager owner (not owned).
 
-#include "agent/Rebuild.h"
+#include "common/Rebuild.h"
 #include "helper/NatHelperSm.h"
 #include "host/OmaNatSm.h"
 

@@ -4,7 +4,10 @@
 // that must be added, changed or removed, and publishes what is programmed in the NAT hardware
 // status and in its own status object.
 
-#include "host/NatEntities.h"
+#include "host/NatConfig.h"
+#include "host/NatStatus.h"
+#include "host/NextHopMap.h"
+#include "host/PlatformState.h"
 
 #include <map>
 #include <memory>

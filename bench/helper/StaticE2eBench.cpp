@@ -2,7 +2,7 @@
 // host's NAT state machine, handed to the NAT helper and programmed into the chip; beside the
 // raw chip writes of the same entries. Each iteration adds N translations, then removes them.
 
-#include "agent/VyrNatUtils.h"
+#include "common/VyrNatUtils.h"
 #include "helper/VyrNatHelper.h"
 #include "host/NatStatus.h"
 #include "tables/static/VyrNatTableMgrStatic.h"

@@ -5,8 +5,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include "agent/VyrNatUtils.h"
-#include "tables/static/VyrNatTableMgrEgressStatic.h"
+#include "common/VyrNatUtils.h"
+#include "tables/egress/VyrNatTableMgrEgressStatic.h"
 #include "tests/support/AgentFixture.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Static translation add and delete through the static manager, beside the raw chip writes of
 // the same entries, with 1, 10^4 and 10^5 translations already programmed.
 
-#include "agent/VyrNatUtils.h"
+#include "common/VyrNatUtils.h"
 #include "tables/static/VyrNatTableMgrStatic.h"
 #include "tests/support/LargeAgent.h"
 

@@ -1,6 +1,6 @@
 // Static ACL ids and the record bookkeeping shared by the static manager's operations.
 
-#include "agent/TableWrite.h"
+#include "common/TableWrite.h"
 #include "tables/static/StaticNatOps.h"
 
 namespace VyrNat {

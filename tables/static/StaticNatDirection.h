@@ -3,7 +3,7 @@
 // their tables, records, counters, match fields, actions and words in messages. The operations
 // are written once over these traits.
 
-#include "agent/VyrNatUtils.h"
+#include "common/VyrNatUtils.h"
 #include "host/Trace.h"
 #include "tables/static/VyrNatTableMgrStatic.h"
 

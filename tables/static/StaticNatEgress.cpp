@@ -1,9 +1,8 @@
 // Egress unicast static translations and the egress NAT profile tables. Egress entries share
 // the ACL ids of ingress entries and follow the same fragment scheme.
 
-#include "agent/TableWrite.h"
-#include "agent/VyrNatLogMessages.h"
-#include "agent/VyrNatTableMgr.h"
+#include "common/TableWrite.h"
+#include "common/VyrNatLogMessages.h"
 #include "host/Ringlog.h"
 #include "tables/static/StaticNatOps.h"
 

@@ -1,8 +1,8 @@
 // Ingress static translations: address-only and address-and-port entries with their shared
 // fragment companions.
 
-#include "agent/TableWrite.h"
-#include "agent/VyrNatLogMessages.h"
+#include "common/TableWrite.h"
+#include "common/VyrNatLogMessages.h"
 #include "host/Ringlog.h"
 #include "tables/static/StaticNatOps.h"
 

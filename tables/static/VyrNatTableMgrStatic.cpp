@@ -1,18 +1,37 @@
 #include "tables/static/VyrNatTableMgrStatic.h"
 
-#include "agent/VyrNatTableMgr.h"
-#include "tables/TableSetup.h"
 #include "tables/static/StaticNatDirection.h"
 
 namespace VyrNat {
 
 Trace::Handle staticTrace("VyrNatTableMgrStatic");
 
-VyrNatTableMgrStatic::VyrNatTableMgrStatic(VyrNatTableMgr* tableMgr, Ert::Ptr<Config> vyrNatConfig,
+VyrNatTableMgrStatic::VyrNatTableMgrStatic(VyrAgentLib::VyrTableMgr* tableMgr,
+                                           Ert::Ptr<Config> vyrNatConfig,
                                            std::shared_ptr<VyrP4::ResourceInfo> resourceInfo)
-    : tableMgr_(tableMgr), vyrNatConfig_(std::move(vyrNatConfig)),
+    : NatTableManager(tableMgr, staticTrace), vyrNatConfig_(std::move(vyrNatConfig)),
       resourceInfoIntf_(std::move(resourceInfo)) {
-    VYR_ASSERT(tableMgr_);
+    using namespace VyrP4;
+    // The egress NAT profile tables exist where the chip's program has them.
+    auto onChip = [this](const char* name) {
+        return [this, name] {
+            return resourceInfoIntf_ &&
+                   resourceInfoIntf_->tableIndex(name) != ResourceInfo::kInvalidTableIndex;
+        };
+    };
+    auto egressUnicast = [this] { return egressTableSize_ != 0; };
+    tables_.add("staticDnatAcl", staticDnatAclTable_, staticDnatAclTableFactory);
+    tables_.add("addrOnlyDnat", addrOnlyDnatTable_, addrOnlyDnatTableFactory);
+    tables_.add("addrPortDnat", addrPortDnatTable_, addrPortDnatTableFactory);
+    tables_.add("staticSnatAcl", staticSnatAclTable_, staticSnatAclTableFactory);
+    tables_.add("addrOnlySnat", addrOnlySnatTable_, addrOnlySnatTableFactory);
+    tables_.add("addrPortSnat", addrPortSnatTable_, addrPortSnatTableFactory);
+    tables_.add("egressNatProfile", egressNatProfileTable_, egressNatProfileTableFactory,
+                onChip("egressNatProfile"));
+    tables_.add("dynamicEgressNatProfile", dynamicEgressNatProfileTable_,
+                dynamicEgressNatProfileTableFactory, onChip("dynamicEgressNatProfile"));
+    tables_.add("egrUcSnat", egressSnatTable_, egrUcSnatTableFactory, egressUnicast);
+    tables_.add("egrUcDnat", egressDnatTable_, egrUcDnatTableFactory, egressUnicast);
     handleInitialized();
 }
 
@@ -39,53 +58,16 @@ void VyrNatTableMgrStatic::handleInitialized() {
     initialized_ = true;
 }
 
-uint8_t VyrNatTableMgrStatic::updateTableList() {
-    uint8_t count = 0;
-    auto list = [&](const char* name) {
-        hwTableListed(tableMgr(), name);
-        ++count;
-    };
-    for (const char* name : {"staticDnatAcl", "addrOnlyDnat", "addrPortDnat", "staticSnatAcl",
-                             "addrOnlySnat", "addrPortSnat"}) {
-        list(name);
-    }
-    for (const char* name : {"egressNatProfile", "dynamicEgressNatProfile"}) {
-        if (resourceInfoIntf_ &&
-            resourceInfoIntf_->tableIndex(name) != VyrP4::ResourceInfo::kInvalidTableIndex) {
-            list(name);
-        }
-    }
-    if (egressTableSize_ != 0) {
-        list("egrUcSnat");
-        list("egrUcDnat");
-    }
-    return count;
-}
-
-bool VyrNatTableMgrStatic::initializeTable(const VyrP4::TableKey& tableKey,
-                                           VyrP4::DeviceHandle handle,
-                                           const VyrDriver::VyrDevProfile& profile, uint32_t count,
-                                           MbbMirraKey::MirraKeyManager* km,
-                                           VyrTableStatusManager::StatusManager* sm) {
-    VTRACE(staticTrace, 0, "Initializing table: " << tableKey.name);
-    const TableCreation c{tableKey, handle, profile, count, km, sm};
-    using namespace VyrP4;
-    return c.createIfNamed("staticDnatAcl", staticDnatAclTable_, staticDnatAclTableFactory) ||
-           c.createIfNamed("addrOnlyDnat", addrOnlyDnatTable_, addrOnlyDnatTableFactory) ||
-           c.createIfNamed("addrPortDnat", addrPortDnatTable_, addrPortDnatTableFactory) ||
-           c.createIfNamed("staticSnatAcl", staticSnatAclTable_, staticSnatAclTableFactory) ||
-           c.createIfNamed("addrOnlySnat", addrOnlySnatTable_, addrOnlySnatTableFactory) ||
-           c.createIfNamed("addrPortSnat", addrPortSnatTable_, addrPortSnatTableFactory) ||
-           c.createIfNamed("egressNatProfile", egressNatProfileTable_,
-                           egressNatProfileTableFactory) ||
-           c.createIfNamed("dynamicEgressNatProfile", dynamicEgressNatProfileTable_,
-                           dynamicEgressNatProfileTableFactory) ||
-           c.createIfNamed("egrUcSnat", egressSnatTable_, egrUcSnatTableFactory) ||
-           c.createIfNamed("egrUcDnat", egressDnatTable_, egrUcDnatTableFactory);
+std::vector<RecordCount> VyrNatTableMgrStatic::recordCounts() const {
+    return {{" tms->hwStaticSnatEntriess() ", hwStaticSnatEntries_.size()},
+            {" tms->hwStaticDnatEntriess() ", hwStaticDnatEntries_.size()},
+            {" tms->hwStaticSnatAclEntriess() ", hwStaticSnatAclEntries_.size()},
+            {" tms->hwStaticDnatAclEntriess() ", hwStaticDnatAclEntries_.size()},
+            {" tms->hwEgressNatProfileEntriess() ", hwEgressNatProfileEntries_.size()}};
 }
 
 Ert::Ptr<VyrNatTableMgrStatic>
-vyrNatTableMgrStaticFactory(VyrNatTableMgr* tableMgr, Ert::Ptr<Config> vyrNatConfig,
+vyrNatTableMgrStaticFactory(VyrAgentLib::VyrTableMgr* tableMgr, Ert::Ptr<Config> vyrNatConfig,
                             std::shared_ptr<VyrP4::ResourceInfo> resourceInfo) {
     return Ert::make<VyrNatTableMgrStatic>(tableMgr, std::move(vyrNatConfig),
                                            std::move(resourceInfo));

@@ -5,12 +5,12 @@
 // record, per NAT profile, of every entry it wrote; the owner and the configuration are not
 // owned.
 
-#include "agent/IdBitmap.h"
 #include "chip/P4Tables.h"
 #include "chip/ResourceInfo.h"
-#include "host/NatEntities.h"
-#include "host/OmaNatSm.h"
+#include "common/IdBitmap.h"
+#include "host/NatConfig.h"
 #include "host/TableService.h"
+#include "tables/NatTableManager.h"
 #include "tables/static/StaticNatRecords.h"
 
 #include <map>
@@ -18,21 +18,13 @@
 
 namespace VyrNat {
 
-class VyrNatTableMgr;
-
-class VyrNatTableMgrStatic : public Ert::RefCounted {
+class VyrNatTableMgrStatic : public NatTableManager {
 public:
-    VyrNatTableMgrStatic(VyrNatTableMgr* tableMgr, Ert::Ptr<Config> vyrNatConfig,
+    VyrNatTableMgrStatic(VyrAgentLib::VyrTableMgr* tableMgr, Ert::Ptr<Config> vyrNatConfig,
                          std::shared_ptr<VyrP4::ResourceInfo> resourceInfo);
 
     void handleInitialized();
-    // Lists the manager's tables with the owner; returns how many.
-    uint8_t updateTableList();
-    // Creates the table object of `tableKey`'s name; false for a name not of this manager.
-    bool initializeTable(const VyrP4::TableKey& tableKey, VyrP4::DeviceHandle handle,
-                         const VyrDriver::VyrDevProfile& profile, uint32_t count,
-                         MbbMirraKey::MirraKeyManager* keyManager,
-                         VyrTableStatusManager::StatusManager* statusManager);
+    std::vector<RecordCount> recordCounts() const override;
 
     // Translations, as the NAT helper asks for them. True when the translation is in hardware
     // (its own entry, or a fragment entry it shares).
@@ -93,10 +85,6 @@ public:
     void updateEgressNatProfileTable(uint16_t vlan, uint16_t profile);
     void deleteEgressNatProfileTable(uint16_t vlan);
 
-    VyrNatTableMgr* tableMgr() const { return tableMgr_; }
-    // The NAT state machine's status object, handed over when the state machines start.
-    const Ert::Ptr<Oma::NatSmStatus>& omaNatSmStatus() const { return omaNatSmStatus_; }
-    void omaNatSmStatusIs(Ert::Ptr<Oma::NatSmStatus> s) { omaNatSmStatus_ = std::move(s); }
     const Ert::Ptr<Config>& vyrNatConfig() const { return vyrNatConfig_; }
     bool initialized() const { return initialized_; }
 
@@ -183,7 +171,6 @@ private:
     friend struct DnatSide;
     template <class Side> friend struct StaticNatOps;
 
-    VyrNatTableMgr* tableMgr_; // not owned: the owner owns this manager
     Ert::Ptr<Config> vyrNatConfig_;
     std::shared_ptr<VyrP4::ResourceInfo> resourceInfoIntf_;
 
@@ -223,12 +210,11 @@ private:
     std::map<uint16_t, VyrP4::EgressNatProfileMatchSpec> hwEgressNatProfileEntries_;
     std::map<uint16_t, VyrP4::DynamicEgressNatProfileMatchSpec> hwDynamicEgressNatProfileEntries_;
 
-    Ert::Ptr<Oma::NatSmStatus> omaNatSmStatus_;
     bool initialized_ = false;
 };
 
 Ert::Ptr<VyrNatTableMgrStatic>
-vyrNatTableMgrStaticFactory(VyrNatTableMgr* tableMgr, Ert::Ptr<Config> vyrNatConfig,
+vyrNatTableMgrStaticFactory(VyrAgentLib::VyrTableMgr* tableMgr, Ert::Ptr<Config> vyrNatConfig,
                             std::shared_ptr<VyrP4::ResourceInfo> resourceInfo);
 
 } // namespace VyrNat

@@ -219,7 +219,7 @@ TEST(AgentStartup, SettersKeepAnObjectBuiltFromTheSameArgumentsAndReplaceItOther
                         ag.natHwStatus(), ag.nhMapConfig(), ag.nhMapStatus(), hwFlowStatus);
     };
     natAgentSmWith(ag.hwFlowStatus());
-    std::apply([&](auto&&... args) { ag.vyrNatTableMgrIs(args...); }, owner->builtFrom());
+    ag.vyrNatTableMgrIs(owner->inputs());
     ag.cliCallbackIs("VyrNat", "VyrNatCli", &ag);
     ag.vyrNatSmDataIs();
     ag.vyrAgentLibHwMgrIs(a.chip, smData->profileData());
@@ -244,12 +244,12 @@ TEST(AgentStartup, SettersKeepAnObjectBuiltFromTheSameArgumentsAndReplaceItOther
     ASSERT_NE(ag.cliCallback(), cli);
     EXPECT_EQ(ag.cliCallback()->path(), "OtherCli");
 
-    auto args = owner->builtFrom();
-    std::get<13>(args) = !std::get<13>(args); // natDpdk
-    std::apply([&](auto&&... xs) { ag.vyrNatTableMgrIs(xs...); }, args);
+    auto inputs = owner->inputs();
+    inputs.natDpdk = !inputs.natDpdk;
+    ag.vyrNatTableMgrIs(inputs);
     a.loop.runPending();
     ASSERT_NE(ag.vyrNatTableMgr(), owner);
-    EXPECT_EQ(ag.vyrNatTableMgr()->natDpdk(), std::get<13>(args));
+    EXPECT_EQ(ag.vyrNatTableMgr()->natDpdk(), inputs.natDpdk);
     EXPECT_EQ(ag.vyrNatTableMgr()->pendingTableCount(), 0u);
     EXPECT_NE(ag.vyrNatTableMgr()->tableMgrStatic()->addrOnlySnatTable(), nullptr);
 }

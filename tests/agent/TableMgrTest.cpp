@@ -1,5 +1,5 @@
-#include "agent/VyrNatTableMgr.h"
 #include "host/Assert.h"
+#include "tables/VyrNatTableMgr.h"
 #include "tables/static/VyrNatTableMgrStatic.h"
 #include "tests/agent/AgentTestUtil.h"
 

@@ -2,7 +2,7 @@
 // helper, to the chip's tables and the NAT hardware status, on the event loop.
 
 #include "tables/static/VyrNatTableMgrStatic.h"
-#include "tables/static/VyrNatTableMgrVrf.h"
+#include "tables/vrf/VyrNatTableMgrVrf.h"
 #include "tests/helper/NatTestUtil.h"
 #include "tests/support/StaticInvariants.h"
 

@@ -2,9 +2,9 @@
 // which manager and which entries each call reaches, read back from the chip.
 
 #include "host/Trace.h"
-#include "tables/static/VyrNatTableMgrEgressStatic.h"
+#include "tables/egress/VyrNatTableMgrEgressStatic.h"
 #include "tables/static/VyrNatTableMgrStatic.h"
-#include "tables/static/VyrNatTableMgrVrf.h"
+#include "tables/vrf/VyrNatTableMgrVrf.h"
 #include "tests/helper/NatTestUtil.h"
 #include "tests/support/StaticInvariants.h"
 

@@ -5,9 +5,9 @@
 // calls programmed is in the records; once everything is withdrawn nothing is left anywhere.
 // A failing seed is printed; VYRNAT_SEED replays it.
 
-#include "tables/static/VyrNatTableMgrEgressStatic.h"
+#include "tables/egress/VyrNatTableMgrEgressStatic.h"
 #include "tables/static/VyrNatTableMgrStatic.h"
-#include "tables/static/VyrNatTableMgrVrf.h"
+#include "tables/vrf/VyrNatTableMgrVrf.h"
 #include "tests/helper/NatTestUtil.h"
 #include "tests/support/EgressStaticInvariants.h"
 #include "tests/support/StaticInvariants.h"

@@ -3,8 +3,8 @@
 // it through its managers and read the chip's tables.
 
 #include "agent/VyrNatAgent.h"
-#include "agent/VyrNatTableMgr.h"
 #include "host/EventLoop.h"
+#include "tables/VyrNatTableMgr.h"
 #include "tools/scenario/Scenario.h"
 
 #include <memory>

@@ -4,7 +4,7 @@
 // hold exactly the address entries not programmed, and every reference count equals the
 // translations that use the entry.
 
-#include "tables/static/VyrNatTableMgrEgressStatic.h"
+#include "tables/egress/VyrNatTableMgrEgressStatic.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
 #include "tests/support/StaticInvariants.h"
 
-#include "agent/VyrNatUtils.h"
+#include "common/VyrNatUtils.h"
 #include "tests/support/ChipCheck.h"
 
 #include <map>

@@ -1,7 +1,9 @@
 #include "tools/scenario/Player.h"
 
 #include "host/LogMessage.h"
-#include "host/NatEntities.h"
+#include "host/NatConfig.h"
+#include "host/NatStatus.h"
+#include "host/NextHopMap.h"
 
 #include <sstream>
 

@@ -4,7 +4,7 @@
 // with the chip; once the faults are gone the next retry puts every waiting translation in
 // hardware; after everything is deleted nothing may be left.
 
-#include "tables/static/VyrNatTableMgrEgressStatic.h"
+#include "tables/egress/VyrNatTableMgrEgressStatic.h"
 #include "tests/support/AgentFixture.h"
 #include "tests/support/EgressStaticInvariants.h"
 

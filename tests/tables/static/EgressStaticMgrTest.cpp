@@ -1,6 +1,6 @@
-#include "agent/VyrNatUtils.h"
+#include "common/VyrNatUtils.h"
 #include "host/Assert.h"
-#include "tables/static/VyrNatTableMgrEgressStatic.h"
+#include "tables/egress/VyrNatTableMgrEgressStatic.h"
 #include "tests/support/AgentFixture.h"
 #include "tests/support/ChipCheck.h"
 #include "tests/support/EgressStaticInvariants.h"

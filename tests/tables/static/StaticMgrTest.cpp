@@ -1,4 +1,4 @@
-#include "agent/VyrNatUtils.h"
+#include "common/VyrNatUtils.h"
 #include "host/Assert.h"
 #include "host/LogMessage.h"
 #include "tables/static/VyrNatTableMgrStatic.h"

@@ -1,7 +1,7 @@
-#include "agent/VyrNatUtils.h"
+#include "common/VyrNatUtils.h"
 #include "host/Assert.h"
 #include "host/VyrVrfIdHelper.h"
-#include "tables/static/VyrNatTableMgrVrf.h"
+#include "tables/vrf/VyrNatTableMgrVrf.h"
 #include "tests/support/AgentFixture.h"
 #include "tests/support/ChipCheck.h"
 

@@ -1,6 +1,11 @@
-#include "host/NatEntities.h"
-
+#include "host/HitBit.h"
 #include "host/Hubdb.h"
+#include "host/MeterConfig.h"
+#include "host/NatConfig.h"
+#include "host/NatConnections.h"
+#include "host/NatStatus.h"
+#include "host/NextHopMap.h"
+#include "host/PlatformState.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "agent/VyrNatUtils.h"
+#include "common/VyrNatUtils.h"
 
 namespace VyrNat {
 

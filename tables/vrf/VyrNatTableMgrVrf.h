@@ -9,9 +9,10 @@
 // the update operations throw them to their caller with nothing recorded and the chip unchanged.
 
 #include "chip/P4Tables.h"
-#include "host/NatEntities.h"
+#include "host/MeterConfig.h"
 #include "host/TableService.h"
-#include "tables/static/VrfNatRecords.h"
+#include "tables/NatTableManager.h"
+#include "tables/vrf/VrfNatRecords.h"
 
 #include <cstdint>
 #include <map>
@@ -19,24 +20,16 @@
 
 namespace VyrNat {
 
-class VyrNatTableMgr;
-
-class VyrNatTableMgrVrf : public Ert::RefCounted {
+class VyrNatTableMgrVrf : public NatTableManager {
 public:
     // The meter table of the policers, as registered with the meter configuration.
     static constexpr const char* kMeterTableName = "natMeter";
 
-    VyrNatTableMgrVrf(VyrNatTableMgr* tableMgr,
+    VyrNatTableMgrVrf(VyrAgentLib::VyrTableMgr* tableMgr,
                       Ert::Ptr<VyrSharedState::MeterTableConfig> meterTableConfig);
 
     void handleInitialized();
-    // Lists the manager's four tables with the owner; returns 4.
-    uint8_t updateTableList();
-    // Creates the table object of `tableKey`'s name; false for a name not of this manager.
-    bool initializeTable(const VyrP4::TableKey& tableKey, VyrP4::DeviceHandle handle,
-                         const VyrDriver::VyrDevProfile& profile, uint32_t count,
-                         MbbMirraKey::MirraKeyManager* keyManager,
-                         VyrTableStatusManager::StatusManager* statusManager);
+    std::vector<RecordCount> recordCounts() const override;
     // Writes the one fixed entry of "ingressNatAclVrf".
     void initIngressNatAclVrfTable();
 
@@ -47,7 +40,6 @@ public:
     // Sets or, with `del`, removes the VRF's policer and its meter in every pipe. Always true.
     bool updateSnatPolicerTable(uint16_t vrfId, uint32_t rate, uint32_t burst, bool del);
 
-    VyrNatTableMgr* tableMgr() const { return tableMgr_; }
     const Ert::Ptr<VyrSharedState::MeterTableConfig>& meterTableConfig() const {
         return meterTableConfig_;
     }
@@ -74,7 +66,6 @@ public:
     const HwPolicerEntries& hwPolicerEntries() const { return hwPolicerEntries_; }
 
 private:
-    VyrNatTableMgr* tableMgr_; // not owned: the owner owns this manager
     Ert::Ptr<VyrSharedState::MeterTableConfig> meterTableConfig_;
 
     std::shared_ptr<VyrP4::IngressNatAclVrfTable> ingressNatAclVrfTable_;
@@ -93,7 +84,7 @@ private:
 };
 
 Ert::Ptr<VyrNatTableMgrVrf>
-vyrNatTableMgrVrfFactory(VyrNatTableMgr* tableMgr,
+vyrNatTableMgrVrfFactory(VyrAgentLib::VyrTableMgr* tableMgr,
                          Ert::Ptr<VyrSharedState::MeterTableConfig> meterTableConfig);
 
 } // namespace VyrNat

@@ -1,4 +1,4 @@
-#include "tables/static/EgressStaticRecords.h"
+#include "tables/egress/EgressStaticRecords.h"
 
 #include "host/Format.h"
 

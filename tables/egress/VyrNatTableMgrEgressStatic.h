@@ -13,10 +13,11 @@
 
 #include "chip/P4Tables.h"
 #include "host/EventLoop.h"
-#include "host/NatEntities.h"
+#include "host/NatConfig.h"
 #include "host/TableService.h"
-#include "tables/static/EgressStaticRecords.h"
-#include "tables/static/RetrySm.h"
+#include "tables/NatTableManager.h"
+#include "tables/egress/EgressStaticRecords.h"
+#include "tables/egress/RetrySm.h"
 
 #include <cstdint>
 #include <map>
@@ -24,24 +25,16 @@
 
 namespace VyrNat {
 
-class VyrNatTableMgr;
 struct EgrSnatTraits;
 struct EgrDnatTraits;
 
-class VyrNatTableMgrEgressStatic : public Ert::RefCounted {
+class VyrNatTableMgrEgressStatic : public NatTableManager {
 public:
-    VyrNatTableMgrEgressStatic(VyrNatTableMgr* tableMgr, Ert::Ptr<Config> vyrNatConfig);
+    VyrNatTableMgrEgressStatic(VyrAgentLib::VyrTableMgr* tableMgr, Ert::Ptr<Config> vyrNatConfig);
     ~VyrNatTableMgrEgressStatic() override;
 
     void handleInitialized();
-    // Lists the manager's tables with the owner; returns how many (5, or 6 with the egress
-    // unicast NAT tables' profile table).
-    uint8_t updateTableList();
-    // Creates the table object of `tableKey`'s name; false for a name not of this manager.
-    bool initializeTable(const VyrP4::TableKey& tableKey, VyrP4::DeviceHandle handle,
-                         const VyrDriver::VyrDevProfile& profile, uint32_t count,
-                         MbbMirraKey::MirraKeyManager* keyManager,
-                         VyrTableStatusManager::StatusManager* statusManager);
+    std::vector<RecordCount> recordCounts() const override;
 
     // Translations. Port 0 in `oldSrc`/`oldDst` means address-only. `update` says the host
     // changes a translation it added before. True: the translation is in hardware. False for an
@@ -92,7 +85,6 @@ public:
     double retryDelay() const { return retryDelay_; }
     void retryDelayIs(double seconds) { retryDelay_ = seconds; }
 
-    VyrNatTableMgr* tableMgr() const { return tableMgr_; }
     const Ert::Ptr<Config>& vyrNatConfig() const { return vyrNatConfig_; }
     bool initialized() const { return initialized_; }
     RetrySm* retrySm() const { return retrySm_.get(); }
@@ -157,7 +149,6 @@ private:
     template <class T> uint16_t retryPass(uint16_t bookmark, Tasking::TaskScheduler& scheduler);
     template <class T> void retryProfile(typename T::Hw& hw);
 
-    VyrNatTableMgr* tableMgr_; // not owned: the owner owns this manager
     Ert::Ptr<Config> vyrNatConfig_;
 
     std::shared_ptr<VyrP4::EgrAddrSnatTable> egrAddrSnatTable_;
@@ -180,6 +171,7 @@ private:
 };
 
 Ert::Ptr<VyrNatTableMgrEgressStatic>
-vyrNatTableMgrEgressStaticFactory(VyrNatTableMgr* tableMgr, Ert::Ptr<Config> vyrNatConfig);
+vyrNatTableMgrEgressStaticFactory(VyrAgentLib::VyrTableMgr* tableMgr,
+                                  Ert::Ptr<Config> vyrNatConfig);
 
 } // namespace VyrNat

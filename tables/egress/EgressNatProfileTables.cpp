@@ -2,7 +2,7 @@
 
 #include "host/Ringlog.h"
 #include "host/Trace.h"
-#include "tables/static/EgressStaticSides.h"
+#include "tables/egress/EgressStaticSides.h"
 
 namespace VyrNat {
 

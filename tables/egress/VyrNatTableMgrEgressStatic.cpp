@@ -1,12 +1,10 @@
-#include "tables/static/VyrNatTableMgrEgressStatic.h"
+#include "tables/egress/VyrNatTableMgrEgressStatic.h"
 
-#include "agent/VyrNatTableMgr.h"
-#include "agent/VyrNatUtils.h"
+#include "common/VyrNatUtils.h"
 #include "host/Assert.h"
 #include "host/Ringlog.h"
 #include "host/Trace.h"
-#include "tables/TableSetup.h"
-#include "tables/static/EgressStaticSides.h"
+#include "tables/egress/EgressStaticSides.h"
 
 namespace VyrNat {
 
@@ -17,10 +15,19 @@ Trace::Handle th("VyrNatTableMgrEgressStatic");
 using EgressStatic::faultText;
 using EgressStatic::recordOf;
 
-VyrNatTableMgrEgressStatic::VyrNatTableMgrEgressStatic(VyrNatTableMgr* tableMgr,
+VyrNatTableMgrEgressStatic::VyrNatTableMgrEgressStatic(VyrAgentLib::VyrTableMgr* tableMgr,
                                                        Ert::Ptr<Config> vyrNatConfig)
-    : tableMgr_(tableMgr), vyrNatConfig_(std::move(vyrNatConfig)) {
-    VYR_ASSERT(tableMgr_);
+    : NatTableManager(tableMgr, th), vyrNatConfig_(std::move(vyrNatConfig)) {
+    using namespace VyrP4;
+    tables_.add("egrAddrDnat", egrAddrDnatTable_, egrAddrDnatTableFactory);
+    tables_.add("egrAddrPortDnat", egrAddrPortDnatTable_, egrAddrPortDnatTableFactory);
+    tables_.add("egrAddrSnat", egrAddrSnatTable_, egrAddrSnatTableFactory);
+    tables_.add("egrAddrPortSnat", egrAddrPortSnatTable_, egrAddrPortSnatTableFactory);
+    tables_.add("ingressNatProfileEgressPipe", ingNatProfileTable_,
+                ingressNatProfileEgressPipeTableFactory,
+                [this] { return this->tableMgr()->profileCapabilities().egrUcNatSupported(); });
+    tables_.add("egressNatProfileEgressPipe", egrNatProfileTable_,
+                egressNatProfileEgressPipeTableFactory);
     handleInitialized();
 }
 
@@ -31,38 +38,10 @@ void VyrNatTableMgrEgressStatic::handleInitialized() {
     initialized_ = true;
 }
 
-uint8_t VyrNatTableMgrEgressStatic::updateTableList() {
-    uint8_t count = 0;
-    auto list = [&](const char* name) {
-        hwTableListed(tableMgr_, name);
-        ++count;
-    };
-    for (const char* name : {"egrAddrDnat", "egrAddrPortDnat", "egrAddrSnat", "egrAddrPortSnat"}) {
-        list(name);
-    }
-    if (tableMgr_->profileCapabilities().egrUcNatSupported()) {
-        list("ingressNatProfileEgressPipe");
-    }
-    list("egressNatProfileEgressPipe");
-    return count;
-}
-
-bool VyrNatTableMgrEgressStatic::initializeTable(const VyrP4::TableKey& tableKey,
-                                                 VyrP4::DeviceHandle handle,
-                                                 const VyrDriver::VyrDevProfile& profile,
-                                                 uint32_t count, MbbMirraKey::MirraKeyManager* km,
-                                                 VyrTableStatusManager::StatusManager* sm) {
-    VTRACE(th, 0, "Initializing table: " << tableKey.name);
-    const TableCreation c{tableKey, handle, profile, count, km, sm};
-    using namespace VyrP4;
-    return c.createIfNamed("egrAddrDnat", egrAddrDnatTable_, egrAddrDnatTableFactory) ||
-           c.createIfNamed("egrAddrPortDnat", egrAddrPortDnatTable_, egrAddrPortDnatTableFactory) ||
-           c.createIfNamed("egrAddrSnat", egrAddrSnatTable_, egrAddrSnatTableFactory) ||
-           c.createIfNamed("egrAddrPortSnat", egrAddrPortSnatTable_, egrAddrPortSnatTableFactory) ||
-           c.createIfNamed("ingressNatProfileEgressPipe", ingNatProfileTable_,
-                           ingressNatProfileEgressPipeTableFactory) ||
-           c.createIfNamed("egressNatProfileEgressPipe", egrNatProfileTable_,
-                           egressNatProfileEgressPipeTableFactory);
+std::vector<RecordCount> VyrNatTableMgrEgressStatic::recordCounts() const {
+    return {{" tmes->hwStaticSnatEntriess() ", hwStaticSnatEntries_.size()},
+            {" tmes->hwStaticDnatEntriess() ", hwStaticDnatEntries_.size()},
+            {" tmes->hwEgrNatProfileEntriess() ", hwEgrNatProfileEntries_.size()}};
 }
 
 void VyrNatTableMgrEgressStatic::forceEntryFail() {
@@ -427,7 +406,8 @@ template <class T> void VyrNatTableMgrEgressStatic::retryProfile(typename T::Hw&
 // --- NAT profile tables ---
 
 Ert::Ptr<VyrNatTableMgrEgressStatic>
-vyrNatTableMgrEgressStaticFactory(VyrNatTableMgr* tableMgr, Ert::Ptr<Config> vyrNatConfig) {
+vyrNatTableMgrEgressStaticFactory(VyrAgentLib::VyrTableMgr* tableMgr,
+                                  Ert::Ptr<Config> vyrNatConfig) {
     return Ert::make<VyrNatTableMgrEgressStatic>(tableMgr, std::move(vyrNatConfig));
 }
 

@@ -1,11 +1,9 @@
-#include "tables/static/VyrNatTableMgrVrf.h"
+#include "tables/vrf/VyrNatTableMgrVrf.h"
 
-#include "agent/VyrNatTableMgr.h"
-#include "agent/VyrNatUtils.h"
+#include "common/VyrNatUtils.h"
 #include "host/Assert.h"
 #include "host/Trace.h"
 #include "host/VyrVrfIdHelper.h"
-#include "tables/TableSetup.h"
 
 namespace VyrNat {
 
@@ -28,39 +26,16 @@ bool deleteVrfEntry(Table& table, std::map<Ip::IpAddr, typename Table::MatchSpec
 
 } // namespace
 
-VyrNatTableMgrVrf::VyrNatTableMgrVrf(VyrNatTableMgr* tableMgr,
+VyrNatTableMgrVrf::VyrNatTableMgrVrf(VyrAgentLib::VyrTableMgr* tableMgr,
                                      Ert::Ptr<VyrSharedState::MeterTableConfig> meterTableConfig)
-    : tableMgr_(tableMgr), meterTableConfig_(std::move(meterTableConfig)) {
-    VYR_ASSERT(tableMgr_ && meterTableConfig_);
-    handleInitialized();
-}
-
-void VyrNatTableMgrVrf::handleInitialized() {
-    const auto& caps = tableMgr_->profileCapabilities();
-    vrfSnatTableSize_ = caps.vrfSnatTableSize();
-    vrfDnatTableSize_ = caps.vrfDnatTableSize();
-    vrfIdHelperFlags_ = uint8_t(caps.vrfIdHelperFlags());
-    initialized_ = true;
-}
-
-uint8_t VyrNatTableMgrVrf::updateTableList() {
-    uint8_t count = 0;
-    for (const char* name :
-         {"ingressNatAclVrf", "addrAndVrfDnat", "defaultVrfSnat", "natPolicer"}) {
-        hwTableListed(tableMgr_, name);
-        ++count;
-    }
-    return count;
-}
-
-bool VyrNatTableMgrVrf::initializeTable(const VyrP4::TableKey& tableKey, VyrP4::DeviceHandle handle,
-                                        const VyrDriver::VyrDevProfile& profile, uint32_t count,
-                                        MbbMirraKey::MirraKeyManager* km,
-                                        VyrTableStatusManager::StatusManager* sm) {
-    VTRACE(th, 0, "Initializing table: " << tableKey.name);
-    const TableCreation c{tableKey, handle, profile, count, km, sm};
+    : NatTableManager(tableMgr, th), meterTableConfig_(std::move(meterTableConfig)) {
+    VYR_ASSERT(meterTableConfig_);
     using namespace VyrP4;
-    if (c.createIfNamed("ingressNatAclVrf", ingressNatAclVrfTable_, ingressNatAclVrfTableFactory)) {
+    tables_.add("ingressNatAclVrf", ingressNatAclVrfTable_, ingressNatAclVrfTableFactory);
+    tables_.add("addrAndVrfDnat", addrAndVrfDnatTable_, addrAndVrfDnatTableFactory);
+    tables_.add("defaultVrfSnat", defaultVrfSnatTable_, defaultVrfSnatTableFactory);
+    tables_.add("natPolicer", natPolicerTable_, natPolicerTableFactory);
+    tables_.onCreated("ingressNatAclVrf", [this](const TableCreation&) {
         // The table service, not the NAT helper, is the caller here: a refused fixed entry is
         // traced rather than thrown into the service's start-up.
         try {
@@ -70,15 +45,24 @@ bool VyrNatTableMgrVrf::initializeTable(const VyrP4::TableKey& tableKey, VyrP4::
                    "initIngressNatAclVrfTable"
                        << ": ERROR " << e.name());
         }
-        return true;
-    }
-    if (c.createIfNamed("natPolicer", natPolicerTable_, natPolicerTableFactory)) {
-        meterTableConfig_->configIs(VyrSharedState::DeviceTarget{tableKey.key8}, true,
+    });
+    tables_.onCreated("natPolicer", [this](const TableCreation& c) {
+        meterTableConfig_->configIs(VyrSharedState::DeviceTarget{c.tableKey.key8}, true,
                                     kMeterTableName, 0);
-        return true;
-    }
-    return c.createIfNamed("addrAndVrfDnat", addrAndVrfDnatTable_, addrAndVrfDnatTableFactory) ||
-           c.createIfNamed("defaultVrfSnat", defaultVrfSnatTable_, defaultVrfSnatTableFactory);
+    });
+    handleInitialized();
+}
+
+void VyrNatTableMgrVrf::handleInitialized() {
+    const auto& caps = tableMgr()->profileCapabilities();
+    vrfSnatTableSize_ = caps.vrfSnatTableSize();
+    vrfDnatTableSize_ = caps.vrfDnatTableSize();
+    vrfIdHelperFlags_ = uint8_t(caps.vrfIdHelperFlags());
+    initialized_ = true;
+}
+
+std::vector<RecordCount> VyrNatTableMgrVrf::recordCounts() const {
+    return {{" tmv->hwSnatEntriess() ", hwSnatEntries_.size()}};
 }
 
 void VyrNatTableMgrVrf::initIngressNatAclVrfTable() {
@@ -188,7 +172,7 @@ bool VyrNatTableMgrVrf::updateSnatPolicerTable(uint16_t vrfId, uint32_t rate, ui
 }
 
 Ert::Ptr<VyrNatTableMgrVrf>
-vyrNatTableMgrVrfFactory(VyrNatTableMgr* tableMgr,
+vyrNatTableMgrVrfFactory(VyrAgentLib::VyrTableMgr* tableMgr,
                          Ert::Ptr<VyrSharedState::MeterTableConfig> meterTableConfig) {
     return Ert::make<VyrNatTableMgrVrf>(tableMgr, std::move(meterTableConfig));
 }

@@ -1,7 +1,7 @@
-#include "tables/static/RetrySm.h"
+#include "tables/egress/RetrySm.h"
 
 #include "host/Assert.h"
-#include "tables/static/VyrNatTableMgrEgressStatic.h"
+#include "tables/egress/VyrNatTableMgrEgressStatic.h"
 
 namespace VyrNat {
 

@@ -1,4 +1,4 @@
-#include "agent/VyrNatLogMessages.h"
+#include "common/VyrNatLogMessages.h"
 
 namespace VyrNat {
 

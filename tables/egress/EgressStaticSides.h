@@ -2,8 +2,8 @@
 // What differs between the source and destination twins of the egress static manager, over
 // which its operations are written once.
 
-#include "agent/VyrNatUtils.h"
-#include "tables/static/VyrNatTableMgrEgressStatic.h"
+#include "common/VyrNatUtils.h"
+#include "tables/egress/VyrNatTableMgrEgressStatic.h"
 
 namespace VyrNat {
 

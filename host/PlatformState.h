@@ -1,0 +1,56 @@
+#pragma once
+// Host state the agent mounts or shares without reading its contents yet: IP status, L3
+// interfaces, routes, the make-before-break table information, and the state shared with the
+// ASIC layer's state machines.
+
+#include "host/Entity.h"
+
+namespace Ip {
+class Status : public Ert::Entity {
+public:
+    using Entity::Entity;
+    ERT_ENTITY_TYPE("Ip::Status")
+};
+} // namespace Ip
+
+namespace OmaL3Intf {
+class Table : public Ert::Entity {
+public:
+    using Entity::Entity;
+    ERT_ENTITY_TYPE("OmaL3Intf::Table")
+};
+} // namespace OmaL3Intf
+
+namespace Routing::Hardware {
+class RouteStatus : public Ert::Entity {
+public:
+    using Entity::Entity;
+    ERT_ENTITY_TYPE("Routing::Hardware::RouteStatus")
+};
+} // namespace Routing::Hardware
+
+namespace VyrMbbShared {
+class TableConfigMountInfo : public Ert::Entity {
+public:
+    using Entity::Entity;
+    ERT_ENTITY_TYPE("VyrMbbShared::TableConfigMountInfo")
+};
+} // namespace VyrMbbShared
+
+namespace Oma {
+// The ASIC layer's state-machine data shared by its state machines.
+class OmaCommonSmData : public Ert::Entity {
+public:
+    using Entity::Entity;
+    ERT_ENTITY_TYPE("Oma::OmaCommonSmData")
+};
+} // namespace Oma
+
+namespace MrouteLib {
+// Static NAT information shared between the agent and the NAT state machine.
+class StaticNatInfo : public Ert::Entity {
+public:
+    using Entity::Entity;
+    ERT_ENTITY_TYPE("MrouteLib::StaticNatInfo")
+};
+} // namespace MrouteLib
