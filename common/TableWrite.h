@@ -1,6 +1,7 @@
 #pragma once
-// Table writes that may be refused for lack of room. The table service reports a full table or
-// exhausted chip resources by exception; managers turn either into a result.
+// Table writes the service may refuse. A full table or exhausted chip resources come as an
+// exception; the managers catch it where they write and turn it into a result, so that nothing
+// is recorded for an entry the chip does not hold.
 
 #include "chip/Engine.h"
 
@@ -8,16 +9,33 @@
 
 namespace VyrNat {
 
-// Runs `write`; returns null when it succeeded, else the refusal's name ("tableFull" or
-// "noSysResources"). Any other fault of the table service passes on.
-template <class Write> const char* tableWriteRefused(Write&& write) {
+// Why the table service refused a write; false when it did not.
+class WriteRefusal {
+public:
+    WriteRefusal() = default;
+    explicit WriteRefusal(VyrP4::ChipError error) : error_(error) {}
+
+    explicit operator bool() const { return error_ != VyrP4::ChipError::ok; }
+    VyrP4::ChipError error() const { return error_; }
+    // The fault's short name: "tableFull", "noSysResources".
+    const char* name() const { return VyrP4::chipErrorStr(error_); }
+    // As traces say it: "Table full", "No system resources".
+    const char* text() const {
+        return error_ == VyrP4::ChipError::noSysResources ? "No system resources" : "Table full";
+    }
+
+private:
+    VyrP4::ChipError error_ = VyrP4::ChipError::ok;
+};
+
+// Runs `write`; returns the refusal when the service refused it. Any other fault of the table
+// service passes on.
+template <class Write> WriteRefusal tableWriteRefused(Write&& write) {
     try {
         std::forward<Write>(write)();
-        return nullptr;
-    } catch (const VyrP4::TableFull& e) {
-        return e.name();
-    } catch (const VyrP4::NoSysResources& e) {
-        return e.name();
+        return {};
+    } catch (const VyrP4::TableError& e) {
+        return WriteRefusal(e.error());
     }
 }
 

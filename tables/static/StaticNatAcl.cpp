@@ -10,12 +10,12 @@ uint16_t StaticNatOps<Side>::createAcl(M& m, const HwStaticNatAclKey& key, bool 
                                        bool egress) {
     auto& table = Side::aclTable(m);
     VYR_CHECK(table, Side::kAclTableCheck);
-    auto& acls = Side::aclEntries(m);
+    auto& acls = Side::acls(m);
     if (key.fragment) {
         HwStaticNatAclKey nonFragment = key;
         nonFragment.fragment = false;
-        auto it = acls.find(nonFragment);
-        if (it != acls.end() && it->second.addrOnly != 0) {
+        const auto* rule = acls.find(nonFragment);
+        if (rule && rule->addrOnly != 0) {
             // An address-only rule of the prefix translates its fragments already.
             VTRACE(staticTrace, 2,
                    "Found an addrOnly " << Side::kLower
@@ -23,78 +23,68 @@ uint16_t StaticNatOps<Side>::createAcl(M& m, const HwStaticNatAclKey& key, bool 
                                            "entry");
             return 0;
         }
-    } else if (addrOnly && acls.count(fragmentKey(key))) {
+    } else if (addrOnly && acls.find(fragmentKey(key))) {
         VTRACE(staticTrace, 2,
                "Found a fragment " << Side::kLower << " acl entry. Removing all fragments");
         removeFragments(m, fragmentKey(key));
         removeEgressFragments(m, fragmentKey(key));
     }
-    if (auto it = acls.find(key); it != acls.end()) {
-        auto& acl = it->second;
-        if (acl.refCount == UINT16_MAX) {
-            // The count cannot take another user; sharing the id would corrupt it.
-            VTRACE(staticTrace, 1, "AclId " << acl.aclId << " has no room for another user");
-            return 0;
-        }
-        acl.refCountInc(1);
-        if (addrOnly) {
-            acl.addrOnlyInc(1);
-        }
-        VTRACE(staticTrace, 3,
-               "AclId " << acl.aclId << " refCount: " << acl.refCount
-                        << ", addrOnly refCount: " << acl.addrOnly << (egress ? ", egress" : ""));
-        return acl.aclId;
-    }
-    IdBitmap& ids = Side::aclIds(m);
-    const auto id = static_cast<uint16_t>(ids.allocate());
-    if (id == 0) {
+    using Outcome = typename std::remove_reference_t<decltype(acls)>::Outcome;
+    const auto got = acls.acquire(key, [&](uint16_t id) {
+        const auto spec = Side::aclMatch(key);
+        table->entryIs(spec, Side::aclAction(id));
+        return spec;
+    });
+    switch (got.outcome) {
+    case Outcome::idsFull:
         VTRACE(staticTrace, 1, Side::kUpper << " acl table full");
         return 0;
-    }
-    auto spec = Side::aclMatch(key);
-    if (const char* refused =
-            tableWriteRefused([&] { table->entryIs(spec, Side::aclAction(id)); })) {
-        VTRACE(staticTrace, 1, Side::kUpper << " acl table error: " << refused);
-        // The id goes back: kept, it would never be handed out again and the table would
-        // shrink for the life of the process.
-        ids.clear(id);
+    case Outcome::countFull:
+        // The count cannot take another user; sharing the id would corrupt it.
+        VTRACE(staticTrace, 1, "AclId of " << key.str() << " has no room for another user");
         return 0;
+    case Outcome::refused:
+        VTRACE(staticTrace, 1, Side::kUpper << " acl table error: " << got.refusal.name());
+        return 0;
+    case Outcome::created:
+        got.record->addrOnly = addrOnly ? 1 : 0;
+        VTRACE(staticTrace, 3,
+               "Created aclId " << got.record->aclId << (egress ? " for egress" : ""));
+        return got.record->aclId;
+    case Outcome::shared:
+        if (addrOnly) {
+            got.record->addrOnlyInc(1);
+        }
+        VTRACE(staticTrace, 3,
+               "AclId " << got.record->aclId << " refCount: " << got.record->refCount
+                        << ", addrOnly refCount: " << got.record->addrOnly
+                        << (egress ? ", egress" : ""));
+        return got.record->aclId;
     }
-    typename Side::AclEntry acl;
-    acl.aclKey = key;
-    acl.aclId = id;
-    acl.refCount = 1;
-    acl.addrOnly = addrOnly ? 1 : 0;
-    acl.matchSpec = spec;
-    acls.emplace(key, acl);
-    VTRACE(staticTrace, 3, "Created aclId " << id << (egress ? " for egress" : ""));
-    return id;
+    return 0;
 }
 
 template <class Side>
 void StaticNatOps<Side>::deleteAcl(M& m, const HwStaticNatAclKey& key, bool addrOnly) {
     auto& table = Side::aclTable(m);
     VYR_CHECK(table, Side::kAclTableCheck);
-    auto& acls = Side::aclEntries(m);
-    auto it = acls.find(key);
-    VYR_CHECK(it != acls.end(), "aclEntry");
-    auto& acl = it->second;
-    VYR_CHECK(acl.refCount > 0, "rc > 0");
-    if (acl.refCount > 1) {
-        acl.refCountDec(1);
-        if (addrOnly) {
-            VYR_CHECK(acl.addrOnly > 0, "aclEntry->addrOnly() > 0");
-            acl.addrOnlyDec(1);
-        }
-        VTRACE(staticTrace, 3,
-               "AclId " << acl.aclId << " refCount: " << acl.refCount
-                        << ", addrOnly refCount: " << acl.addrOnly);
-        return;
+    auto& acls = Side::acls(m);
+    auto* acl = acls.find(key);
+    VYR_CHECK(acl, "aclEntry");
+    VYR_CHECK(acl->refCount > 0, "rc > 0");
+    const uint16_t id = acl->aclId;
+    if (acl->refCount > 1 && addrOnly) {
+        VYR_CHECK(acl->addrOnly > 0, "aclEntry->addrOnly() > 0");
+        acl->addrOnlyDec(1);
     }
-    table->entryDel(acl.matchSpec);
-    Side::aclIds(m).clear(acl.aclId);
-    VTRACE(staticTrace, 3, "Released aclId " << acl.aclId);
-    acls.erase(it);
+    if (const auto* left =
+            acls.release(key, [&](const auto& rec) { table->entryDel(rec.matchSpec); })) {
+        VTRACE(staticTrace, 3,
+               "AclId " << id << " refCount: " << left->refCount
+                        << ", addrOnly refCount: " << left->addrOnly);
+    } else {
+        VTRACE(staticTrace, 3, "Released aclId " << id);
+    }
 }
 
 template <class Side>
@@ -164,26 +154,6 @@ void StaticNatOps<Side>::prune(M& m, uint16_t profileId, const HwStaticNatAclKey
     if (it->second.empty()) {
         profiles.erase(it);
     }
-}
-
-bool unprogrammedUserDel(std::map<IpAddr, uint16_t>& counts, IpAddr newAddr, const char* what) {
-    auto it = counts.find(newAddr);
-    if (it == counts.end()) {
-        VTRACE(staticTrace, 2, "New " << what << " not found in unprogrammed fragment entry");
-        return false;
-    }
-    if (it->second > 1) {
-        --it->second;
-        VTRACE(staticTrace, 3, "Frag entry ref count is still " << it->second);
-        return true;
-    }
-    counts.erase(it);
-    if (!counts.empty()) {
-        VTRACE(staticTrace, 3, "Frag entry still shared by " << counts.size() << " addresses");
-    } else {
-        VTRACE(staticTrace, 3, "Removing the frag entry from the unprogrammed list");
-    }
-    return true;
 }
 
 template struct StaticNatOps<SnatSide>;

@@ -14,38 +14,26 @@ bool StaticNatOps<Side>::createEgress(M& m, uint16_t profileId, const HwStaticNa
     auto& table = Side::egressTable(m);
     VYR_CHECK(table, Side::kEgressTableCheck);
     if (auto* rec = egressRecord(m, profileId, key)) {
-        if (auto it = rec->entry.find(oldAddr); it != rec->entry.end()) {
-            auto& existing = it->second;
-            if (!key.fragment) {
-                VTRACE(staticTrace, 1, "Found a duplicate egress " << Side::kLower << " entry");
-                Log::raise(natDuplicateEntry(), oldAddr.toString());
-                return false;
-            }
-            VYR_CHECK(oldAddr.port == 0, Side::kDnat ? "oldDip.port() == 0" : "oldSip.port() == 0");
-            if (existing.newAddr == newAddr) {
-                ++existing.refCount;
-                VTRACE(staticTrace, 3,
-                       "Increased refCount for fragment entry: " << existing.refCount);
-                return true;
-            }
-            VTRACE(staticTrace, 1, "Detected duplicate fragment rules with different actions");
-            EgressUnprogFrag frag{oldAddr.ip, {}};
-            frag.newAddr[existing.newAddr.ip] = existing.refCount;
-            ++frag.newAddr[newAddr.ip];
-            rec->unprogrammedFrag[oldAddr.ip] = frag;
-            table->entryDel(existing.matchSpec);
-            rec->entry.erase(it);
-            deleteAcl(m, key, false);
-            ++Side::egressFragmentUnprogrammed(m);
+        if (!key.fragment && rec->entry.count(oldAddr)) {
+            VTRACE(staticTrace, 1, "Found a duplicate egress " << Side::kLower << " entry");
+            Log::raise(natDuplicateEntry(), oldAddr.toString());
             return false;
         }
-        if (auto uf = rec->unprogrammedFrag.find(oldAddr.ip); uf != rec->unprogrammedFrag.end()) {
-            const uint16_t count = ++uf->second.newAddr[newAddr.ip];
-            VTRACE(staticTrace, 2,
-                   "Detected another duplicate fragment entry with a different action. "
-                   "RefCount: "
-                       << count);
-            return false;
+        if (key.fragment) {
+            VYR_CHECK(oldAddr.port == 0, Side::kDnat ? "oldDip.port() == 0" : "oldSip.port() == 0");
+            const ShareJoin joined = SharedEntries<EgressFragments<Side>>::join(
+                *rec, oldAddr.ip, newAddr.ip,
+                [&](const auto& frag) {
+                    table->entryDel(frag.matchSpec);
+                    deleteAcl(m, key, false);
+                },
+                [](EgressUnprogFrag&) {});
+            if (joined == ShareJoin::parkedNow) {
+                ++Side::egressFragmentUnprogrammed(m);
+            }
+            if (joined != ShareJoin::absent) {
+                return joined == ShareJoin::shared;
+            }
         }
     }
 
@@ -58,11 +46,10 @@ bool StaticNatOps<Side>::createEgress(M& m, uint16_t profileId, const HwStaticNa
                "Reached max number of fragment entries in " << Side::kEgressTableName << " table");
     } else if (const uint16_t aclId = createAcl(m, key, addrOnly, true); aclId != 0) {
         const auto spec = Side::egressMatch(profileId, aclId, oldAddr);
-        if (const char* refused = tableWriteRefused(
+        if (WriteRefusal refused = tableWriteRefused(
                 [&] { table->entryIs(spec, Side::egressAction(oldAddr, newAddr)); })) {
-            const char* op = Side::kDnat ? "createEgressDnatEntry" : "createEgressSnatEntry";
-            VTRACE(staticTrace, 0, op << ": ERROR " << refused);
-            RINGLOG(0, "%s: ERROR %s", op, refused);
+            VTRACE(staticTrace, 0, Side::kEgressOp << ": ERROR " << refused.name());
+            RINGLOG(0, "%s: ERROR %s", Side::kEgressOp, refused.name());
             deleteAcl(m, key, addrOnly);
         } else {
             egressRecordIs(m, profileId, key).entry[oldAddr] = {spec, newAddr, 1};
@@ -114,28 +101,16 @@ void StaticNatOps<Side>::deleteEgressFragment(M& m, uint16_t profileId,
     if (!rec) {
         return;
     }
-    if (auto it = rec->entry.find(oldAddr); it != rec->entry.end()) {
-        auto& frag = it->second;
-        if (frag.newAddr != newAddr) {
-            VTRACE(staticTrace, 1, "New " << Side::kAddrWord << " not found in fragment entry");
-        } else if (frag.refCount > 1) {
-            --frag.refCount;
-            VTRACE(staticTrace, 3, "Frag entry ref count is still " << frag.refCount);
-        } else {
-            VTRACE(staticTrace, 3, "Deleting the frag entry from hw");
+    const ShareLeave left = SharedEntries<EgressFragments<Side>>::leave(
+        *rec, oldAddr.ip, newAddr.ip, [&](const auto& frag) {
             Side::egressTable(m)->entryDel(frag.matchSpec);
-            rec->entry.erase(it);
             deleteAcl(m, key, false);
-            --Side::egressFragmentEntries(m);
-        }
-    } else if (auto uf = rec->unprogrammedFrag.find(oldAddr.ip);
-               uf != rec->unprogrammedFrag.end()) {
-        auto& counts = uf->second.newAddr;
-        if (unprogrammedUserDel(counts, newAddr.ip, Side::kAddrWord) && counts.empty()) {
-            rec->unprogrammedFrag.erase(uf);
-            --Side::egressFragmentUnprogrammed(m);
-            --Side::egressFragmentEntries(m);
-        }
+        });
+    if (left == ShareLeave::lastEntry || left == ShareLeave::lastParked) {
+        --Side::egressFragmentEntries(m);
+    }
+    if (left == ShareLeave::lastParked) {
+        --Side::egressFragmentUnprogrammed(m);
     }
     prune(m, profileId, key);
 }
@@ -148,20 +123,12 @@ void StaticNatOps<Side>::removeEgressFragments(M& m, const HwStaticNatAclKey& ke
         if (it == Side::egressEntries(p).end()) {
             continue;
         }
-        auto& rec = it->second;
-        while (!rec.entry.empty()) {
-            auto e = rec.entry.begin();
-            VTRACE(staticTrace, 3,
-                   "Removing fragment for " << Side::kAddrWord << " " << e->first.ip.toString());
-            EgressUnprogFrag frag{e->first.ip, {{e->second.newAddr.ip, e->second.refCount}}};
-            rec.unprogrammedFrag[e->first.ip] = frag;
-            Side::egressTable(m)->entryDel(e->second.matchSpec);
-            rec.entry.erase(e);
+        removed += SharedEntries<EgressFragments<Side>>::parkAll(it->second, [&](const auto& frag) {
+            Side::egressTable(m)->entryDel(frag.matchSpec);
             deleteAcl(m, key, false);
-            ++Side::egressFragmentUnprogrammed(m);
-            ++removed;
-        }
+        });
     }
+    Side::egressFragmentUnprogrammed(m) += removed;
     VTRACE(staticTrace, 2, "Removed " << removed << " " << Side::kLower << " fragment entries");
 }
 

@@ -40,63 +40,49 @@ bool StaticNatOps<Side>::createAddrOnly(M& m, uint16_t profileId, const HwStatic
     auto& table = Side::addrOnlyTable(m);
     VYR_CHECK(table, Side::kAddrOnlyTableCheck);
     auto* e = entry(m, profileId, key);
-    auto ms = e ? e->addrOnlyMS.find(oldAddr) : decltype(e->addrOnlyMS.end()){};
-    if (e && ms != e->addrOnlyMS.end()) {
-        auto& programmed = ms->second;
-        if (Side::kDnat && update) {
+    if (e && Side::kDnat && update) {
+        if (auto ms = e->addrOnlyMS.find(oldAddr); ms != e->addrOnlyMS.end()) {
+            auto& programmed = ms->second;
             VYR_CHECK(Side::newAddr(programmed) == newAddr, "msEntry->newDip() == newDip");
             VTRACE(staticTrace, 3, "Entry update, ms found");
-            if (const char* refused = tableWriteRefused([&] {
+            if (WriteRefusal refused = tableWriteRefused([&] {
                     table->entryIs(programmed.matchSpec,
                                    Side::addrOnlyAction(oldAddr, newAddr, nh));
                 })) {
-                VTRACE(staticTrace, 1, "Entry update refused: " << refused);
+                VTRACE(staticTrace, 1, "Entry update: " << refused.text());
                 return false;
             }
             Side::nextHopIs(programmed, nh);
             return true;
         }
-        if (!key.fragment) {
-            VTRACE(staticTrace, 1, "AddrOnly table duplicate entry found");
-            Log::raise(natDuplicateEntry(), oldAddr.toString());
+        if (auto uf = e->unprogrammedFrag.find(oldAddr); uf != e->unprogrammedFrag.end()) {
+            Side::unprogNextHopIs(uf->second, newAddr, nh.word());
+            VTRACE(
+                staticTrace, 3,
+                "Unprogrammed fragment entry updated. Dips: " << Side::newAddrs(uf->second).size());
             return false;
         }
-        if (Side::newAddr(programmed) == newAddr) {
-            ++programmed.refCount;
-            VTRACE(staticTrace, 3,
-                   "Increased refCount for fragment entry: " << programmed.refCount);
-            return true;
-        }
-        // Users of the fragment disagree on the new address: none of them can have it.
-        VTRACE(staticTrace, 1, "Detected duplicate fragment rules with different actions");
-        typename Side::UnprogFrag frag;
-        frag.addr = oldAddr;
-        Side::newAddrs(frag)[Side::newAddr(programmed)] = programmed.refCount;
-        Side::newAddrs(frag)[newAddr] = 1;
-        Side::unprogNextHopIs(frag, Side::newAddr(programmed), Side::recordedNextHop(programmed));
-        Side::unprogNextHopIs(frag, newAddr, nh.word());
-        e->unprogrammedFrag[oldAddr] = frag;
-        table->entryDel(programmed.matchSpec);
-        e->addrOnlyMS.erase(ms);
-        deleteAcl(m, key, false);
-        ++Side::fragmentUnprogrammed(m);
+    }
+    if (e && !key.fragment && e->addrOnlyMS.count(oldAddr)) {
+        VTRACE(staticTrace, 1, "AddrOnly table duplicate entry found");
+        Log::raise(natDuplicateEntry(), oldAddr.toString());
         return false;
     }
-    if (e) {
-        if (auto uf = e->unprogrammedFrag.find(oldAddr); uf != e->unprogrammedFrag.end()) {
-            auto& counts = Side::newAddrs(uf->second);
-            if (Side::kDnat && update) {
-                Side::unprogNextHopIs(uf->second, newAddr, nh.word());
-                VTRACE(staticTrace, 3,
-                       "Unprogrammed fragment entry updated. Dips: " << counts.size());
-                return false;
-            }
-            const uint16_t count = ++counts[newAddr];
-            Side::unprogNextHopIs(uf->second, newAddr, nh.word());
-            VTRACE(staticTrace, 2,
-                   "Detected another duplicate fragment entry with a different action"
-                       << (Side::kDnat ? ". RefCount: " + std::to_string(count) : ""));
-            return false;
+    if (e && key.fragment) {
+        const ShareJoin joined = SharedEntries<IngressFragments<Side>>::join(
+            *e, oldAddr, newAddr,
+            [&](const typename Side::AddrOnlyEntry& frag) {
+                table->entryDel(frag.matchSpec);
+                deleteAcl(m, key, false);
+            },
+            [&](typename Side::UnprogFrag& parked) {
+                Side::unprogNextHopIs(parked, newAddr, nh.word());
+            });
+        if (joined == ShareJoin::parkedNow) {
+            ++Side::fragmentUnprogrammed(m);
+        }
+        if (joined != ShareJoin::absent) {
+            return joined == ShareJoin::shared;
         }
     }
     if constexpr (Side::kDnat) {
@@ -111,8 +97,9 @@ bool StaticNatOps<Side>::createAddrOnly(M& m, uint16_t profileId, const HwStatic
                                                             << " table");
     } else if (const uint16_t aclId = createAcl(m, key, !key.fragment, false); aclId != 0) {
         const auto spec = Side::addrOnlyMatch(profileId, aclId, oldAddr);
-        if (tableWriteRefused(
+        if (WriteRefusal refused = tableWriteRefused(
                 [&] { table->entryIs(spec, Side::addrOnlyAction(oldAddr, newAddr, nh)); })) {
+            VTRACE(staticTrace, 1, refused.text());
             deleteAcl(m, key, !key.fragment);
         } else {
             typename Side::AddrOnlyEntry rec;
@@ -154,11 +141,11 @@ bool StaticNatOps<Side>::createAddrPort(M& m, uint16_t profileId, const HwStatic
                     return false;
                 }
                 VTRACE(staticTrace, 3, "Entry update, ms found");
-                if (const char* refused = tableWriteRefused([&] {
+                if (WriteRefusal refused = tableWriteRefused([&] {
                         table->entryIs(ms->second.matchSpec,
                                        Side::addrPortAction(oldAddr, newAddr, nh));
                     })) {
-                    VTRACE(staticTrace, 1, "Entry update refused: " << refused);
+                    VTRACE(staticTrace, 1, "Entry update: " << refused.text());
                     return false;
                 }
                 Side::nextHopIs(ms->second, nh);
@@ -174,12 +161,10 @@ bool StaticNatOps<Side>::createAddrPort(M& m, uint16_t profileId, const HwStatic
         return false;
     }
     const auto spec = Side::addrPortMatch(profileId, aclId, oldAddr);
-    if (const char* refused = tableWriteRefused(
+    if (WriteRefusal refused = tableWriteRefused(
             [&] { table->entryIs(spec, Side::addrPortAction(oldAddr, newAddr, nh)); })) {
-        const char* op =
-            Side::kDnat ? "createStaticDnatAddrPortTable" : "createStaticSnatAddrPortTable";
-        VTRACE(staticTrace, 0, op << ": ERROR " << refused);
-        RINGLOG(0, "%s: ERROR %s", op, refused);
+        VTRACE(staticTrace, 0, Side::kAddrPortOp << ": ERROR " << refused.name());
+        RINGLOG(0, "%s: ERROR %s", Side::kAddrPortOp, refused.name());
         deleteAcl(m, key, false);
         return false;
     }
@@ -232,28 +217,16 @@ void StaticNatOps<Side>::deleteFragment(M& m, uint16_t profileId, const HwStatic
     if (!e) {
         return;
     }
-    if (auto ms = e->addrOnlyMS.find(oldAddr); ms != e->addrOnlyMS.end()) {
-        auto& frag = ms->second;
-        if (Side::newAddr(frag) != newAddr) {
-            VTRACE(staticTrace, 1, "New " << Side::kAddrWord << " not found in fragment entry");
-        } else if (frag.refCount > 1) {
-            --frag.refCount;
-            VTRACE(staticTrace, 3, "Frag entry ref count is still " << frag.refCount);
-        } else {
-            VYR_CHECK(frag.refCount > 0, "refCount > 0");
-            VTRACE(staticTrace, 3, "Deleting the frag entry from hw");
+    const ShareLeave left = SharedEntries<IngressFragments<Side>>::leave(
+        *e, oldAddr, newAddr, [&](const typename Side::AddrOnlyEntry& frag) {
             Side::addrOnlyTable(m)->entryDel(frag.matchSpec);
-            e->addrOnlyMS.erase(ms);
             deleteAcl(m, key, false);
-            --Side::fragmentEntries(m);
-        }
-    } else if (auto uf = e->unprogrammedFrag.find(oldAddr); uf != e->unprogrammedFrag.end()) {
-        auto& counts = Side::newAddrs(uf->second);
-        if (unprogrammedUserDel(counts, newAddr, Side::kAddrWord) && counts.empty()) {
-            e->unprogrammedFrag.erase(uf);
-            --Side::fragmentUnprogrammed(m);
-            --Side::fragmentEntries(m);
-        }
+        });
+    if (left == ShareLeave::lastEntry || left == ShareLeave::lastParked) {
+        --Side::fragmentEntries(m);
+    }
+    if (left == ShareLeave::lastParked) {
+        --Side::fragmentUnprogrammed(m);
     }
     prune(m, profileId, key);
 }
@@ -265,25 +238,13 @@ template <class Side> void StaticNatOps<Side>::removeFragments(M& m, const HwSta
         if (it == Side::entries(p).end()) {
             continue;
         }
-        auto& e = it->second;
-        while (!e.addrOnlyMS.empty()) {
-            auto ms = e.addrOnlyMS.begin();
-            const IpAddr addr = ms->first;
-            auto& frag = ms->second;
-            VTRACE(staticTrace, 3,
-                   "Removing fragment for " << Side::kAddrWord << " " << addr.toString());
-            typename Side::UnprogFrag unprog;
-            unprog.addr = addr;
-            Side::newAddrs(unprog)[Side::newAddr(frag)] = frag.refCount;
-            Side::unprogNextHopIs(unprog, Side::newAddr(frag), Side::recordedNextHop(frag));
-            e.unprogrammedFrag[addr] = unprog;
-            Side::addrOnlyTable(m)->entryDel(frag.matchSpec);
-            e.addrOnlyMS.erase(ms);
-            deleteAcl(m, key, false);
-            ++Side::fragmentUnprogrammed(m);
-            ++removed;
-        }
+        removed += SharedEntries<IngressFragments<Side>>::parkAll(
+            it->second, [&](const typename Side::AddrOnlyEntry& frag) {
+                Side::addrOnlyTable(m)->entryDel(frag.matchSpec);
+                deleteAcl(m, key, false);
+            });
     }
+    Side::fragmentUnprogrammed(m) += removed;
     VTRACE(staticTrace, 2, "Removed " << removed << " " << Side::kLower << " fragment entries");
 }
 

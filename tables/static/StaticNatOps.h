@@ -64,8 +64,4 @@ inline HwStaticNatAclKey fragmentKey(HwStaticNatAclKey key) {
     return key;
 }
 
-// Removes one user asking for `newAddr` from an unprogrammed fragment's counts; returns false
-// when no user asks for it. The fragment goes when its counts are empty.
-bool unprogrammedUserDel(std::map<IpAddr, uint16_t>& counts, IpAddr newAddr, const char* what);
-
 } // namespace VyrNat

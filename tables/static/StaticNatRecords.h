@@ -2,6 +2,7 @@
 // The static manager's records: the ACL key of every rule and what was written under it.
 
 #include "chip/P4Tables.h"
+#include "common/NextHop.h"
 #include "host/IpTypes.h"
 
 #include <cstdint>
@@ -42,9 +43,6 @@ template <class MatchSpec> struct HwStaticAclEntry {
 };
 using HwStaticSnatAclEntry = HwStaticAclEntry<VyrP4::StaticSnatAclMatchSpec>;
 using HwStaticDnatAclEntry = HwStaticAclEntry<VyrP4::StaticDnatAclMatchSpec>;
-
-// Next-hop word: bit 31 marks an ECMP group id.
-constexpr uint32_t kNextHopEcmpBit = 0x80000000u;
 
 struct SnatAddrOnlyEntry {
     VyrP4::AddrOnlySnatMatchSpec matchSpec;

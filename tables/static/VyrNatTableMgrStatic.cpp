@@ -53,16 +53,16 @@ void VyrNatTableMgrStatic::handleInitialized() {
     }
     egressTableSize_ = caps.egrUcNatTableSize();
 
-    snatAclIds_ = IdBitmap(snatAclTableSize_);
-    dnatAclIds_ = IdBitmap(dnatAclTableSize_);
+    snatAcls_ = AclIdTable<HwStaticNatAclKey, HwStaticSnatAclEntry>(snatAclTableSize_);
+    dnatAcls_ = AclIdTable<HwStaticNatAclKey, HwStaticDnatAclEntry>(dnatAclTableSize_);
     initialized_ = true;
 }
 
 std::vector<RecordCount> VyrNatTableMgrStatic::recordCounts() const {
     return {{" tms->hwStaticSnatEntriess() ", hwStaticSnatEntries_.size()},
             {" tms->hwStaticDnatEntriess() ", hwStaticDnatEntries_.size()},
-            {" tms->hwStaticSnatAclEntriess() ", hwStaticSnatAclEntries_.size()},
-            {" tms->hwStaticDnatAclEntriess() ", hwStaticDnatAclEntries_.size()},
+            {" tms->hwStaticSnatAclEntriess() ", snatAcls_.records().size()},
+            {" tms->hwStaticDnatAclEntriess() ", dnatAcls_.records().size()},
             {" tms->hwEgressNatProfileEntriess() ", hwEgressNatProfileEntries_.size()}};
 }
 

@@ -7,7 +7,7 @@
 
 #include "chip/P4Tables.h"
 #include "chip/ResourceInfo.h"
-#include "common/IdBitmap.h"
+#include "common/AclIdTable.h"
 #include "host/NatConfig.h"
 #include "host/TableService.h"
 #include "tables/NatTableManager.h"
@@ -126,8 +126,8 @@ public:
     uint32_t dnatAddrOnlyTableSize() const { return dnatAddrOnlyTableSize_; }
     uint32_t egressTableSize() const { return egressTableSize_; }
 
-    const IdBitmap& snatAclIds() const { return snatAclIds_; }
-    const IdBitmap& dnatAclIds() const { return dnatAclIds_; }
+    const IdBitmap& snatAclIds() const { return snatAcls_.ids(); }
+    const IdBitmap& dnatAclIds() const { return dnatAcls_.ids(); }
 
     uint32_t addrOnlySnatFragmentEntries() const { return addrOnlySnatFragmentEntries_; }
     uint32_t addrOnlySnatFragmentUnprogrammedEntries() const {
@@ -147,10 +147,10 @@ public:
     }
 
     const std::map<HwStaticNatAclKey, HwStaticSnatAclEntry>& hwStaticSnatAclEntries() const {
-        return hwStaticSnatAclEntries_;
+        return snatAcls_.records();
     }
     const std::map<HwStaticNatAclKey, HwStaticDnatAclEntry>& hwStaticDnatAclEntries() const {
-        return hwStaticDnatAclEntries_;
+        return dnatAcls_.records();
     }
     const std::map<uint16_t, HwStaticSnat>& hwStaticSnatEntries() const {
         return hwStaticSnatEntries_;
@@ -169,6 +169,7 @@ public:
 private:
     friend struct SnatSide;
     friend struct DnatSide;
+    template <class Self> friend struct StaticSideBase;
     template <class Side> friend struct StaticNatOps;
 
     Ert::Ptr<Config> vyrNatConfig_;
@@ -191,8 +192,9 @@ private:
     uint32_t dnatAddrOnlyTableSize_ = 0;
     uint32_t egressTableSize_ = 0;
 
-    IdBitmap snatAclIds_;
-    IdBitmap dnatAclIds_;
+    // The static ACL entries by key, with their ids.
+    AclIdTable<HwStaticNatAclKey, HwStaticSnatAclEntry> snatAcls_;
+    AclIdTable<HwStaticNatAclKey, HwStaticDnatAclEntry> dnatAcls_;
 
     uint32_t addrOnlySnatFragmentEntries_ = 0;
     uint32_t addrOnlySnatFragmentUnprogrammedEntries_ = 0;
@@ -203,8 +205,6 @@ private:
     uint32_t egressDnatFragmentEntries_ = 0;
     uint32_t egressDnatFragmentUnprogrammedEntries_ = 0;
 
-    std::map<HwStaticNatAclKey, HwStaticSnatAclEntry> hwStaticSnatAclEntries_;
-    std::map<HwStaticNatAclKey, HwStaticDnatAclEntry> hwStaticDnatAclEntries_;
     std::map<uint16_t, HwStaticSnat> hwStaticSnatEntries_;
     std::map<uint16_t, HwStaticDnat> hwStaticDnatEntries_;
     std::map<uint16_t, VyrP4::EgressNatProfileMatchSpec> hwEgressNatProfileEntries_;

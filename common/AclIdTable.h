@@ -1,0 +1,99 @@
+#pragma once
+// ACL entries shared by reference count, each holding an id from a bitmap that its action
+// writes into the chip. The first user takes the lowest free id and writes the entry; later
+// users of the same key only count; the last one deletes the entry and gives the id back. Id 0
+// is never handed out. A record has `aclId`, `refCount` and the `matchSpec` it was written with.
+
+#include "common/IdBitmap.h"
+#include "common/TableWrite.h"
+#include "host/Assert.h"
+
+#include <cstdint>
+#include <limits>
+#include <map>
+
+namespace VyrNat {
+
+template <class Key, class Record> class AclIdTable {
+public:
+    // What became of a request for a reference.
+    enum class Outcome : uint8_t {
+        shared,    // the key's entry existed: one more user
+        created,   // a new entry was written under a new id
+        idsFull,   // no id left
+        countFull, // the entry's count cannot take another user
+        refused,   // the table refused the new entry (`refusal` says why); the id went back
+    };
+    struct Acquired {
+        Outcome outcome;
+        Record* record = nullptr; // null unless shared or created
+        WriteRefusal refusal;
+    };
+
+    explicit AclIdTable(uint32_t size = 0) : ids_(size) {}
+
+    // A reference on the entry of `key`. A new entry gets `key`, its id and one user; `write`
+    // builds and writes it for that id and returns the match spec it wrote, or throws the table
+    // service's refusal.
+    template <class Write> Acquired acquire(const Key& key, Write&& write) {
+        if (auto it = records_.find(key); it != records_.end()) {
+            Record& rec = it->second;
+            using Count = decltype(rec.refCount);
+            if (rec.refCount == std::numeric_limits<Count>::max()) {
+                return {Outcome::countFull};
+            }
+            rec.refCountInc(1);
+            return {Outcome::shared, &rec};
+        }
+        const auto id = static_cast<decltype(Record::aclId)>(ids_.allocate());
+        if (id == 0) {
+            return {Outcome::idsFull};
+        }
+        decltype(Record::matchSpec) spec;
+        if (WriteRefusal refused = tableWriteRefused([&] { spec = write(id); })) {
+            // Kept, the id would never be handed out again: the table would shrink for good.
+            ids_.clear(id);
+            return {Outcome::refused, nullptr, refused};
+        }
+        Record& rec = records_[key];
+        rec.aclKey = key;
+        rec.aclId = id;
+        rec.refCount = 1;
+        rec.matchSpec = spec;
+        return {Outcome::created, &rec};
+    }
+
+    // Drops one reference of the entry of `key`, which must be held. The last one deletes the
+    // entry with `erase(record)` and frees its id; then the result is null, else the record.
+    template <class Erase> Record* release(const Key& key, Erase&& erase) {
+        auto it = records_.find(key);
+        VYR_ASSERT(it != records_.end());
+        Record& rec = it->second;
+        VYR_ASSERT(rec.refCount > 0);
+        if (rec.refCount > 1) {
+            rec.refCountDec(1);
+            return &rec;
+        }
+        erase(rec);
+        ids_.clear(rec.aclId);
+        records_.erase(it);
+        return nullptr;
+    }
+
+    Record* find(const Key& key) {
+        auto it = records_.find(key);
+        return it == records_.end() ? nullptr : &it->second;
+    }
+    const Record* find(const Key& key) const {
+        auto it = records_.find(key);
+        return it == records_.end() ? nullptr : &it->second;
+    }
+    const std::map<Key, Record>& records() const { return records_; }
+    const IdBitmap& ids() const { return ids_; }
+
+private:
+    std::map<Key, Record> records_;
+    IdBitmap ids_;
+};
+
+} // namespace VyrNat
