@@ -1,5 +1,6 @@
 #include "helper/VyrNatHelper.h"
 
+#include "common/TableWrite.h"
 #include "host/Ringlog.h"
 #include "host/Trace.h"
 #include "tables/VyrNatTableMgr.h"
@@ -21,6 +22,18 @@ constexpr uint32_t kDefaultNextHopId = 3;
 
 HwStaticNatAclKey aclKeyOf(const Ip::IpAddrWithFullMask& filter, uint8_t protocol) {
     return {filter, protocol, false};
+}
+
+// The VRF manager leaves the table service's refusals to its caller: here they become a
+// translation that is not programmed, with nothing recorded.
+template <class Call> bool vrfWrite(const char* op, Call&& call) {
+    bool ok = false;
+    if (WriteRefusal refused = tableWriteRefused([&] { ok = call(); })) {
+        VTRACE(th, 1, op << ": " << refused.text());
+        RINGLOG(1, "%s: ERROR %s", op, refused.name());
+        return false;
+    }
+    return ok;
 }
 
 } // namespace
@@ -214,8 +227,10 @@ bool NatHelper::vrfTranslation(const char* op, Ip::IpAddr oldIp, Ip::IpAddr newI
     auto* vrf = tableMgr_->tableMgrVrf();
     VYR_ASSERT(vrf);
     const auto vrfId = static_cast<uint16_t>(insideVrf);
-    return source ? vrf->updateVrfSnatTable(oldIp, newIp, vrfId, del)
-                  : vrf->updateVrfDnatTable(oldIp, newIp, vrfId, del);
+    return vrfWrite(op, [&] {
+        return source ? vrf->updateVrfSnatTable(oldIp, newIp, vrfId, del)
+                      : vrf->updateVrfDnatTable(oldIp, newIp, vrfId, del);
+    });
 }
 
 bool NatHelper::addStaticVrfSrcIpTranslation(Ip::IpAddr oldIp, Ip::IpAddr newIp, uint32_t insideVrf,
@@ -249,21 +264,26 @@ bool NatHelper::updateVrfSourcePolicer(uint32_t insideVrfId, uint32_t rate, uint
     VYR_ASSERT(insideVrfId < 0xFFFF);
     auto* vrf = tableMgr_->tableMgrVrf();
     VYR_ASSERT(vrf);
-    return vrf->updateSnatPolicerTable(static_cast<uint16_t>(insideVrfId), rate, burst,
-                                       rate == 0 && burst == 0);
+    return vrfWrite("updateVrfSourcePolicer", [&] {
+        return vrf->updateSnatPolicerTable(static_cast<uint16_t>(insideVrfId), rate, burst,
+                                           rate == 0 && burst == 0);
+    });
 }
 
-void NatHelper::setNatProfile(uint16_t vlan, uint16_t profile, const std::string& vrfName) {
+bool NatHelper::setNatProfile(uint16_t vlan, uint16_t profile, const std::string& vrfName) {
     VTRACE(th, 2, " vlan: " << vlan << " profile: " << profile << " vrf: " << vrfName);
     RINGLOG(2, "setNatProfile vlan: %u profile: %u vrf: %s", vlan, profile, vrfName);
+    // The first table that refuses the binding ends it: the caller clears what was written.
+    bool ok = true;
     if (auto* st = tableMgr_->tableMgrStatic()) {
-        st->updateEgressNatProfileTable(vlan, profile);
+        ok = st->updateEgressNatProfileTable(vlan, profile);
     }
-    if (egrMcNat()) {
+    if (ok && egrMcNat()) {
         auto* egress = tableMgr_->tableMgrEgressStatic();
-        egress->updateIngNatProfileTable(vlan, profile);
-        egress->updateEgrNatProfileTable(vlan, profile);
+        ok = egress->updateIngNatProfileTable(vlan, profile) &&
+             egress->updateEgrNatProfileTable(vlan, profile);
     }
+    return ok;
 }
 
 void NatHelper::clearNatProfile(uint16_t vlan) {

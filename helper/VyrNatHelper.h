@@ -92,7 +92,7 @@ public:
                                          uint32_t outsideVrf) override;
     bool updateVrfSourcePolicer(uint32_t insideVrfId, uint32_t rate, uint32_t burst) override;
 
-    void setNatProfile(uint16_t vlan, uint16_t profile, const std::string& vrfName) override;
+    bool setNatProfile(uint16_t vlan, uint16_t profile, const std::string& vrfName) override;
     void clearNatProfile(uint16_t vlan) override;
     void commitHwTranslations() override;
 

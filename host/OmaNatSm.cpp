@@ -2,7 +2,6 @@
 
 #include "host/OmaNatSmInternal.h"
 
-#include "chip/Engine.h"
 #include "host/Trace.h"
 
 #include <charconv>
@@ -183,11 +182,9 @@ void NatSm::syncStatic(const std::string& intf, const Ip::Nat::StaticKey& key) {
                 VyrNat::NatNextHopInfo info(nh);
                 bool ok = true;
                 for (const auto& f : filtersOf(a.conn)) {
-                    ok &= programmed([&] {
-                        return helper_->updateStaticDstIpTranslation(
-                            a.conn.global, key.local, f, a.conn.protocol, a.profileId, key, &info,
-                            nullptr, reverseOf(a.conn), vrfId);
-                    });
+                    ok &= helper_->updateStaticDstIpTranslation(
+                        a.conn.global, key.local, f, a.conn.protocol, a.profileId, key, &info,
+                        nullptr, reverseOf(a.conn), vrfId);
                 }
                 a.nextHop = nh;
                 a.programmed = ok;
@@ -221,16 +218,14 @@ bool NatSm::programStatic(const std::string& intf, const Ip::Nat::StaticKey& key
         a.helperCalled = true;
         a.programmed = true;
         for (const auto& f : filtersOf(conn)) {
-            const bool ok = programmed([&] {
-                if (conn.sourceTranslation()) {
-                    return helper_->addStaticSrcIpTranslation(
-                        key.local, conn.global, f, conn.protocol, *profile, key, reverse, vrfId);
-                }
-                const VyrNat::NatNextHopInfo info(nextHop);
-                return helper_->addStaticDstIpTranslation(
-                    conn.global, key.local, f, conn.protocol, *profile, key,
-                    nextHop == kNoNextHop ? nullptr : &info, nullptr, reverse, vrfId);
-            });
+            const VyrNat::NatNextHopInfo info(nextHop);
+            const bool ok =
+                conn.sourceTranslation()
+                    ? helper_->addStaticSrcIpTranslation(key.local, conn.global, f, conn.protocol,
+                                                         *profile, key, reverse, vrfId)
+                    : helper_->addStaticDstIpTranslation(
+                          conn.global, key.local, f, conn.protocol, *profile, key,
+                          nextHop == kNoNextHop ? nullptr : &info, nullptr, reverse, vrfId);
             a.programmed &= ok;
             if (ok) {
                 a.added.push_back(f);
@@ -279,17 +274,16 @@ void NatSm::syncVlan(uint16_t vlan) {
     if (desired && applied != appliedVlans_.end() && applied->second == *desired) {
         return;
     }
-    try {
-        if (desired) {
-            helper_->setNatProfile(vlan, desired->profile, desired->vrfName);
-            appliedVlans_[vlan] = *desired;
-        } else if (applied != appliedVlans_.end()) {
+    if (!desired) {
+        if (applied != appliedVlans_.end()) {
             helper_->clearNatProfile(vlan);
             appliedVlans_.erase(applied);
         }
-    } catch (const VyrP4::TableError& e) {
+    } else if (helper_->setNatProfile(vlan, desired->profile, desired->vrfName)) {
+        appliedVlans_[vlan] = *desired;
+    } else {
         // Half a binding is none: what was written goes, and a later binding starts afresh.
-        VTRACE(natSmTrace, 1, "vlan " << vlan << " profile not programmed: " << e.what());
+        VTRACE(natSmTrace, 1, "vlan " << vlan << " profile not programmed");
         helper_->clearNatProfile(vlan);
         appliedVlans_.erase(vlan);
     }

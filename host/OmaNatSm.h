@@ -77,7 +77,8 @@ public:
                                                  uint32_t insideVrf, uint32_t outsideVrf) = 0;
     virtual bool updateVrfSourcePolicer(uint32_t insideVrfId, uint32_t rate, uint32_t burst) = 0;
 
-    virtual void setNatProfile(uint16_t vlan, uint16_t profile, const std::string& vrfName) = 0;
+    // False when a table refused the binding; what was written of it stays until cleared.
+    virtual bool setNatProfile(uint16_t vlan, uint16_t profile, const std::string& vrfName) = 0;
     virtual void clearNatProfile(uint16_t vlan) = 0;
     virtual void commitHwTranslations() = 0;
 

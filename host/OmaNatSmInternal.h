@@ -1,24 +1,12 @@
 #pragma once
-// What the NAT state machine's source files share: the VRF reactor and record, and how a
-// helper call that the hardware refuses is counted.
+// What the NAT state machine's source files share: the VRF reactor and record.
 
-#include "chip/Engine.h"
 #include "host/OmaNatSm.h"
 #include "host/Trace.h"
 
 namespace Oma {
 
 extern Trace::Handle natSmTrace;
-
-// Runs a helper call; a table the hardware could not write counts as not programmed.
-template <class Call> bool programmed(Call&& call) {
-    try {
-        return call();
-    } catch (const VyrP4::TableError& e) {
-        VTRACE(natSmTrace, 1, "hardware refused: " << e.what());
-        return false;
-    }
-}
 
 struct NatSm::AppliedVrf {
     uint32_t vrfId = 0;

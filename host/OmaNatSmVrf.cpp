@@ -35,12 +35,11 @@ void NatSm::syncVrf(const std::string& vrf) {
                 ++it;
                 continue;
             }
-            programmed([&] {
-                return source ? helper_->deleteStaticVrfSrcIpTranslation(it->first, it->second,
-                                                                         a.vrfId, 0)
-                              : helper_->deleteStaticVrfDstIpTranslation(it->first, it->second,
-                                                                         a.vrfId, 0);
-            });
+            if (source) {
+                helper_->deleteStaticVrfSrcIpTranslation(it->first, it->second, a.vrfId, 0);
+            } else {
+                helper_->deleteStaticVrfDstIpTranslation(it->first, it->second, a.vrfId, 0);
+            }
             (source ? hw->staticSrc : hw->staticDst).erase(it->first);
             it = applied.erase(it);
         }
@@ -48,7 +47,7 @@ void NatSm::syncVrf(const std::string& vrf) {
     release(a.src, desired ? &desired->staticSrc : nullptr, true);
     release(a.dst, desired ? &desired->staticDst : nullptr, false);
     if (a.policer && (wantPolicer != a.policer || !desired || desired->vrfId() != a.vrfId)) {
-        programmed([&] { return helper_->updateVrfSourcePolicer(a.vrfId, 0, 0); });
+        helper_->updateVrfSourcePolicer(a.vrfId, 0, 0);
         a.policer.reset();
         hw->policer.set(std::nullopt);
     }
@@ -62,10 +61,9 @@ void NatSm::syncVrf(const std::string& vrf) {
                     continue;
                 }
                 const bool ok =
-                    valid && programmed([&, o = oldIp, n = newIp] {
-                        return source ? helper_->addStaticVrfSrcIpTranslation(o, n, vrfId, 0)
-                                      : helper_->addStaticVrfDstIpTranslation(o, n, vrfId, 0);
-                    });
+                    valid &&
+                    (source ? helper_->addStaticVrfSrcIpTranslation(oldIp, newIp, vrfId, 0)
+                            : helper_->addStaticVrfDstIpTranslation(oldIp, newIp, vrfId, 0));
                 if (ok) {
                     applied[oldIp] = newIp;
                 }
@@ -76,9 +74,7 @@ void NatSm::syncVrf(const std::string& vrf) {
         add(a.dst, desired->staticDst, false);
         if (wantPolicer && !a.policer) {
             const auto p = *wantPolicer;
-            const bool ok = valid && programmed([&] {
-                                return helper_->updateVrfSourcePolicer(vrfId, p.rate, p.burst);
-                            });
+            const bool ok = valid && helper_->updateVrfSourcePolicer(vrfId, p.rate, p.burst);
             if (ok) {
                 a.policer = p;
             }

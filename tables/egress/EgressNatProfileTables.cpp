@@ -1,5 +1,6 @@
 // The VLAN-to-profile tables of the egress pipeline.
 
+#include "common/TableWrite.h"
 #include "host/Ringlog.h"
 #include "host/Trace.h"
 #include "tables/egress/EgressStaticSides.h"
@@ -9,7 +10,6 @@ namespace VyrNat {
 namespace {
 
 Trace::Handle th("VyrNatTableMgrEgressStatic");
-using EgressStatic::faultText;
 
 template <class Table, class Action>
 bool updateProfileTable(VyrNatTableMgrEgressStatic& mgr, Table& table,
@@ -22,12 +22,12 @@ bool updateProfileTable(VyrNatTableMgrEgressStatic& mgr, Table& table,
     } else {
         ms.egrMdVlanIdIs(vlan);
     }
-    try {
-        mgr.forceEntryFail();
-        table.entryIs(ms, action);
-    } catch (const VyrP4::TableError& e) {
-        VTRACE(th, 0, fn << ": " << faultText(e) << ", vlan: " << vlan);
-        RINGLOG(0, "%s: ERROR %s vlan %u", fn, e.name(), vlan);
+    if (WriteRefusal refused = tableWriteRefused([&] {
+            mgr.forceEntryFail();
+            table.entryIs(ms, action);
+        })) {
+        VTRACE(th, 0, fn << ": " << refused.text() << ", vlan: " << vlan);
+        RINGLOG(0, "%s: ERROR %s vlan %u", fn, refused.name(), vlan);
         return false;
     }
     entries.insert_or_assign(vlan, ms);

@@ -2,7 +2,7 @@
 // What differs between the source and destination twins of the egress static manager, over
 // which its operations are written once.
 
-#include "common/VyrNatUtils.h"
+#include "common/TranslationActions.h"
 #include "tables/egress/VyrNatTableMgrEgressStatic.h"
 
 namespace VyrNat {
@@ -13,40 +13,11 @@ inline bool isMulticast(IpAddr a) {
     return (a.value >> 28) == 0xE;
 }
 
-inline const char* faultText(const VyrP4::TableError& e) {
-    return e.error() == VyrP4::ChipError::noSysResources ? "No system resources" : "Table full";
-}
-
 // The profile's record, made on first use.
 template <class Map> typename Map::mapped_type& recordOf(Map& records, uint16_t profileId) {
     auto& hw = records.try_emplace(profileId).first->second;
     hw.profile = profileId;
     return hw;
-}
-
-// A translation action of address, checksum delta and, for address-and-port, port.
-template <class Action> Action translation(uint16_t delta, IpAddr ip) {
-    Action a;
-    a.checksumDeltaIs(delta);
-    if constexpr (requires { a.translatedSipIs(0); }) {
-        a.translatedSipIs(ip.value);
-    } else {
-        a.translatedDipIs(ip.value);
-    }
-    return a;
-}
-template <class Action> Action translation(uint16_t delta, IpAndPort ip) {
-    Action a = translation<Action>(delta, ip.ip);
-    if constexpr (requires { a.translatedSportIs(0); }) {
-        a.translatedSportIs(ip.port);
-    } else {
-        a.translatedDportIs(ip.port);
-    }
-    return a;
-}
-
-inline uint16_t addrPortDelta(IpAndPort o, IpAndPort n) {
-    return calculateChecksumDeltaAddrPort(o.ip.value, n.ip.value, o.port, n.port);
 }
 
 } // namespace EgressStatic
@@ -106,12 +77,10 @@ struct EgrSnatTraits : EgrTraitsBase<EgrSnatTraits> {
         "updateStaticAddrSnat profile %u old %x new %x update %u frag %u programmed %u";
 
     static VyrP4::EgrAddrSnatTable::Action addrAction(IpAddr oldIp, IpAddr newIp) {
-        return EgressStatic::translation<VyrP4::EgrNatSipActionSpec>(
-            calculateChecksumDeltaAddrOnly(oldIp.value, newIp.value), newIp);
+        return addrTranslation<VyrP4::EgrNatSipActionSpec>(oldIp, newIp);
     }
     static VyrP4::EgrAddrPortSnatTable::Action addrPortAction(IpAndPort o, IpAndPort n) {
-        return EgressStatic::translation<VyrP4::EgrNatSipPortActionSpec>(
-            EgressStatic::addrPortDelta(o, n), n);
+        return addrPortTranslation<VyrP4::EgrNatSipPortActionSpec>(o, n);
     }
     // The non-fragment entry of an address has one possible user: its address-only SNAT.
     static bool hasAddressUser(const AddrEntry& e) { return e.refCount != 0; }
@@ -148,19 +117,16 @@ struct EgrDnatTraits : EgrTraitsBase<EgrDnatTraits> {
         if (newIp.isZero()) {
             return VyrP4::EgrNatDropActionSpec();
         }
-        const uint16_t delta = calculateChecksumDeltaAddrOnly(oldIp.value, newIp.value);
         if (EgressStatic::isMulticast(oldIp)) {
-            return EgressStatic::translation<VyrP4::EgrNatDipMacActionSpec>(delta, newIp);
+            return addrTranslation<VyrP4::EgrNatDipMacActionSpec>(oldIp, newIp);
         }
-        return EgressStatic::translation<VyrP4::EgrNatDipActionSpec>(delta, newIp);
+        return addrTranslation<VyrP4::EgrNatDipActionSpec>(oldIp, newIp);
     }
     static VyrP4::EgrAddrPortDnatTable::Action addrPortAction(IpAndPort o, IpAndPort n) {
         if (EgressStatic::isMulticast(o.ip)) {
-            return EgressStatic::translation<VyrP4::EgrNatDipPortMacActionSpec>(
-                EgressStatic::addrPortDelta(o, n), n);
+            return addrPortTranslation<VyrP4::EgrNatDipPortMacActionSpec>(o, n);
         }
-        return EgressStatic::translation<VyrP4::EgrNatDipPortActionSpec>(
-            EgressStatic::addrPortDelta(o, n), n);
+        return addrPortTranslation<VyrP4::EgrNatDipPortActionSpec>(o, n);
     }
     // The non-fragment entry is shared by the address-only DNAT (a new address) and the drop
     // users (new address 0): the address-only DNAT is there when the address is not 0.

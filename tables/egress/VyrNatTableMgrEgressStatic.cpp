@@ -1,6 +1,6 @@
 #include "tables/egress/VyrNatTableMgrEgressStatic.h"
 
-#include "common/VyrNatUtils.h"
+#include "common/TableWrite.h"
 #include "host/Assert.h"
 #include "host/Ringlog.h"
 #include "host/Trace.h"
@@ -12,7 +12,6 @@ namespace {
 Trace::Handle th("VyrNatTableMgrEgressStatic");
 } // namespace
 
-using EgressStatic::faultText;
 using EgressStatic::recordOf;
 
 VyrNatTableMgrEgressStatic::VyrNatTableMgrEgressStatic(VyrAgentLib::VyrTableMgr* tableMgr,
@@ -195,17 +194,17 @@ bool VyrNatTableMgrEgressStatic::updateAddr(uint16_t profileId, IpAddr oldIp, Ip
 template <class T>
 bool VyrNatTableMgrEgressStatic::writeAddr(uint16_t profileId, const typename T::AddrKey& key,
                                            typename T::AddrEntry& entry) {
-    try {
-        forceEntryFail();
-        T::addrTable(*this).entryIs(entry.matchSpec, T::addrAction(key.ip, entry.newIp));
-    } catch (const VyrP4::TableError& e) {
+    if (WriteRefusal refused = tableWriteRefused([&] {
+            forceEntryFail();
+            T::addrTable(*this).entryIs(entry.matchSpec, T::addrAction(key.ip, entry.newIp));
+        })) {
         // A refused rewrite leaves the chip with the entry's earlier address (inHardware): the
         // translation keeps working with it until the retry writes the new one.
         entry.programmed = false;
         VTRACE(th, 1,
-               T::kUpdateAddr << ": " << faultText(e) << ", profile:" << profileId
+               T::kUpdateAddr << ": " << refused.text() << ", profile:" << profileId
                               << ", key: " << key.str());
-        RINGLOG(1, "%s: ERROR %s profile %u old %x", T::kUpdateAddr, e.name(), profileId,
+        RINGLOG(1, "%s: ERROR %s profile %u old %x", T::kUpdateAddr, refused.name(), profileId,
                 key.ip.value);
         return false;
     }
@@ -236,14 +235,14 @@ bool VyrNatTableMgrEgressStatic::updateAddrPort(uint16_t profileId, IpAndPort ol
     if (added) {
         entry.matchSpec = T::addrPortMatch(profileId, oldIp, proto);
     }
-    try {
-        forceEntryFail();
-        T::addrPortTable(*this).entryIs(entry.matchSpec, T::addrPortAction(oldIp, newIp));
-    } catch (const VyrP4::TableError& e) {
+    if (WriteRefusal refused = tableWriteRefused([&] {
+            forceEntryFail();
+            T::addrPortTable(*this).entryIs(entry.matchSpec, T::addrPortAction(oldIp, newIp));
+        })) {
         VTRACE(th, 1,
-               T::kUpdateAddrPort << ": " << faultText(e) << ", profile:" << profileId
+               T::kUpdateAddrPort << ": " << refused.text() << ", profile:" << profileId
                                   << ",old:" << oldIp.toString() << ", new:" << newIp.toString());
-        RINGLOG(1, "%s: ERROR %s profile %u old %x", T::kUpdateAddrPort, e.name(), profileId,
+        RINGLOG(1, "%s: ERROR %s profile %u old %x", T::kUpdateAddrPort, refused.name(), profileId,
                 oldIp.ip.value);
         // The chip is unchanged: a rewritten entry keeps its old translation and record, a new
         // one leaves nothing behind.

@@ -175,26 +175,44 @@ void VyrNatTableMgrStatic::removeEgressDnatFragmentEntries(const HwStaticNatAclK
     StaticNatOps<DnatSide>::removeEgressFragments(*this, key);
 }
 
-void VyrNatTableMgrStatic::updateEgressNatProfileTable(uint16_t vlan, uint16_t profile) {
+namespace {
+
+// Binds the VLAN in one profile table; the VLAN is recorded once its entry is written.
+template <class Table, class Action>
+bool bindVlan(Table& table, std::map<uint16_t, typename Table::MatchSpec>& entries, uint16_t vlan,
+              const Action& action) {
+    typename Table::MatchSpec ms;
+    ms.ingMdVlanIdIs(vlan);
+    if (WriteRefusal refused = tableWriteRefused([&] { table.entryIs(ms, action); })) {
+        VTRACE(staticTrace, 0,
+               "updateEgressNatProfileTable: " << refused.text() << ", " << table.name()
+                                               << ", vlan: " << vlan);
+        RINGLOG(0, "updateEgressNatProfileTable: ERROR %s vlan %u", refused.name(), vlan);
+        return false;
+    }
+    entries.insert_or_assign(vlan, ms);
+    return true;
+}
+
+} // namespace
+
+bool VyrNatTableMgrStatic::updateEgressNatProfileTable(uint16_t vlan, uint16_t profile) {
     VYR_ASSERT(egressNatProfileTable() || dynamicEgressNatProfileTable());
     VYR_ASSERT(profile < tableMgr()->profileCapabilities().natProfileTableSize());
-    // A VLAN is recorded once its entry is written: a refused write leaves no record.
     if (egressNatProfileTable_) {
-        VyrP4::EgressNatProfileMatchSpec ms;
-        ms.ingMdVlanIdIs(vlan);
         VyrP4::SetEgrNatProfileActionSpec action;
         action.egrNatProfileIdIs(profile);
-        egressNatProfileTable_->entryIs(ms, action);
-        hwEgressNatProfileEntries_.insert_or_assign(vlan, ms);
+        if (!bindVlan(*egressNatProfileTable_, hwEgressNatProfileEntries_, vlan, action)) {
+            return false;
+        }
     }
     if (dynamicEgressNatProfileTable_) {
-        VyrP4::DynamicEgressNatProfileMatchSpec ms;
-        ms.ingMdVlanIdIs(vlan);
         VyrP4::SetDynEgrNatProfileActionSpec action;
         action.dynEgrNatProfileIdIs(profile);
-        dynamicEgressNatProfileTable_->entryIs(ms, action);
-        hwDynamicEgressNatProfileEntries_.insert_or_assign(vlan, ms);
+        return bindVlan(*dynamicEgressNatProfileTable_, hwDynamicEgressNatProfileEntries_, vlan,
+                        action);
     }
+    return true;
 }
 
 void VyrNatTableMgrStatic::deleteEgressNatProfileTable(uint16_t vlan) {

@@ -81,8 +81,9 @@ public:
     void removeEgressSnatFragmentEntries(const HwStaticNatAclKey& key);
     void removeEgressDnatFragmentEntries(const HwStaticNatAclKey& key);
 
-    // The VLAN-to-profile bindings of the egress NAT profile tables.
-    void updateEgressNatProfileTable(uint16_t vlan, uint16_t profile);
+    // The VLAN-to-profile bindings of the egress NAT profile tables. False when a table refused
+    // the binding; the VLAN keeps what that table had.
+    bool updateEgressNatProfileTable(uint16_t vlan, uint16_t profile);
     void deleteEgressNatProfileTable(uint16_t vlan);
 
     const Ert::Ptr<Config>& vyrNatConfig() const { return vyrNatConfig_; }

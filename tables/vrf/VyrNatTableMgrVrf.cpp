@@ -1,6 +1,6 @@
 #include "tables/vrf/VyrNatTableMgrVrf.h"
 
-#include "common/VyrNatUtils.h"
+#include "common/TranslationActions.h"
 #include "host/Assert.h"
 #include "host/Trace.h"
 #include "host/VyrVrfIdHelper.h"
@@ -97,9 +97,7 @@ bool VyrNatTableMgrVrf::updateVrfSnatTable(Ip::IpAddr oldSip, Ip::IpAddr newSip,
     VyrP4::DefaultVrfSnatMatchSpec ms;
     ms.outerIpv4HdrSipIs(oldSip.value);
     ms.l3InfoVrfIdIs(vrfId);
-    VyrP4::SetIpv4SnatActionSpec action;
-    action.checksumDeltaIs(calculateChecksumDeltaAddrOnly(oldSip.value, newSip.value));
-    action.translatedSipIs(newSip.value);
+    const auto action = addrTranslation<VyrP4::SetIpv4SnatActionSpec>(oldSip, newSip);
     // The VRF's record is made only once the chip took the entry.
     defaultVrfSnatTable_->entryIs(ms, action);
     auto& vrf = hwSnatEntries_[vrfId];
@@ -124,9 +122,7 @@ bool VyrNatTableMgrVrf::updateVrfDnatTable(Ip::IpAddr oldDip, Ip::IpAddr newDip,
     }
     VyrP4::AddrAndVrfDnatMatchSpec ms;
     ms.outerIpv4HdrDipIs(oldDip.value);
-    VyrP4::SetTranslatedVrfDipActionSpec action;
-    action.checksumDeltaIs(calculateChecksumDeltaAddrOnly(oldDip.value, newDip.value));
-    action.translatedDipIs(newDip.value);
+    auto action = addrTranslation<VyrP4::SetTranslatedVrfDipActionSpec>(oldDip, newDip);
     action.dipAndVrfIs(VyrVrfIdHelper_ipv4DipAndVrf(vrfId, newDip.value, vrfIdHelperFlags_));
     action.vrfIdIs(vrfId);
     // One entry per untranslated address: another VRF rewrites it.
