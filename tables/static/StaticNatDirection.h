@@ -28,10 +28,11 @@ inline bool fragmentRoom(uint32_t size, uint32_t reserve, uint32_t fragments) {
 // Accessors over the members each side names.
 template <class Self> struct StaticSideBase {
     using M = VyrNatTableMgrStatic;
-    static auto& aclTable(M& m) { return m.*Self::kAclTable; }
-    static auto& addrOnlyTable(M& m) { return m.*Self::kAddrOnlyTable; }
-    static auto& addrPortTable(M& m) { return m.*Self::kAddrPortTable; }
-    static auto& egressTable(M& m) { return m.*Self::kEgressTable; }
+    // Tables and records, of a manager as its caller holds it.
+    template <class MM> static auto& aclTable(MM& m) { return m.*Self::kAclTable; }
+    template <class MM> static auto& addrOnlyTable(MM& m) { return m.*Self::kAddrOnlyTable; }
+    template <class MM> static auto& addrPortTable(MM& m) { return m.*Self::kAddrPortTable; }
+    template <class MM> static auto& egressTable(MM& m) { return m.*Self::kEgressTable; }
     static auto& acls(M& m) { return m.*Self::kAcls; }
     static auto& profiles(M& m) { return m.*Self::kProfiles; }
     static uint32_t addrOnlyTableSize(const M& m) { return m.*Self::kAddrOnlyTableSize; }

@@ -76,19 +76,21 @@ void StaticNatOps<Side>::deleteEgress(M& m, uint16_t profileId, const HwStaticNa
     if (!rec) {
         return;
     }
-    if (auto it = rec->entry.find(oldAddr); it != rec->entry.end()) {
-        if (it->second.newAddr != newAddr) {
-            VTRACE(staticTrace, 1,
-                   "New " << Side::kAddrWord << " mismatch in AddrPort table, entry not deleted");
-        } else {
-            VTRACE(staticTrace, 3, "Deleting egress entry for " << oldAddr.toString());
-            Side::egressTable(m)->entryDel(it->second.matchSpec);
-            rec->entry.erase(it);
-            deleteAcl(m, key, oldAddr.port == 0);
+    auto it = rec->entry.find(oldAddr);
+    if (it == rec->entry.end()) {
+        VTRACE(staticTrace, 1, "Egress entry not found: " << oldAddr.toString());
+    } else if (it->second.newAddr != newAddr) {
+        VTRACE(staticTrace, 1,
+               "New " << Side::kAddrWord << " mismatch in AddrPort table, entry not deleted");
+    } else {
+        VTRACE(staticTrace, 3, "Deleting egress entry for " << oldAddr.toString());
+        Side::egressTable(m)->entryDel(it->second.matchSpec);
+        rec->entry.erase(it);
+        deleteAcl(m, key, oldAddr.port == 0);
+        // As for ingress entries: only a translation that held its entry holds a fragment user.
+        if (oldAddr.port != 0) {
+            deleteEgressFragment(m, profileId, fragmentKey(key), {oldAddr.ip, 0}, {newAddr.ip, 0});
         }
-    }
-    if (oldAddr.port != 0) {
-        deleteEgressFragment(m, profileId, fragmentKey(key), {oldAddr.ip, 0}, {newAddr.ip, 0});
     }
     prune(m, profileId, key);
 }

@@ -184,19 +184,21 @@ void StaticNatOps<Side>::deleteEntry(M& m, uint16_t profileId, const HwStaticNat
         return;
     }
     if (oldAddr.port != 0) {
-        if (auto ms = e->addrPortMS.find(oldAddr); ms != e->addrPortMS.end()) {
-            if (Side::newAddrPort(ms->second) != newAddr) {
-                VTRACE(staticTrace, 1,
-                       "New " << Side::kAddrWord
-                              << " mismatch in AddrPort table, entry not deleted");
-            } else {
-                VTRACE(staticTrace, 3, "Deleting addrPort entry for " << oldAddr.toString());
-                Side::addrPortTable(m)->entryDel(ms->second.matchSpec);
-                e->addrPortMS.erase(ms);
-                deleteAcl(m, key, false);
-            }
+        auto ms = e->addrPortMS.find(oldAddr);
+        if (ms == e->addrPortMS.end()) {
+            VTRACE(staticTrace, 1, "AddrPort entry not found: " << oldAddr.toString());
+        } else if (Side::newAddrPort(ms->second) != newAddr) {
+            VTRACE(staticTrace, 1,
+                   "New " << Side::kAddrWord << " mismatch in AddrPort table, entry not deleted");
+        } else {
+            VTRACE(staticTrace, 3, "Deleting addrPort entry for " << oldAddr.toString());
+            Side::addrPortTable(m)->entryDel(ms->second.matchSpec);
+            e->addrPortMS.erase(ms);
+            deleteAcl(m, key, false);
+            // Only a translation that held its entry holds a fragment user: releasing one for a
+            // mismatched or unknown translation would take another translation's fragment.
+            deleteFragment(m, profileId, fragmentKey(key), oldAddr.ip, newAddr.ip);
         }
-        deleteFragment(m, profileId, fragmentKey(key), oldAddr.ip, newAddr.ip);
     } else if (auto ms = e->addrOnlyMS.find(oldAddr.ip);
                ms != e->addrOnlyMS.end() && Side::newAddr(ms->second) == newAddr.ip) {
         VTRACE(staticTrace, 3, "Deleting addrOnly entry for " << oldAddr.ip.toString());

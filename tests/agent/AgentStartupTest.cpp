@@ -30,7 +30,6 @@ std::vector<std::string> text(const std::vector<Hubdb::Mount>& mounts) {
 }
 
 TEST(AgentStartup, MountsTheAgentsStateInOrderThenTheBaseMountsAndFetchesIt) {
-    EnvVar noRing("RINGLOG_DISABLE", "1");
     BootedAgent a(scenarioWith("default"));
     auto nhMapConfig = Ert::make<Oma::NextHopMapConfig>("hardware/vyr/nat/nhMapConfig");
     nhMapConfig->routeResolverRequest.set(Ip::Prefix{}, true);
@@ -160,7 +159,6 @@ TEST(AgentStartup, RingFileNameCarriesTheProcessIdOnlyWithoutRinglogDir) {
 }
 
 TEST(AgentStartup, SharedMemoryTablesAreMountedOnlyWithADynamicConnectionTableSize) {
-    EnvVar noRing("RINGLOG_DISABLE", "1");
     {
         BootedAgent a(scenarioWith("default"));
         a.boot();
@@ -203,7 +201,6 @@ TEST(AgentStartup, SharedMemoryTablesAreMountedOnlyWithADynamicConnectionTableSi
 }
 
 TEST(AgentStartup, SettersKeepAnObjectBuiltFromTheSameArgumentsAndReplaceItOtherwise) {
-    EnvVar noRing("RINGLOG_DISABLE", "1");
     BootedAgent a(scenarioWith("default"));
     a.boot();
     VyrNat::VyrNatAgent& ag = *a.agent;
@@ -255,7 +252,6 @@ TEST(AgentStartup, SettersKeepAnObjectBuiltFromTheSameArgumentsAndReplaceItOther
 }
 
 TEST(AgentCli, AnswersNotInitializedUntilTheOwnerExists) {
-    EnvVar noRing("RINGLOG_DISABLE", "1");
     {
         BootedAgent a(scenarioWith("default"));
         a.runner.environment().chip = nullptr; // no hardware manager, so no owner

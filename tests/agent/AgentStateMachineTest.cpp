@@ -6,7 +6,6 @@
 
 namespace {
 
-using AgentTest::EnvVar;
 using AgentTest::scenarioWith;
 using AgentTest::TraceCapture;
 using TestSupport::BootedAgent;
@@ -25,7 +24,6 @@ Ert::Ptr<Ip::Nat::Config> natConfig(BootedAgent& a) {
 }
 
 TEST(AgentStateMachine, SynAckChangeBeforeTheTableManagersExistDoesNothing) {
-    EnvVar noRing("RINGLOG_DISABLE", "1");
     Scenario::Scenario s = scenarioWith("default");
     s.natConfig.natTcpSynAckRequired = true;
     BootedAgent a(s);
@@ -45,7 +43,6 @@ TEST(AgentStateMachine, SynAckChangeBeforeTheTableManagersExistDoesNothing) {
 }
 
 TEST(AgentStateMachine, SynAckChangeOnceRunningRestartsThroughTheCleanExit) {
-    EnvVar noRing("RINGLOG_DISABLE", "1");
     Scenario::Scenario s = scenarioWith("default");
     s.natConfig.natTcpSynAckRequired = true;
     BootedAgent a(s);
@@ -68,7 +65,6 @@ TEST(AgentStateMachine, SynAckChangeOnceRunningRestartsThroughTheCleanExit) {
 }
 
 TEST(AgentStateMachine, ProfileWithoutNatGoesDownThroughTheCleanExit) {
-    EnvVar noRing("RINGLOG_DISABLE", "1");
     BootedAgent a(scenarioWith("noNat"));
     auto hw = publishHwStatus(a);
     a.boot();
@@ -81,7 +77,6 @@ TEST(AgentStateMachine, ProfileWithoutNatGoesDownThroughTheCleanExit) {
 }
 
 TEST(AgentStateMachine, NatUnconfiguredAsksForAHitfullStartOnlyWithTheRestartFlag) {
-    EnvVar noRing("RINGLOG_DISABLE", "1");
     for (bool restartFlag : {true, false}) {
         SCOPED_TRACE(restartFlag ? "restart flag set" : "restart flag clear");
         Scenario::Scenario s = scenarioWith("default");
@@ -119,7 +114,6 @@ TEST(AgentStateMachine, NatUnconfiguredAsksForAHitfullStartOnlyWithTheRestartFla
 }
 
 TEST(AgentStateMachine, OnlyTheFirstProfileEntryBuildsTheOwner) {
-    EnvVar noRing("RINGLOG_DISABLE", "1");
     BootedAgent a(scenarioWith("default"));
     a.boot();
     const auto owner = a.agent->vyrNatTableMgr();

@@ -12,7 +12,6 @@
 
 namespace {
 
-using AgentTest::EnvVar;
 using AgentTest::scenarioWith;
 using TestSupport::BootedAgent;
 
@@ -42,7 +41,6 @@ std::vector<std::string> onChip(const VyrP4::Chip& chip) {
 }
 
 TEST(StaticTableList, RegistersTheIngressTablesThenWhatTheProfileHas) {
-    EnvVar noRing("RINGLOG_DISABLE", "1");
     struct Case {
         Scenario::Scenario scenario;
         std::vector<std::string> tables;
@@ -104,7 +102,6 @@ TEST(StaticTableList, RegistersTheIngressTablesThenWhatTheProfileHas) {
 }
 
 TEST(StaticTableMgr, TakesItsSizesFromTheProfileAndHandsOutAclIdOneFirst) {
-    EnvVar noRing("RINGLOG_DISABLE", "1");
     BootedAgent a(scenarioWith("default", {{"snatAclTableSize", "100"},
                                            {"dnatAclTableSize", "200"},
                                            {"snatAddrOnlyTableSize", "300"},
@@ -164,7 +161,6 @@ TEST(HwStaticNatAclKey, ComparesFieldByFieldInOrderHashesEveryFieldAndPrintsAsGi
 }
 
 TEST(TableMgrChecks, InconsistentProfilesAndUnknownTablesStopWithTheConditionsText) {
-    EnvVar noRing("RINGLOG_DISABLE", "1");
     Host::ThrowOnAssert throwing;
     auto failure = [](const Scenario::Scenario& s) -> std::string {
         BootedAgent a(s);

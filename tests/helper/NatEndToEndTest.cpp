@@ -4,7 +4,7 @@
 #include "tables/static/VyrNatTableMgrStatic.h"
 #include "tables/vrf/VyrNatTableMgrVrf.h"
 #include "tests/helper/NatTestUtil.h"
-#include "tests/support/StaticInvariants.h"
+#include "tests/support/Invariants.h"
 
 namespace {
 
@@ -64,7 +64,7 @@ TEST(NatEndToEnd, TypicalTranslationIsProgrammedAndItsDuplicatesAreRefusedHarmle
 
     a.staticDel("NatProfile3", key);
     a.run();
-    EXPECT_EQ(TestSupport::staticEmpty(st), "");
+    EXPECT_EQ(a.leftOver(), "");
     EXPECT_TRUE(a.hwStatus()->intfStatus.empty());
     EXPECT_TRUE(a.natSm().status()->staticTranslation.empty());
 }
@@ -137,7 +137,7 @@ TEST(NatEndToEnd, NextHopChangeOfAnEgressDestinationTranslationKeepsIt) {
     EXPECT_EQ(TestSupport::staticInvariants(st), "");
     a.staticDel("NatProfile2", key);
     a.run();
-    EXPECT_EQ(TestSupport::staticEmpty(st), "");
+    EXPECT_EQ(a.leftOver(), "");
 }
 
 TEST(NatEndToEnd, ChangedTranslationReplacesItsEntries) {

@@ -6,7 +6,7 @@
 #include "tables/static/VyrNatTableMgrStatic.h"
 #include "tables/vrf/VyrNatTableMgrVrf.h"
 #include "tests/helper/NatTestUtil.h"
-#include "tests/support/StaticInvariants.h"
+#include "tests/support/Invariants.h"
 
 #include <cstdio>
 #include <sstream>
@@ -106,7 +106,7 @@ TEST(NatHelper, DeleteWalksTheFilterAddressesInAscendingOrder) {
         EXPECT_NE(calls[i].find(std::string(", dst: ") + ascending[i] + "/"), std::string::npos)
             << calls[i];
     }
-    EXPECT_EQ(TestSupport::staticEmpty(st), "");
+    EXPECT_EQ(a.leftOver(), "");
 }
 
 TEST(NatHelper, IngressFlagPicksTheEgressOrTheOrdinaryEntriesToDelete) {
@@ -142,7 +142,7 @@ TEST(NatHelper, IngressFlagPicksTheEgressOrTheOrdinaryEntriesToDelete) {
                                  dkey, 0);
     h.deleteStaticIpTranslations("NatProfile1", conn(ipp("192.0.2.30"), true, 0, {f}, false), 1,
                                  skey, 0);
-    EXPECT_EQ(TestSupport::staticEmpty(st), "");
+    EXPECT_EQ(a.leftOver(), "");
 }
 
 TEST(NatHelper, EgressTargetsGoToTheEgressManagerOrNowhere) {

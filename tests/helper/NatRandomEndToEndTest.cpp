@@ -9,60 +9,42 @@
 #include "tables/static/VyrNatTableMgrStatic.h"
 #include "tables/vrf/VyrNatTableMgrVrf.h"
 #include "tests/helper/NatTestUtil.h"
-#include "tests/support/EgressStaticInvariants.h"
-#include "tests/support/StaticInvariants.h"
+#include "tests/support/Invariants.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include "tests/support/RandomRun.h"
+
 #include <map>
 #include <random>
+#include <set>
 
 namespace {
 
 using namespace HelperTest;
 using namespace VyrNat;
+using TestSupport::Faults;
 
-unsigned testSeed() {
-    unsigned seed = std::random_device{}();
-    if (const char* s = std::getenv("VYRNAT_SEED")) {
-        seed = unsigned(std::strtoul(s, nullptr, 10));
-    }
-    std::printf("seed %u (replay with VYRNAT_SEED=%u)\n", seed, seed);
-    return seed;
+// The VLANs each NAT profile table binds.
+std::map<std::string, std::set<uint16_t>> boundVlans(const VyrNatTableMgr& owner) {
+    std::map<std::string, std::set<uint16_t>> out;
+    auto add = [&](const auto& table, auto vlanOf) {
+        auto& vlans = out[table->name()];
+        for (const auto& e : table->entries()) {
+            vlans.insert(uint16_t((e.match().*vlanOf)()));
+        }
+    };
+    const auto& st = *owner.tableMgrStatic();
+    const auto& eg = *owner.tableMgrEgressStatic();
+    add(st.egressNatProfileTable(), &VyrP4::EgressNatProfileMatchSpec::ingMdVlanId);
+    add(st.dynamicEgressNatProfileTable(), &VyrP4::DynamicEgressNatProfileMatchSpec::ingMdVlanId);
+    add(eg.ingNatProfileTable(), &VyrP4::IngressNatProfileEgressPipeMatchSpec::egrMdVlanId);
+    add(eg.egrNatProfileTable(), &VyrP4::EgressNatProfileEgressPipeMatchSpec::egrMdVlanId);
+    return out;
 }
-
-// Faults on a set of tables, switched on and off at random.
-class Faults {
-public:
-    void add(VyrP4::TableEngine& e) { engines_.push_back(&e); }
-    void change(std::mt19937& rng) {
-        clear();
-        on_ = rng() % 3 != 0;
-        if (on_) {
-            for (auto* e : engines_) {
-                const auto kind =
-                    rng() % 2 ? VyrP4::ChipError::tableFull : VyrP4::ChipError::noSysResources;
-                e->failProbabilityIs(0.15, rng(), kind);
-            }
-        }
-    }
-    void clear() {
-        for (auto* e : engines_) {
-            e->faultsClear();
-        }
-        on_ = false;
-    }
-
-private:
-    std::vector<VyrP4::TableEngine*> engines_;
-    bool on_ = false;
-};
 
 class RandomStaticNat {
 public:
     explicit RandomStaticNat(unsigned seed) : rng_(seed), a_(scenario()) {
         st_ = a_.owner().tableMgrStatic();
-        eg_ = a_.owner().tableMgrEgressStatic();
         for (auto* t :
              {"staticSnatAcl", "staticDnatAcl", "addrOnlySnat", "addrOnlyDnat", "addrPortSnat",
               "addrPortDnat", "egrUcSnat", "egrUcDnat", "egrAddrSnat", "egrAddrPortSnat",
@@ -72,7 +54,7 @@ public:
         }
     }
 
-    void step() {
+    std::string step() {
         const unsigned pick = rng_() % 100;
         if (pick < 45 || configured_.empty()) {
             setTranslation();
@@ -111,12 +93,19 @@ public:
             a_.booted().loop.advance(Tasking::seconds(1.0));
         }
         a_.run();
+        return last_;
     }
 
     // Every violation, one line each; empty when all holds.
     std::string check() {
-        std::string out =
-            TestSupport::staticInvariants(*st_) + TestSupport::egressStaticInvariants(*eg_);
+        std::string out = TestSupport::invariants(a_.owner());
+        // A VLAN is bound in every NAT profile table or in none: half a binding is refused.
+        const auto bound = boundVlans(a_.owner());
+        for (const auto& [table, vlans] : bound) {
+            if (vlans != bound.begin()->second) {
+                out += table + " binds other VLANs than " + bound.begin()->first + "\n";
+            }
+        }
         std::size_t statuses = 0;
         for (const auto& [intf, hw] : a_.hwStatus()->intfStatus) {
             statuses += hw->staticConnection.size();
@@ -149,21 +138,12 @@ public:
     }
 
     std::string leftOver() {
-        std::string out = TestSupport::staticEmpty(*st_);
-        if (!eg_->hwStaticSnatEntries().empty() || !eg_->hwStaticDnatEntries().empty() ||
-            !eg_->hwIngNatProfileEntries().empty() || !eg_->hwEgrNatProfileEntries().empty()) {
-            out += "egress static records left\n";
-        }
+        std::string out = a_.leftOver();
         if (!a_.hwStatus()->intfStatus.empty() || !a_.natSm().status()->staticTranslation.empty()) {
             out += "hardware status left\n";
         }
-        if (a_.chip().entryCount() != 0) {
-            out += a_.chip().dump();
-        }
         return out;
     }
-
-    const std::string& last() const { return last_; }
 
 private:
     static Scenario::Scenario scenario() {
@@ -279,23 +259,18 @@ private:
     std::mt19937 rng_;
     NatAgent a_;
     VyrNatTableMgrStatic* st_ = nullptr;
-    VyrNatTableMgrEgressStatic* eg_ = nullptr;
     Faults faults_;
     std::map<std::pair<std::string, Ip::Nat::StaticKey>, Ip::Nat::NatStaticConnection> configured_;
     std::string last_;
 };
 
 TEST(NatRandomEndToEnd, StaticTranslationsThroughFaultsLeaveNothingBehind) {
-    const unsigned first = testSeed();
-    for (unsigned round = 0; round < 8; ++round) {
-        const unsigned seed = first + round;
-        SCOPED_TRACE("seed " + std::to_string(seed) + " (replay with VYRNAT_SEED)");
+    const unsigned first = TestSupport::testSeed(1);
+    for (unsigned seed = first; seed < first + 8; ++seed) {
+        SCOPED_TRACE(TestSupport::seedNote(seed));
         RandomStaticNat r(seed);
-        for (int i = 0; i < 1500; ++i) {
-            r.step();
-            const std::string broken = r.check();
-            ASSERT_EQ(broken, "") << "after " << r.last() << " (step " << i << ")";
-        }
+        TestSupport::randomSteps(
+            1500, [&] { return r.step(); }, [&] { return r.check(); });
         r.withdrawAll();
         ASSERT_EQ(r.check(), "");
         ASSERT_EQ(r.leftOver(), "");
@@ -306,13 +281,12 @@ class RandomVrfNat {
 public:
     explicit RandomVrfNat(unsigned seed) : rng_(seed), a_("vrfNatHop") {
         vrf_ = a_.owner().tableMgrVrf();
-        started_ = Scenario::snapshot(a_.chip());
         for (auto* t : {"defaultVrfSnat", "addrAndVrfDnat", "natPolicer"}) {
             faults_.add(*a_.chip().table(t));
         }
     }
 
-    void step() {
+    std::string step() {
         static const std::vector<std::string> names = {"red", "blue"};
         const std::string name = names[rng_() % names.size()];
         // Two VRFs never share an id; 0 and 0x10000 are no VRF to translate.
@@ -350,19 +324,11 @@ public:
             faults_.change(rng_);
         }
         a_.run();
+        return last_;
     }
 
     std::string check() {
-        std::string out;
-        std::size_t src = 0;
-        for (const auto& [id, e] : vrf_->hwSnatEntries()) {
-            src += e.matchSpec.size();
-        }
-        if (src != vrf_->defaultVrfSnatTable()->entryCount() ||
-            vrf_->hwDnatEntries().matchSpec.size() != vrf_->addrAndVrfDnatTable()->entryCount() ||
-            vrf_->hwPolicerEntries().matchSpec.size() != vrf_->natPolicerTable()->entryCount()) {
-            out += "VRF records and tables disagree\n";
-        }
+        std::string out = TestSupport::vrfInvariants(*vrf_);
         const auto& hwVrfs = a_.hwStatus()->vrfStatus;
         for (const auto& [name, hw] : hwVrfs) {
             const auto* want = a_.status()->vrfStatus.find(name);
@@ -409,21 +375,12 @@ public:
         faults_.clear();
         a_.status()->vrfStatus.clear();
         a_.run();
-        std::string out;
+        std::string out = a_.leftOver();
         if (!a_.hwStatus()->vrfStatus.empty()) {
             out += "hardware status left\n";
         }
-        if (!vrf_->hwSnatEntries().empty() || !vrf_->hwDnatEntries().matchSpec.empty() ||
-            !vrf_->hwPolicerEntries().matchSpec.empty()) {
-            out += "VRF records left\n";
-        }
-        if (Scenario::snapshot(a_.chip()) != started_) {
-            out += a_.chip().dump();
-        }
         return out;
     }
-
-    const std::string& last() const { return last_; }
 
 private:
     bool sourceRecorded(uint32_t vrfId, IpAddr addr) const {
@@ -434,22 +391,17 @@ private:
     std::mt19937 rng_;
     NatAgent a_;
     VyrNatTableMgrVrf* vrf_ = nullptr;
-    Scenario::ChipSnapshot started_;
     Faults faults_;
     std::string last_;
 };
 
 TEST(NatRandomEndToEnd, VrfTranslationsAndPolicersThroughFaultsLeaveNothingBehind) {
-    const unsigned first = testSeed();
-    for (unsigned round = 0; round < 6; ++round) {
-        const unsigned seed = first + round;
-        SCOPED_TRACE("seed " + std::to_string(seed) + " (replay with VYRNAT_SEED)");
+    const unsigned first = TestSupport::testSeed(1);
+    for (unsigned seed = first; seed < first + 6; ++seed) {
+        SCOPED_TRACE(TestSupport::seedNote(seed));
         RandomVrfNat r(seed);
-        for (int i = 0; i < 800; ++i) {
-            r.step();
-            const std::string broken = r.check();
-            ASSERT_EQ(broken, "") << "after " << r.last() << " (step " << i << ")";
-        }
+        TestSupport::randomSteps(
+            800, [&] { return r.step(); }, [&] { return r.check(); });
         ASSERT_EQ(r.withdrawAll(), "");
     }
 }

@@ -7,10 +7,9 @@
 #include "helper/VyrNatHelper.h"
 #include "host/Assert.h"
 #include "host/LogMessage.h"
-#include "host/NatStatus.h"
-#include "host/NextHopMap.h"
 #include "tests/support/AgentFixture.h"
 #include "tests/support/NatValues.h"
+#include "tools/scenario/HostState.h"
 #include "tools/scenario/Player.h"
 
 #include <gtest/gtest.h>
@@ -63,69 +62,32 @@ public:
     VyrP4::Chip& chip() { return *agent_->chip; }
     void run() { agent_->loop.runPending(); }
 
-    // The entities the NAT state machine follows and writes, as the agent mounted them.
-    Ert::Ptr<Ip::Nat::Status> status() { return entity<Ip::Nat::Status>("ip/nat/status"); }
-    Ert::Ptr<Ip::Nat::HwStatus> hwStatus() { return entity<Ip::Nat::HwStatus>("ip/nat/hwStatus"); }
-    Ert::Ptr<Oma::NextHopMapStatus> nextHops() {
-        return entity<Oma::NextHopMapStatus>("hardware/vyr/nat/nhMapStatus");
-    }
-
-    // Publishes a static translation on a NAT interface, making the interface status if needed.
+    // The host's state the NAT state machine follows and writes.
+    Scenario::HostState& host() { return host_; }
+    Ert::Ptr<Ip::Nat::Status> status() { return host_.status(); }
+    Ert::Ptr<Ip::Nat::HwStatus> hwStatus() { return host_.hwStatus(); }
+    Ert::Ptr<Oma::NextHopMapStatus> nextHops() { return host_.nextHops(); }
     void staticIs(const std::string& intf, const Ip::Nat::StaticKey& key,
                   const Ip::Nat::NatStaticConnection& c) {
-        auto s = status();
-        Ert::Ptr<Ip::Nat::IntfStatus> is;
-        if (const auto* e = s->intfStatus.find(intf)) {
-            is = *e;
-        } else {
-            is = Ert::make<Ip::Nat::IntfStatus>(intf);
-            s->intfStatus.set(intf, is);
-        }
-        is->staticConnection.set(key, c);
+        host_.staticIs(intf, key, c);
     }
     void staticDel(const std::string& intf, const Ip::Nat::StaticKey& key) {
-        auto s = status();
-        if (const auto* e = s->intfStatus.find(intf)) {
-            auto is = *e;
-            is->staticConnection.erase(key);
-            if (is->staticConnection.empty()) {
-                s->intfStatus.erase(intf);
-            }
-        }
+        host_.staticDel(intf, key);
     }
-    Ert::Ptr<Ip::Nat::VrfStatus> vrf(const std::string& name) {
-        auto s = status();
-        if (const auto* e = s->vrfStatus.find(name)) {
-            return *e;
-        }
-        auto v = Ert::make<Ip::Nat::VrfStatus>(name);
-        s->vrfStatus.set(name, v);
-        return v;
-    }
-
-    // What the hardware status says of a static translation: nullopt when it holds nothing.
+    Ert::Ptr<Ip::Nat::VrfStatus> vrf(const std::string& name) { return host_.vrf(name); }
     std::optional<bool> programmed(const std::string& intf, const Ip::Nat::StaticKey& key) {
-        const auto* hw = hwStatus()->intfStatus.find(intf);
-        if (!hw) {
-            return std::nullopt;
-        }
-        const bool* p = (*hw)->staticConnection.find(key);
-        return p ? std::optional<bool>(*p) : std::nullopt;
+        return host_.programmed(intf, key);
     }
+    std::string leftOver() const { return agent_->leftOver(); }
     std::size_t entries(const char* table) {
         const auto* t = chip().table(table);
         return t ? t->entryCount() : 0;
     }
 
 private:
-    template <class T> Ert::Ptr<T> entity(const std::string& path) {
-        auto e = agent_->sysdb().getEntity<T>(path);
-        EXPECT_NE(e, nullptr) << path;
-        return e;
-    }
-
     Host::ThrowOnAssert asserts_;
     std::unique_ptr<TestSupport::BootedAgent> agent_;
+    Scenario::HostState host_{agent_->sysdb()};
 };
 
 } // namespace HelperTest

@@ -1,5 +1,6 @@
 #include "tests/support/AgentFixture.h"
 
+#include "tests/support/Invariants.h"
 #include "tools/scenario/Player.h"
 
 #include <stdexcept>
@@ -26,6 +27,11 @@ BootedAgent::BootedAgent(Scenario::Scenario scenario)
 void BootedAgent::boot() {
     runner.start(agent);
     loop.runPending();
+    started = Scenario::snapshot(*chip);
+}
+
+std::string BootedAgent::leftOver() const {
+    return owner() ? TestSupport::leftOver(*owner(), *chip, started) : "";
 }
 
 } // namespace TestSupport

@@ -5,7 +5,7 @@
 #include "agent/VyrNatAgent.h"
 #include "host/EventLoop.h"
 #include "tables/VyrNatTableMgr.h"
-#include "tools/scenario/Scenario.h"
+#include "tools/scenario/Player.h"
 
 #include <memory>
 #include <string>
@@ -19,13 +19,17 @@ public:
     // A named chip profile with everything else at its defaults.
     static Scenario::Scenario scenarioFor(const std::string& profileName);
 
-    // Starts the agent and runs the loop until nothing is pending.
+    // Starts the agent and runs the loop until nothing is pending; `started` then holds the
+    // tables as start-up left them.
     void boot();
+    // What the managers still hold beyond what start-up wrote (see TestSupport::leftOver).
+    std::string leftOver() const;
 
     Tasking::EventLoop loop;
     Host::AgentRunner runner;
     std::shared_ptr<VyrP4::Chip> chip;
     Ert::Ptr<VyrNat::VyrNatAgent> agent;
+    Scenario::ChipSnapshot started;
 
     VyrNat::VyrNatTableMgr* owner() const { return agent->vyrNatTableMgr().get(); }
     Hubdb::EntityManager& sysdb() { return runner.sysdb(); }

@@ -236,7 +236,6 @@ uint64_t seed() {
 }
 
 TEST(ScenarioFuzz, MutatedDemosAreRefusedCleanlyOrPlayedToACleanEnd) {
-    ::setenv("RINGLOG_DISABLE", "1", 1);
     Host::ThrowOnAssert throwing;
     const std::string demo = demoText();
     ASSERT_FALSE(demo.empty());
@@ -274,7 +273,6 @@ TEST(ScenarioFuzz, MutatedDemosAreRefusedCleanlyOrPlayedToACleanEnd) {
     // Both paths are exercised, or the test proves little.
     EXPECT_GT(refused, kMutants / 10);
     EXPECT_GT(played, kMutants / 10);
-    ::unsetenv("RINGLOG_DISABLE");
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "tools/scenario/Player.h"
 
+#include "tools/scenario/HostState.h"
+
 #include "host/LogMessage.h"
 #include "host/NatConfig.h"
 #include "host/NatStatus.h"
@@ -23,21 +25,6 @@ template <class T> Ert::Ptr<T> published(Hubdb::EntityManager& db, const std::st
         db.entityIs(path, e);
     }
     return e;
-}
-
-template <class T, class Coll> Ert::Ptr<T> child(Coll& coll, const std::string& name) {
-    if (const auto* e = coll.find(name)) {
-        return *e;
-    }
-    auto e = Ert::make<T>(name);
-    coll.set(name, e);
-    return e;
-}
-
-void applyNatConfig(const NatConfig& c, Ip::Nat::Config& config) {
-    if (c.natTcpSynAckRequired) {
-        config.natTcpSynAckRequired.set(*c.natTcpSynAckRequired);
-    }
 }
 
 // Addresses without a port print without one.
@@ -124,62 +111,11 @@ void seedHostState(Hubdb::EntityManager& db, const Scenario& scenario) {
     cfg->addrOnlyDnatNonFragmentReserve.set(scenario.vyrNatConfig.addrOnlyDnatNonFragmentReserve);
     cfg->egressNonFragmentReserve.set(scenario.vyrNatConfig.egressNonFragmentReserve);
 
-    applyNatConfig(scenario.natConfig, *published<Ip::Nat::Config>(db, "ip/nat/config"));
+    HostState(db).apply(scenario.natConfig);
 }
 
 void Player::apply(const Step& step) {
-    Hubdb::EntityManager& db = runner_->sysdb();
-    applyNatConfig(step.natConfig, *published<Ip::Nat::Config>(db, "ip/nat/config"));
-
-    auto status = published<Ip::Nat::Status>(db, "ip/nat/status");
-    for (const auto& t : step.staticAdd) {
-        child<Ip::Nat::IntfStatus>(status->intfStatus, t.intf)->staticConnection.set(t.key, t.conn);
-    }
-    for (const auto& r : step.staticRemove) {
-        if (const auto* intf = status->intfStatus.find(r.intf)) {
-            (*intf)->staticConnection.erase(r.key);
-            if ((*intf)->staticConnection.empty()) {
-                status->intfStatus.erase(r.intf);
-            }
-        }
-    }
-    for (const auto& [vlan, binding] : step.vlanProfile) {
-        status->vlanNatProfile.set(vlan, binding);
-    }
-    for (uint16_t vlan : step.vlanProfileRemove) {
-        status->vlanNatProfile.erase(vlan);
-    }
-    for (const auto& c : step.vrf) {
-        auto vrf = child<Ip::Nat::VrfStatus>(status->vrfStatus, c.name);
-        if (c.id) {
-            vrf->vrfId.set(*c.id);
-        }
-        for (const auto& [o, n] : c.src) {
-            vrf->staticSrc.set(o, n);
-        }
-        for (const auto& [o, n] : c.dst) {
-            vrf->staticDst.set(o, n);
-        }
-        for (const auto& a : c.removeSrc) {
-            vrf->staticSrc.erase(a);
-        }
-        for (const auto& a : c.removeDst) {
-            vrf->staticDst.erase(a);
-        }
-        if (c.policerChanged) {
-            vrf->policer.set(c.policer);
-        }
-    }
-    for (const auto& name : step.vrfRemove) {
-        status->vrfStatus.erase(name);
-    }
-    auto nextHops = published<Oma::NextHopMapStatus>(db, "hardware/vyr/nat/nhMapStatus");
-    for (const auto& [addr, word] : step.nextHop) {
-        nextHops->nextHop.set(addr, word);
-    }
-    for (const auto& addr : step.nextHopRemove) {
-        nextHops->nextHop.erase(addr);
-    }
+    HostState(runner_->sysdb()).apply(step);
 }
 
 HwSnapshot Player::hwSnapshot() {

@@ -3,8 +3,8 @@
 #include "host/LogMessage.h"
 #include "tables/static/VyrNatTableMgrStatic.h"
 #include "tests/support/AgentFixture.h"
+#include "tests/support/Invariants.h"
 #include "tests/support/NatValues.h"
-#include "tests/support/StaticInvariants.h"
 
 #include <gtest/gtest.h>
 
@@ -125,7 +125,7 @@ TEST_F(StaticMgr, TypicalTranslationWritesAclAddrPortAndFragmentAndRefusesItsDup
     EXPECT_EQ(mgr->hwStaticSnatAclEntries().at(key).refCount, 1);
 
     mgr->deleteStaticSnatEntry(3, key, ipp("10.0.0.5", 80), ipp("192.0.2.7", 8080));
-    EXPECT_EQ(TestSupport::staticEmpty(*mgr), "");
+    EXPECT_EQ(agent->leftOver(), "");
 }
 
 TEST_F(StaticMgr, SharedFragmentCountsUsersAndAConflictingUserUnprogramsIt) {
@@ -165,7 +165,7 @@ TEST_F(StaticMgr, SharedFragmentCountsUsersAndAConflictingUserUnprogramsIt) {
     EXPECT_EQ(unprog(1, fk, "10.0.0.1")->newSip.size(), 1u);
     mgr->deleteStaticSnatEntry(1, key, ipp("10.0.0.1", 80), ipp("1.1.1.1", 8080));
     mgr->deleteStaticSnatEntry(1, key, ipp("10.0.0.1", 81), ipp("1.1.1.1", 8081));
-    EXPECT_EQ(TestSupport::staticEmpty(*mgr), "");
+    EXPECT_EQ(agent->leftOver(), "");
 }
 
 TEST_F(StaticMgr, AddressOnlyRuleMovesTheFragmentsOfEveryProfileAndRefusesNewOnes) {
@@ -275,7 +275,7 @@ TEST_F(StaticMgr, EgressTranslationWritesThePairOfEntriesUnderSharedAclIds) {
 
     mgr->deleteEgressSnatEntry(4, key, ipp("10.0.0.1", 80), ipp("1.1.1.1", 8080));
     mgr->deleteStaticSnatEntry(4, key, ipp("10.0.0.1", 81), ipp("1.1.1.1", 8081));
-    EXPECT_EQ(TestSupport::staticEmpty(*mgr), "");
+    EXPECT_EQ(agent->leftOver(), "");
 }
 
 TEST_F(StaticMgr, EgressReserveAsLargeAsTheTableLeavesCompanionsUnprogrammed) {
@@ -294,12 +294,12 @@ TEST_F(StaticMgr, RefusedWritesRecordNothingAndGiveTheirAclIdBack) {
     mgr->addrPortSnatTable()->engine().failNextWritesIs(1, VyrP4::ChipError::tableFull);
     EXPECT_FALSE(
         mgr->updateStaticSnat(1, key, ipp("10.0.0.1", 80), ipp("1.1.1.1", 80), false, false));
-    EXPECT_EQ(TestSupport::staticEmpty(*mgr), "");
+    EXPECT_EQ(agent->leftOver(), "");
 
     mgr->staticSnatAclTable()->engine().failNextWritesIs(1, VyrP4::ChipError::noSysResources);
     EXPECT_FALSE(
         mgr->updateStaticSnat(1, key, ipp("10.0.0.1", 0), ipp("1.1.1.1", 0), false, false));
-    EXPECT_EQ(TestSupport::staticEmpty(*mgr), "");
+    EXPECT_EQ(agent->leftOver(), "");
     // The id the refused entry took is handed out again.
     EXPECT_EQ(mgr->createStaticSnatAclTable(key, true, false), 1);
 

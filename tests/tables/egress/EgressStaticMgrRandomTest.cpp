@@ -6,7 +6,8 @@
 
 #include "tables/egress/VyrNatTableMgrEgressStatic.h"
 #include "tests/support/AgentFixture.h"
-#include "tests/support/EgressStaticInvariants.h"
+#include "tests/support/Invariants.h"
+#include "tests/support/RandomRun.h"
 
 #include <gtest/gtest.h>
 
@@ -59,7 +60,7 @@ public:
         return n;
     }
 
-    void step() {
+    std::string step() {
         static const IpAddr olds[] = {*IpAddr::parse("10.0.0.1"), *IpAddr::parse("10.0.0.2"),
                                       *IpAddr::parse("239.0.0.1")};
         static const IpAddr news[] = {*IpAddr::parse("1.1.1.1"), *IpAddr::parse("2.2.2.2"),
@@ -86,6 +87,8 @@ public:
         if (pick(4) == 0) {
             advance();
         }
+        return std::string(t.dnat ? "dnat " : "snat ") + std::to_string(t.profile) + " " +
+               t.old.toString() + (present ? " again" : "");
     }
 
     void advance() { agent_.loop.advance(Tasking::seconds(1.0)); }
@@ -124,11 +127,7 @@ public:
         }
     }
 
-    bool nothingLeft() const {
-        return mgr_->hwStaticSnatEntries().empty() && mgr_->hwStaticDnatEntries().empty() &&
-               std::all_of(engines_.begin(), engines_.end(),
-                           [](auto* e) { return e->entryCount() == 0; });
-    }
+    std::string leftOver() const { return agent_.leftOver(); }
 
     const VyrNatTableMgrEgressStatic& mgr() const { return *mgr_; }
     size_t acceptedCount() const { return accepted_.size(); }
@@ -172,14 +171,14 @@ private:
 };
 
 TEST(EgressStaticMgrRandom, FaultsAndRetriesBetweenOperationsKeepTheInvariants) {
-    for (uint64_t seed = 1; seed <= 6; ++seed) {
-        SCOPED_TRACE("seed " + std::to_string(seed));
+    const unsigned first = TestSupport::testSeed(1);
+    for (unsigned seed = first; seed < first + 6; ++seed) {
+        SCOPED_TRACE(TestSupport::seedNote(seed));
         RandomEgressStatic r(seed);
         r.faultsOn();
-        for (int step = 0; step < 300; ++step) {
-            r.step();
-            ASSERT_EQ(TestSupport::egressStaticInvariants(r.mgr()), "") << "step " << step;
-        }
+        TestSupport::randomSteps(
+            300, [&] { return r.step(); },
+            [&] { return TestSupport::egressStaticInvariants(r.mgr()); });
         EXPECT_GT(r.injected(), 0u);
 
         r.faultsOff();
@@ -191,7 +190,7 @@ TEST(EgressStaticMgrRandom, FaultsAndRetriesBetweenOperationsKeepTheInvariants) 
         r.faultsOn();
         r.removeAll();
         r.advance();
-        EXPECT_TRUE(r.nothingLeft());
+        EXPECT_EQ(r.leftOver(), "");
         ASSERT_EQ(TestSupport::egressStaticInvariants(r.mgr()), "");
     }
 }

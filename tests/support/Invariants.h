@@ -1,0 +1,31 @@
+#pragma once
+// What must hold of the table managers between any two operations, with or without faults:
+// every table holds exactly the entries the manager's records describe, built the way the
+// manager builds them; ids belong to exactly one record each; reference counts and counters
+// equal what the records hold. Each checker returns one line per violation, empty when all holds.
+
+#include "tables/VyrNatTableMgr.h"
+#include "tools/scenario/Player.h"
+
+#include <string>
+
+namespace VyrNat {
+class VyrNatTableMgrStatic;
+class VyrNatTableMgrEgressStatic;
+class VyrNatTableMgrVrf;
+} // namespace VyrNat
+
+namespace TestSupport {
+
+std::string staticInvariants(const VyrNat::VyrNatTableMgrStatic& mgr);
+std::string egressStaticInvariants(const VyrNat::VyrNatTableMgrEgressStatic& mgr);
+std::string vrfInvariants(const VyrNat::VyrNatTableMgrVrf& mgr);
+// Every manager the owner has.
+std::string invariants(const VyrNat::VyrNatTableMgr& owner);
+
+// What is left once everything was removed: every record collection that is not empty, and
+// every entry the chip holds beyond those of `started` (the tables right after start-up).
+std::string leftOver(const VyrNat::VyrNatTableMgr& owner, const VyrP4::Chip& chip,
+                     const Scenario::ChipSnapshot& started);
+
+} // namespace TestSupport

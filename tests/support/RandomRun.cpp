@@ -1,0 +1,45 @@
+#include "tests/support/RandomRun.h"
+
+#include <cstdlib>
+
+namespace TestSupport {
+
+unsigned testSeed(unsigned fallback) {
+    const char* s = std::getenv("VYRNAT_SEED");
+    return s ? unsigned(std::strtoul(s, nullptr, 10)) : fallback;
+}
+
+std::string seedNote(unsigned seed) {
+    return "seed " + std::to_string(seed) + " (replay with VYRNAT_SEED=" + std::to_string(seed) +
+           ")";
+}
+
+void Faults::change(std::mt19937& rng, double probability) {
+    clear();
+    on_ = rng() % 3 != 0;
+    if (!on_) {
+        return;
+    }
+    for (auto* e : engines_) {
+        const auto kind =
+            rng() % 2 ? VyrP4::ChipError::tableFull : VyrP4::ChipError::noSysResources;
+        e->failProbabilityIs(probability, rng(), kind);
+    }
+}
+
+void Faults::clear() {
+    for (auto* e : engines_) {
+        e->faultsClear();
+    }
+    on_ = false;
+}
+
+uint64_t Faults::injected() const {
+    uint64_t n = 0;
+    for (auto* e : engines_) {
+        n += e->injectedFaults();
+    }
+    return n;
+}
+
+} // namespace TestSupport

@@ -1,0 +1,122 @@
+#include "tools/scenario/HostState.h"
+
+namespace Scenario {
+
+namespace {
+
+template <class T> Ert::Ptr<T> published(Hubdb::EntityManager& db, const std::string& path) {
+    auto e = Ert::ptrCast<T>(db.entity(path));
+    if (!e) {
+        e = Ert::make<T>(path);
+        db.entityIs(path, e);
+    }
+    return e;
+}
+
+template <class T, class Coll> Ert::Ptr<T> child(Coll& coll, const std::string& name) {
+    if (const auto* e = coll.find(name)) {
+        return *e;
+    }
+    auto e = Ert::make<T>(name);
+    coll.set(name, e);
+    return e;
+}
+
+} // namespace
+
+Ert::Ptr<Ip::Nat::Status> HostState::status() {
+    return published<Ip::Nat::Status>(db_, "ip/nat/status");
+}
+
+Ert::Ptr<Ip::Nat::HwStatus> HostState::hwStatus() {
+    return published<Ip::Nat::HwStatus>(db_, "ip/nat/hwStatus");
+}
+
+Ert::Ptr<Oma::NextHopMapStatus> HostState::nextHops() {
+    return published<Oma::NextHopMapStatus>(db_, "hardware/vyr/nat/nhMapStatus");
+}
+
+Ert::Ptr<Ip::Nat::Config> HostState::natConfig() {
+    return published<Ip::Nat::Config>(db_, "ip/nat/config");
+}
+
+void HostState::staticIs(const std::string& intf, const Ip::Nat::StaticKey& key,
+                         const Ip::Nat::NatStaticConnection& conn) {
+    child<Ip::Nat::IntfStatus>(status()->intfStatus, intf)->staticConnection.set(key, conn);
+}
+
+void HostState::staticDel(const std::string& intf, const Ip::Nat::StaticKey& key) {
+    auto s = status();
+    if (const auto* is = s->intfStatus.find(intf)) {
+        (*is)->staticConnection.erase(key);
+        if ((*is)->staticConnection.empty()) {
+            s->intfStatus.erase(intf);
+        }
+    }
+}
+
+Ert::Ptr<Ip::Nat::VrfStatus> HostState::vrf(const std::string& name) {
+    return child<Ip::Nat::VrfStatus>(status()->vrfStatus, name);
+}
+
+std::optional<bool> HostState::programmed(const std::string& intf, const Ip::Nat::StaticKey& key) {
+    const auto* hw = hwStatus()->intfStatus.find(intf);
+    const bool* p = hw ? (*hw)->staticConnection.find(key) : nullptr;
+    return p ? std::optional<bool>(*p) : std::nullopt;
+}
+
+void HostState::apply(const NatConfig& config) {
+    if (config.natTcpSynAckRequired) {
+        natConfig()->natTcpSynAckRequired.set(*config.natTcpSynAckRequired);
+    }
+}
+
+void HostState::apply(const Step& step) {
+    apply(step.natConfig);
+    for (const auto& t : step.staticAdd) {
+        staticIs(t.intf, t.key, t.conn);
+    }
+    for (const auto& r : step.staticRemove) {
+        staticDel(r.intf, r.key);
+    }
+    auto s = status();
+    for (const auto& [vlan, binding] : step.vlanProfile) {
+        s->vlanNatProfile.set(vlan, binding);
+    }
+    for (uint16_t vlan : step.vlanProfileRemove) {
+        s->vlanNatProfile.erase(vlan);
+    }
+    for (const auto& c : step.vrf) {
+        auto v = vrf(c.name);
+        if (c.id) {
+            v->vrfId.set(*c.id);
+        }
+        for (const auto& [o, n] : c.src) {
+            v->staticSrc.set(o, n);
+        }
+        for (const auto& [o, n] : c.dst) {
+            v->staticDst.set(o, n);
+        }
+        for (const auto& a : c.removeSrc) {
+            v->staticSrc.erase(a);
+        }
+        for (const auto& a : c.removeDst) {
+            v->staticDst.erase(a);
+        }
+        if (c.policerChanged) {
+            v->policer.set(c.policer);
+        }
+    }
+    for (const auto& name : step.vrfRemove) {
+        s->vrfStatus.erase(name);
+    }
+    auto hops = nextHops();
+    for (const auto& [addr, word] : step.nextHop) {
+        hops->nextHop.set(addr, word);
+    }
+    for (const auto& addr : step.nextHopRemove) {
+        hops->nextHop.erase(addr);
+    }
+}
+
+} // namespace Scenario

@@ -1,0 +1,44 @@
+#pragma once
+// Publishes what the host's agents would publish in the state database: the NAT status the NAT
+// state machine follows (static translations per interface, VLAN bindings, VRF translations and
+// policers), the next hops resolved for translated destinations, and the NAT configuration. The
+// scenario player and the tests change the host's state through it.
+
+#include "host/Hubdb.h"
+#include "host/NatConfig.h"
+#include "host/NatStatus.h"
+#include "host/NextHopMap.h"
+#include "tools/scenario/Scenario.h"
+
+#include <string>
+
+namespace Scenario {
+
+class HostState {
+public:
+    explicit HostState(Hubdb::EntityManager& db) : db_(db) {}
+
+    // The entities, made and published on first use.
+    Ert::Ptr<Ip::Nat::Status> status();
+    Ert::Ptr<Ip::Nat::HwStatus> hwStatus();
+    Ert::Ptr<Oma::NextHopMapStatus> nextHops();
+    Ert::Ptr<Ip::Nat::Config> natConfig();
+
+    // A static translation on a NAT interface; the interface's status goes with its last one.
+    void staticIs(const std::string& intf, const Ip::Nat::StaticKey& key,
+                  const Ip::Nat::NatStaticConnection& conn);
+    void staticDel(const std::string& intf, const Ip::Nat::StaticKey& key);
+    // A VRF's status, made on first use.
+    Ert::Ptr<Ip::Nat::VrfStatus> vrf(const std::string& name);
+    // What the hardware status says of a static translation: nullopt when it holds nothing.
+    std::optional<bool> programmed(const std::string& intf, const Ip::Nat::StaticKey& key);
+
+    // Every change of a scenario step.
+    void apply(const Step& step);
+    void apply(const NatConfig& config);
+
+private:
+    Hubdb::EntityManager& db_;
+};
+
+} // namespace Scenario
