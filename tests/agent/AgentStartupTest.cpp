@@ -66,28 +66,28 @@ TEST(AgentStartup, MountsTheAgentsStateInOrderThenTheBaseMountsAndFetchesIt) {
     // Each attribute holds the entity mounted at its path.
     auto& db = a.sysdb();
     const auto& ag = *a.agent;
-    EXPECT_EQ(ag.mbbTableConfigMountInfo().get(),
-              db.getEntity("hardware/vyr/mbbtables/vyrNat").get());
-    EXPECT_EQ(ag.natConfig().get(), db.getEntity("ip/nat/config").get());
-    EXPECT_EQ(ag.natStatus().get(), db.getEntity("ip/nat/status").get());
-    EXPECT_EQ(ag.natHwStatus().get(), db.getEntity("ip/nat/hwStatus").get());
-    EXPECT_EQ(ag.natHwCapabilities().get(), db.getEntity("ip/nat/hwCapabilities").get());
-    EXPECT_EQ(ag.hwFlowStatus().get(), db.getEntity("ip/nat/hwFlowStatus").get());
-    EXPECT_EQ(ag.routingHwRouteStatus().get(), db.getEntity("routing/hardware/route/status").get());
-    EXPECT_EQ(ag.vyrNatConfig().get(), db.getEntity("hardware/vyr/nat/config").get());
-    EXPECT_EQ(ag.nhMapConfig(), nhMapConfig);
-    EXPECT_EQ(ag.nhMapStatus().get(), db.getEntity("hardware/vyr/nat/nhMapStatus").get());
-    EXPECT_EQ(ag.omaL3IntfTable().get(), db.getEntity("oma/l3IntfTable").get());
-    EXPECT_EQ(ag.vyrMcastConfigDir().get(), db.getEntity("hardware/vyr/mcast").get());
-    EXPECT_EQ(ag.ipStatus().get(), db.getEntity("ip/status").get());
-    EXPECT_EQ(ag.hitBitConfig().get(), db.getEntity("hardware/vyr/hitBit/config/nat").get());
-    EXPECT_EQ(ag.hitBitStatusDir().get(), db.getEntity("hardware/vyr/hitBit/status").get());
-    for (const Ert::Entity* e : {static_cast<Ert::Entity*>(ag.natConfig().get()),
-                                 static_cast<Ert::Entity*>(ag.natHwStatus().get()),
-                                 static_cast<Ert::Entity*>(ag.ipStatus().get()),
-                                 static_cast<Ert::Entity*>(ag.hitBitStatusDir().get())}) {
-        EXPECT_NE(e, nullptr);
+    const std::vector<std::pair<const Ert::Entity*, const char*>> attributes = {
+        {ag.mbbTableConfigMountInfo().get(), "hardware/vyr/mbbtables/vyrNat"},
+        {ag.natConfig().get(), "ip/nat/config"},
+        {ag.natStatus().get(), "ip/nat/status"},
+        {ag.natHwStatus().get(), "ip/nat/hwStatus"},
+        {ag.natHwCapabilities().get(), "ip/nat/hwCapabilities"},
+        {ag.hwFlowStatus().get(), "ip/nat/hwFlowStatus"},
+        {ag.routingHwRouteStatus().get(), "routing/hardware/route/status"},
+        {ag.vyrNatConfig().get(), "hardware/vyr/nat/config"},
+        {ag.nhMapConfig().get(), "hardware/vyr/nat/nhMapConfig"},
+        {ag.nhMapStatus().get(), "hardware/vyr/nat/nhMapStatus"},
+        {ag.omaL3IntfTable().get(), "oma/l3IntfTable"},
+        {ag.vyrMcastConfigDir().get(), "hardware/vyr/mcast"},
+        {ag.ipStatus().get(), "ip/status"},
+        {ag.hitBitConfig().get(), "hardware/vyr/hitBit/config/nat"},
+        {ag.hitBitStatusDir().get(), "hardware/vyr/hitBit/status"},
+    };
+    for (const auto& [entity, path] : attributes) {
+        EXPECT_NE(entity, nullptr) << path;
+        EXPECT_EQ(entity, db.getEntity(path).get()) << path;
     }
+    EXPECT_EQ(ag.nhMapConfig(), nhMapConfig);
     ASSERT_NE(ag.vyrNatSmData(), nullptr);
     EXPECT_EQ(ag.vyrNatSmData()->natMeterConfig().get(),
               db.getEntity("hardware/vyr/meter/natMeter").get());

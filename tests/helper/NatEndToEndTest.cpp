@@ -20,24 +20,11 @@ TEST(NatEndToEnd, TypicalTranslationIsProgrammedAndItsDuplicatesAreRefusedHarmle
 
     EXPECT_EQ(a.programmed("NatProfile3", key), true);
     EXPECT_EQ(a.natSm().status()->staticProgrammed(), 1u);
-    EXPECT_EQ(st.staticSnatAclTable()->entryCount(), 2u) << "the rule's and its fragments' ACL";
-    const uint16_t aclId = st.hwStaticSnatAclEntries().at({all, 6, false}).aclId;
-    const uint16_t fragAclId = st.hwStaticSnatAclEntries().at({all, 6, true}).aclId;
-    VyrP4::AddrPortSnatMatchSpec ap;
-    ap.ingMdNatProfileIdIs(3);
-    ap.ingMdSnatAclIdIs(aclId);
-    ap.l4PortHdrSrcPortIs(80);
-    ap.outerIpv4HdrSipIs(ip("10.0.0.5").value);
-    const auto apEntry = st.addrPortSnatTable()->entry(ap);
-    ASSERT_TRUE(apEntry);
-    const auto* apAction = apEntry->actionIf<VyrP4::SetTranslatedSipPortActionSpec>();
-    ASSERT_NE(apAction, nullptr);
-    EXPECT_EQ(apAction->translatedSip(), ip("192.0.2.7").value);
-    EXPECT_EQ(apAction->translatedSport(), 8080u);
-    const auto frag = st.addrOnlySnatTable()->entry(addrOnlySnat(3, fragAclId, "10.0.0.5"));
-    ASSERT_TRUE(frag);
-    EXPECT_EQ(frag->actionIf<VyrP4::SetTranslatedSipActionSpec>()->translatedSip(),
-              ip("192.0.2.7").value);
+    // The rule's and its fragments' ACL entries, the address-and-port and fragment entries.
+    EXPECT_TRUE(TestSupport::staticRecorded(st, false, 3, {all, 6, false}, false,
+                                            ipp("10.0.0.5", 80), ipp("192.0.2.7", 8080)));
+    EXPECT_EQ(TestSupport::staticInvariants(st), "");
+    EXPECT_EQ(a.chip().entryCount(), 4u);
     const auto programmedChip = Scenario::snapshot(a.chip());
 
     // The same rule under two more access lists with the same peers: one to another address,
@@ -220,6 +207,10 @@ TEST(NatEndToEnd, VrfTranslationsAndPolicerFollowTheVrfStatus) {
     EXPECT_TRUE(vrf.natPolicerTable()->entry(policer));
     EXPECT_EQ(vrf.natPolicerTable()->entryCount(), 1u);
 
+    // Burst alone is a policer; rate and burst 0 is none.
+    red->policer.set(Ip::Nat::VrfPolicer{0, 1});
+    a.run();
+    EXPECT_EQ(hw("red")->policer(), true);
     red->policer.set(Ip::Nat::VrfPolicer{0, 0});
     a.run();
     EXPECT_EQ(vrf.natPolicerTable()->entryCount(), 0u);

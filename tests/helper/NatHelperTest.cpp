@@ -2,9 +2,7 @@
 // which manager and which entries each call reaches, read back from the chip.
 
 #include "host/Trace.h"
-#include "tables/egress/VyrNatTableMgrEgressStatic.h"
 #include "tables/static/VyrNatTableMgrStatic.h"
-#include "tables/vrf/VyrNatTableMgrVrf.h"
 #include "tests/helper/NatTestUtil.h"
 #include "tests/support/Invariants.h"
 
@@ -107,126 +105,6 @@ TEST(NatHelper, DeleteWalksTheFilterAddressesInAscendingOrder) {
             << calls[i];
     }
     EXPECT_EQ(a.leftOver(), "");
-}
-
-TEST(NatHelper, IngressFlagPicksTheEgressOrTheOrdinaryEntriesToDelete) {
-    NatAgent a("egressNat");
-    auto& h = a.helper();
-    auto& st = *a.owner().tableMgrStatic();
-    const auto f = prefix("0.0.0.0/0");
-    const auto dkey = staticKey(ipp("10.0.0.20"));
-    const auto skey = staticKey(ipp("10.0.0.30"));
-    // The same translations on both pipelines, so only the flag tells which one goes.
-    for (bool egressPipe : {false, true}) {
-        ASSERT_TRUE(h.addStaticDstIpTranslation(ipp("192.0.2.20"), ipp("10.0.0.20"), f, 0, 1, dkey,
-                                                nullptr, nullptr, egressPipe, 0));
-        ASSERT_TRUE(h.addStaticSrcIpTranslation(ipp("10.0.0.30"), ipp("192.0.2.30"), f, 0, 1, skey,
-                                                egressPipe, 0));
-    }
-    ASSERT_EQ(st.addrOnlyDnatTable()->entryCount(), 1u);
-    ASSERT_EQ(st.egressDnatTable()->entryCount(), 1u);
-    ASSERT_EQ(st.addrOnlySnatTable()->entryCount(), 1u);
-    ASSERT_EQ(st.egressSnatTable()->entryCount(), 1u);
-
-    // Destination translation configured on egress, source translation on ingress: reverse.
-    h.deleteStaticIpTranslations("NatProfile1", conn(ipp("192.0.2.20"), false, 0, {f}, false), 1,
-                                 dkey, 0);
-    h.deleteStaticIpTranslations("NatProfile1", conn(ipp("192.0.2.30"), true, 0, {f}, true), 1,
-                                 skey, 0);
-    EXPECT_EQ(st.egressDnatTable()->entryCount(), 0u);
-    EXPECT_EQ(st.egressSnatTable()->entryCount(), 0u);
-    EXPECT_EQ(st.addrOnlyDnatTable()->entryCount(), 1u);
-    EXPECT_EQ(st.addrOnlySnatTable()->entryCount(), 1u);
-
-    h.deleteStaticIpTranslations("NatProfile1", conn(ipp("192.0.2.20"), false, 0, {f}, true), 1,
-                                 dkey, 0);
-    h.deleteStaticIpTranslations("NatProfile1", conn(ipp("192.0.2.30"), true, 0, {f}, false), 1,
-                                 skey, 0);
-    EXPECT_EQ(a.leftOver(), "");
-}
-
-TEST(NatHelper, EgressTargetsGoToTheEgressManagerOrNowhere) {
-    const auto f = prefix("0.0.0.0/0");
-    const auto key = staticKey(ipp("10.0.0.40", 8080), "", true);
-    {
-        // Without egress NAT nothing is written, and the delete has nothing to do.
-        NatAgent a("default");
-        const auto before = Scenario::snapshot(a.chip());
-        EXPECT_FALSE(a.helper().addStaticSrcIpTranslation(
-            ipp("10.0.0.40", 8080), ipp("192.0.2.40", 80), f, 6, 1, key, false, 0));
-        EXPECT_FALSE(a.helper().addStaticDstIpTranslation(ipp("192.0.2.40", 80),
-                                                          ipp("10.0.0.40", 8080), f, 6, 1, key,
-                                                          nullptr, nullptr, false, 0));
-        a.helper().deleteStaticIpTranslations("NatProfile1", conn(ipp("192.0.2.40", 80), true, 6),
-                                              1, key, 0);
-        EXPECT_EQ(Scenario::snapshot(a.chip()), before);
-    }
-    NatAgent a("egressNat");
-    auto& egress = *a.owner().tableMgrEgressStatic();
-    ASSERT_TRUE(a.helper().addStaticDstIpTranslation(ipp("192.0.2.40", 80), ipp("10.0.0.40", 8080),
-                                                     f, 6, 1, key, nullptr, nullptr, false, 0));
-    EXPECT_EQ(egress.egrAddrPortDnatTable()->entryCount(), 1u);
-    EXPECT_EQ(egress.egrAddrDnatTable()->entryCount(), 2u) << "drop and fragment entries";
-    EXPECT_EQ(a.owner().tableMgrStatic()->addrPortDnatTable()->entryCount(), 0u);
-    a.helper().deleteStaticIpTranslations("NatProfile1", conn(ipp("192.0.2.40", 80), false, 6, {f}),
-                                          1, key, 0);
-    EXPECT_EQ(egress.egrAddrPortDnatTable()->entryCount(), 0u);
-    EXPECT_EQ(egress.egrAddrDnatTable()->entryCount(), 0u);
-    EXPECT_TRUE(egress.hwStaticDnatEntries().empty());
-}
-
-TEST(NatHelper, VrfTranslationsAndAPolicerOfRateAndBurstZeroIsRemoved) {
-    NatAgent a("vrfNatHop");
-    auto& h = a.helper();
-    auto& vrf = *a.owner().tableMgrVrf();
-    EXPECT_TRUE(h.addStaticVrfSrcIpTranslation(ip("10.10.0.1"), ip("192.0.2.101"), 10, 0));
-    EXPECT_TRUE(h.addStaticVrfDstIpTranslation(ip("192.0.2.110"), ip("10.10.0.10"), 10, 0));
-    EXPECT_EQ(vrf.defaultVrfSnatTable()->entryCount(), 1u);
-    EXPECT_EQ(vrf.addrAndVrfDnatTable()->entryCount(), 1u);
-
-    EXPECT_TRUE(h.updateVrfSourcePolicer(10, 0, 1));
-    VyrP4::NatPolicerMatchSpec m;
-    m.l3InfoVrfIdIs(10);
-    ASSERT_TRUE(vrf.natPolicerTable()->entry(m)) << "burst 1 alone is a policer";
-    EXPECT_TRUE(h.updateVrfSourcePolicer(10, 0, 0));
-    EXPECT_FALSE(vrf.natPolicerTable()->entry(m));
-    EXPECT_TRUE(vrf.hwPolicerEntries().matchSpec.empty());
-
-    EXPECT_TRUE(h.deleteStaticVrfSrcIpTranslation(ip("10.10.0.1"), ip("192.0.2.101"), 10, 0));
-    EXPECT_TRUE(h.deleteStaticVrfDstIpTranslation(ip("192.0.2.110"), ip("10.10.0.10"), 10, 0));
-    EXPECT_FALSE(h.deleteStaticVrfDstIpTranslation(ip("192.0.2.110"), ip("10.10.0.10"), 10, 0));
-    EXPECT_EQ(vrf.defaultVrfSnatTable()->entryCount(), 0u);
-    EXPECT_EQ(vrf.addrAndVrfDnatTable()->entryCount(), 0u);
-}
-
-TEST(NatHelper, NatProfileOfAVlanReachesEveryProfileTableOfBothManagers) {
-    NatAgent a("egressNat");
-    auto& h = a.helper();
-    const char* tables[] = {"egressNatProfile", "dynamicEgressNatProfile",
-                            "ingressNatProfileEgressPipe", "egressNatProfileEgressPipe"};
-    h.setNatProfile(100, 3, "red");
-    h.setNatProfile(100, 4, "red");
-    for (const char* t : tables) {
-        EXPECT_EQ(a.entries(t), 1u) << t << ": a second profile rewrites the VLAN's entry";
-    }
-    VyrP4::IngressNatProfileEgressPipeMatchSpec ing;
-    ing.egrMdVlanIdIs(100);
-    const auto e = a.owner().tableMgrEgressStatic()->ingNatProfileTable()->entry(ing);
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->actionIf<VyrP4::SetEgrMdIngNatProfileActionSpec>()->ingNatProfileId(), 4u);
-    h.clearNatProfile(100);
-    h.clearNatProfile(200); // never bound
-    for (const char* t : tables) {
-        EXPECT_EQ(a.entries(t), 0u) << t;
-    }
-
-    // Without egress NAT only the static manager's tables exist.
-    NatAgent plain("default");
-    plain.helper().setNatProfile(7, 2, "");
-    EXPECT_EQ(plain.entries("egressNatProfile"), 1u);
-    EXPECT_EQ(plain.entries("dynamicEgressNatProfile"), 1u);
-    plain.helper().clearNatProfile(7);
-    EXPECT_EQ(plain.chip().entryCount(), 0u);
 }
 
 TEST(NatHelper, StartingTheStateMachinesTwiceKeepsThemAndWhatTheyProgrammed) {

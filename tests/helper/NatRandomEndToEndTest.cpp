@@ -205,55 +205,18 @@ private:
                   const Ip::Nat::NatStaticConnection& c) const {
         const uint16_t profile = *Oma::NatSm::profileOfIntf(intf);
         const bool source = c.sourceTranslation();
-        const bool reverse = source ? c.ingress : !c.ingress;
-        const IpAndPort oldAddr = source ? key.local : c.global;
-        const IpAndPort newAddr = source ? c.global : key.local;
         auto filters = c.filterAddrs;
         if (filters.empty()) {
             filters.push_back(prefix("0.0.0.0/0"));
         }
         for (const auto& f : filters) {
-            const HwStaticNatAclKey k{f, c.protocol, false};
-            const bool ok =
-                source ? holds(st_->hwStaticSnatEntries(), profile, k, reverse, oldAddr, newAddr,
-                               &HwStaticSnat::staticSnatEntries, &HwStaticSnat::egressSnatEntries,
-                               &SnatAddrOnlyEntry::newSip, &SnatAddrPortEntry::newSrc)
-                       : holds(st_->hwStaticDnatEntries(), profile, k, reverse, oldAddr, newAddr,
-                               &HwStaticDnat::staticDnatEntries, &HwStaticDnat::egressDnatEntries,
-                               &DnatAddrOnlyEntry::newDip, &DnatAddrPortEntry::newDst);
-            if (!ok) {
+            if (!TestSupport::staticRecorded(
+                    *st_, !source, profile, {f, c.protocol, false}, source ? c.ingress : !c.ingress,
+                    source ? key.local : c.global, source ? c.global : key.local)) {
                 return false;
             }
         }
         return true;
-    }
-
-    template <class Profiles, class P, class I, class E, class AO, class AP>
-    static bool holds(const Profiles& profiles, uint16_t profile, const HwStaticNatAclKey& k,
-                      bool reverse, IpAndPort oldAddr, IpAndPort newAddr, I P::*ingress,
-                      E P::*egress, AO addrOnlyNew, AP addrPortNew) {
-        auto p = profiles.find(profile);
-        if (p == profiles.end()) {
-            return false;
-        }
-        if (reverse) {
-            auto r = (p->second.*egress).find(k);
-            if (r == (p->second.*egress).end()) {
-                return false;
-            }
-            auto e = r->second.entry.find(oldAddr);
-            return e != r->second.entry.end() && e->second.newAddr == newAddr;
-        }
-        auto r = (p->second.*ingress).find(k);
-        if (r == (p->second.*ingress).end()) {
-            return false;
-        }
-        if (oldAddr.port == 0) {
-            auto e = r->second.addrOnlyMS.find(oldAddr.ip);
-            return e != r->second.addrOnlyMS.end() && e->second.*addrOnlyNew == newAddr.ip;
-        }
-        auto e = r->second.addrPortMS.find(oldAddr);
-        return e != r->second.addrPortMS.end() && e->second.*addrPortNew == newAddr;
     }
 
     std::mt19937 rng_;

@@ -229,6 +229,30 @@ std::string profileTable(const std::shared_ptr<Table>& table,
                                    " entries for " + std::to_string(recorded.size()) + " VLANs");
 }
 
+template <class Side>
+bool recorded(const std::map<uint16_t, typename Side::Profile>& profiles, uint16_t profile,
+              const HwStaticNatAclKey& key, bool egress, IpAndPort oldAddr, IpAndPort newAddr) {
+    auto p = profiles.find(profile);
+    if (p == profiles.end()) {
+        return false;
+    }
+    if (egress) {
+        auto r = Side::egressEntries(p->second).find(key);
+        return r != Side::egressEntries(p->second).end() && r->second.entry.count(oldAddr) &&
+               r->second.entry.at(oldAddr).newAddr == newAddr;
+    }
+    auto r = Side::entries(p->second).find(key);
+    if (r == Side::entries(p->second).end()) {
+        return false;
+    }
+    if (oldAddr.port == 0) {
+        auto e = r->second.addrOnlyMS.find(oldAddr.ip);
+        return e != r->second.addrOnlyMS.end() && Side::newAddr(e->second) == newAddr.ip;
+    }
+    auto e = r->second.addrPortMS.find(oldAddr);
+    return e != r->second.addrPortMS.end() && Side::newAddrPort(e->second) == newAddr;
+}
+
 // --- Egress static manager ---
 
 template <class T, class Records>
@@ -362,6 +386,15 @@ std::string invariants(const VyrNatTableMgr& owner) {
         out += vrfInvariants(*vrf);
     }
     return out;
+}
+
+bool staticRecorded(const VyrNatTableMgrStatic& mgr, bool dnat, uint16_t profile,
+                    const HwStaticNatAclKey& key, bool egress, IpAndPort oldAddr,
+                    IpAndPort newAddr) {
+    return dnat ? recorded<DnatSide>(mgr.hwStaticDnatEntries(), profile, key, egress, oldAddr,
+                                     newAddr)
+                : recorded<SnatSide>(mgr.hwStaticSnatEntries(), profile, key, egress, oldAddr,
+                                     newAddr);
 }
 
 std::string leftOver(const VyrNatTableMgr& owner, const VyrP4::Chip& chip,

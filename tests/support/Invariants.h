@@ -5,6 +5,7 @@
 // equal what the records hold. Each checker returns one line per violation, empty when all holds.
 
 #include "tables/VyrNatTableMgr.h"
+#include "tables/static/StaticNatRecords.h"
 #include "tools/scenario/Player.h"
 
 #include <string>
@@ -22,6 +23,12 @@ std::string egressStaticInvariants(const VyrNat::VyrNatTableMgrEgressStatic& mgr
 std::string vrfInvariants(const VyrNat::VyrNatTableMgrVrf& mgr);
 // Every manager the owner has.
 std::string invariants(const VyrNat::VyrNatTableMgr& owner);
+
+// Whether the static manager holds the translation from `oldAddr` to `newAddr` under `key` of
+// the profile: an address-only or address-and-port entry, or with `egress` an egress entry.
+bool staticRecorded(const VyrNat::VyrNatTableMgrStatic& mgr, bool dnat, uint16_t profile,
+                    const VyrNat::HwStaticNatAclKey& key, bool egress, Ip::IpAndPort oldAddr,
+                    Ip::IpAndPort newAddr);
 
 // What is left once everything was removed: every record collection that is not empty, and
 // every entry the chip holds beyond those of `started` (the tables right after start-up).

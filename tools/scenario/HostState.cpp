@@ -4,15 +4,6 @@ namespace Scenario {
 
 namespace {
 
-template <class T> Ert::Ptr<T> published(Hubdb::EntityManager& db, const std::string& path) {
-    auto e = Ert::ptrCast<T>(db.entity(path));
-    if (!e) {
-        e = Ert::make<T>(path);
-        db.entityIs(path, e);
-    }
-    return e;
-}
-
 template <class T, class Coll> Ert::Ptr<T> child(Coll& coll, const std::string& name) {
     if (const auto* e = coll.find(name)) {
         return *e;

@@ -14,6 +14,16 @@
 
 namespace Scenario {
 
+// The entity of type T at `path`, made and published there when there is none.
+template <class T> Ert::Ptr<T> published(Hubdb::EntityManager& db, const std::string& path) {
+    auto e = Ert::ptrCast<T>(db.entity(path));
+    if (!e) {
+        e = Ert::make<T>(path);
+        db.entityIs(path, e);
+    }
+    return e;
+}
+
 class HostState {
 public:
     explicit HostState(Hubdb::EntityManager& db) : db_(db) {}

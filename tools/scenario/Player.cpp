@@ -18,15 +18,6 @@ namespace {
 
 constexpr const char* kSystemStatusPath = VyrAgentLib::VyrAgent::kSystemStatusPath;
 
-template <class T> Ert::Ptr<T> published(Hubdb::EntityManager& db, const std::string& path) {
-    auto e = Ert::ptrCast<T>(db.entity(path));
-    if (!e) {
-        e = Ert::make<T>(path);
-        db.entityIs(path, e);
-    }
-    return e;
-}
-
 // Addresses without a port print without one.
 std::string addrText(const Ip::IpAndPort& a) {
     return a.port ? a.toString() : a.ip.toString();

@@ -164,41 +164,9 @@ private:
     }
 
     bool recorded(const Translation& t) const {
-        return t.dnat ? holds(mgr_->hwStaticDnatEntries(), t, &DnatAddrOnlyEntry::newDip,
-                              &DnatAddrPortEntry::newDst)
-                      : holds(mgr_->hwStaticSnatEntries(), t, &SnatAddrOnlyEntry::newSip,
-                              &SnatAddrPortEntry::newSrc);
+        return TestSupport::staticRecorded(*mgr_, t.dnat, t.profile, t.key, t.egress, t.oldAddr,
+                                           t.newAddr);
     }
-
-    template <class Profiles, class AO, class AP>
-    static bool holds(const Profiles& profiles, const Translation& t, AO addrOnlyNew,
-                      AP addrPortNew) {
-        auto p = profiles.find(t.profile);
-        if (p == profiles.end()) {
-            return false;
-        }
-        if (t.egress) {
-            const auto& egress = egressOf(p->second);
-            auto r = egress.find(t.key);
-            return r != egress.end() && r->second.entry.count(t.oldAddr) &&
-                   r->second.entry.at(t.oldAddr).newAddr == t.newAddr;
-        }
-        const auto& ingress = ingressOf(p->second);
-        auto r = ingress.find(t.key);
-        if (r == ingress.end()) {
-            return false;
-        }
-        if (t.oldAddr.port == 0) {
-            auto e = r->second.addrOnlyMS.find(t.oldAddr.ip);
-            return e != r->second.addrOnlyMS.end() && e->second.*addrOnlyNew == t.newAddr.ip;
-        }
-        auto e = r->second.addrPortMS.find(t.oldAddr);
-        return e != r->second.addrPortMS.end() && e->second.*addrPortNew == t.newAddr;
-    }
-    static const auto& ingressOf(const HwStaticSnat& p) { return p.staticSnatEntries; }
-    static const auto& ingressOf(const HwStaticDnat& p) { return p.staticDnatEntries; }
-    static const auto& egressOf(const HwStaticSnat& p) { return p.egressSnatEntries; }
-    static const auto& egressOf(const HwStaticDnat& p) { return p.egressDnatEntries; }
 
     bool fragmentKnown(const Translation& t) const {
         if (t.oldAddr.port == 0) {

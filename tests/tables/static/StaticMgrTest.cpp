@@ -45,31 +45,24 @@ protected:
         EXPECT_TRUE(s.profile.fieldIs(field, value, error)) << error;
         return s;
     }
-    const SnatAddrOnlyUnprogFrag* unprog(uint16_t profile, const HwStaticNatAclKey& k,
-                                         const char* addr) {
+    // The SNAT fragment records of an address under a key: programmed, and held back.
+    const HwStaticSnatEntry* snatRecord(uint16_t profile, const HwStaticNatAclKey& k) {
         auto p = mgr->hwStaticSnatEntries().find(profile);
-        if (p == mgr->hwStaticSnatEntries().end()) {
+        if (p == mgr->hwStaticSnatEntries().end() || !p->second.staticSnatEntries.count(k)) {
             return nullptr;
         }
-        auto e = p->second.staticSnatEntries.find(k);
-        if (e == p->second.staticSnatEntries.end()) {
-            return nullptr;
-        }
-        auto f = e->second.unprogrammedFrag.find(ip(addr));
-        return f == e->second.unprogrammedFrag.end() ? nullptr : &f->second;
+        return &p->second.staticSnatEntries.at(k);
     }
     const SnatAddrOnlyEntry* fragment(uint16_t profile, const HwStaticNatAclKey& k,
                                       const char* addr) {
-        auto p = mgr->hwStaticSnatEntries().find(profile);
-        if (p == mgr->hwStaticSnatEntries().end()) {
-            return nullptr;
-        }
-        auto e = p->second.staticSnatEntries.find(k);
-        if (e == p->second.staticSnatEntries.end()) {
-            return nullptr;
-        }
-        auto f = e->second.addrOnlyMS.find(ip(addr));
-        return f == e->second.addrOnlyMS.end() ? nullptr : &f->second;
+        const auto* e = snatRecord(profile, k);
+        return e && e->addrOnlyMS.count(ip(addr)) ? &e->addrOnlyMS.at(ip(addr)) : nullptr;
+    }
+    const SnatAddrOnlyUnprogFrag* unprog(uint16_t profile, const HwStaticNatAclKey& k,
+                                         const char* addr) {
+        const auto* e = snatRecord(profile, k);
+        return e && e->unprogrammedFrag.count(ip(addr)) ? &e->unprogrammedFrag.at(ip(addr))
+                                                        : nullptr;
     }
 
     std::unique_ptr<BootedAgent> agent;
