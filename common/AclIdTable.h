@@ -40,14 +40,14 @@ public:
             Record& rec = it->second;
             using Count = decltype(rec.refCount);
             if (rec.refCount == std::numeric_limits<Count>::max()) {
-                return {Outcome::countFull};
+                return {Outcome::countFull, nullptr, {}};
             }
             rec.refCountInc(1);
-            return {Outcome::shared, &rec};
+            return {Outcome::shared, &rec, {}};
         }
         const auto id = static_cast<decltype(Record::aclId)>(ids_.allocate());
         if (id == 0) {
-            return {Outcome::idsFull};
+            return {Outcome::idsFull, nullptr, {}};
         }
         decltype(Record::matchSpec) spec;
         if (WriteRefusal refused = tableWriteRefused([&] { spec = write(id); })) {
@@ -60,7 +60,7 @@ public:
         rec.aclId = id;
         rec.refCount = 1;
         rec.matchSpec = spec;
-        return {Outcome::created, &rec};
+        return {Outcome::created, &rec, {}};
     }
 
     // Drops one reference of the entry of `key`, which must be held. The last one deletes the

@@ -88,6 +88,18 @@ private:
     NatSm& sm_;
 };
 
+class NatSm::OwnStatusReactor : public Ert::Reactor<NatSmStatus> {
+public:
+    OwnStatusReactor(NatSm& sm, Ert::Ptr<NatSmStatus> status) : sm_(sm) {
+        onEntry(&NatSmStatus::egressAddrRetried,
+                [this](const EgressAddrId& id) { sm_.egressAddrRetried(id); });
+        follow(std::move(status));
+    }
+
+private:
+    NatSm& sm_;
+};
+
 NatSm::NatSm(Ert::Ptr<OmaCommonSmData> acsd, Ert::Ptr<Ip::Nat::Status> natStatus,
              Ert::Ptr<Ip::Nat::HwStatus> natHwStatus,
              Ert::Ptr<Ip::Nat::HwCapabilities> natHwCapabilities,
@@ -123,6 +135,7 @@ void NatSm::initializedIs(bool v) {
     if (nhMapStatus_) {
         nextHopReactor_ = std::make_unique<NextHopReactor>(*this, nhMapStatus_);
     }
+    ownStatusReactor_ = std::make_unique<OwnStatusReactor>(*this, status_);
     for (const auto& [vlan, binding] : natStatus_->vlanNatProfile) {
         syncVlan(vlan);
     }
@@ -265,6 +278,23 @@ void NatSm::nextHopChanged(Ip::IpAddr addr) {
     }
     for (const auto& id : affected) {
         syncStatic(id.intf, id.key);
+    }
+}
+
+void NatSm::egressAddrRetried(const EgressAddrId& id) {
+    if (!status_->egressAddrRetried.find(id)) {
+        return;
+    }
+    status_->egressAddrRetried.erase(id);
+    // The address-only translations of that entry are in hardware now.
+    for (auto& [sid, a] : applied_) {
+        const Ip::IpAddr old = a.conn.sourceTranslation() ? sid.key.local.ip : a.conn.global.ip;
+        if (sid.key.egressTarget() && a.helperCalled && !a.programmed &&
+            a.conn.sourceTranslation() == !id.dnat && a.profileId == id.profile &&
+            sid.key.local.port == 0 && old == id.addr) {
+            a.programmed = true;
+            publish(sid, true);
+        }
     }
 }
 

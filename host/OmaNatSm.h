@@ -97,12 +97,24 @@ struct StaticTranslationId {
     auto operator<=>(const StaticTranslationId&) const = default;
 };
 
+// An address entry of the egress static tables: its direction, NAT profile and untranslated
+// address.
+struct EgressAddrId {
+    bool dnat = false;
+    uint16_t profile = 0;
+    Ip::IpAddr addr;
+    auto operator<=>(const EgressAddrId&) const = default;
+};
+
 // The state machine's own account of what it programmed.
 class NatSmStatus : public Ert::Entity {
 public:
     using Entity::Entity;
     ERT_ENTITY_TYPE("Oma::NatSmStatus")
     Ert::Collection<StaticTranslationId, bool> staticTranslation{this, "staticTranslation"};
+    // Address entries that the egress static manager wrote on a retry, after their
+    // translations were reported not programmed: the state machine marks those programmed.
+    Ert::Collection<EgressAddrId, bool> egressAddrRetried{this, "egressAddrRetried"};
     Ert::Attr<uint32_t> staticProgrammed{this, "staticProgrammed"};
     Ert::Attr<uint32_t> staticNotProgrammed{this, "staticNotProgrammed"};
 };
@@ -145,6 +157,7 @@ private:
     class IntfReactor;
     class VrfReactor;
     class NextHopReactor;
+    class OwnStatusReactor;
     struct Applied;
     struct AppliedVrf;
 
@@ -154,6 +167,7 @@ private:
                        const Ip::Nat::NatStaticConnection& conn, Ip::VrfId vrfId, uint32_t nextHop);
     void unprogramStatic(const StaticTranslationId& id);
     void nextHopChanged(Ip::IpAddr addr);
+    void egressAddrRetried(const EgressAddrId& id);
     void syncVlan(uint16_t vlan);
     void syncVrf(const std::string& vrf);
     void publish(const StaticTranslationId& id, std::optional<bool> programmed);
@@ -173,6 +187,7 @@ private:
 
     std::unique_ptr<StatusReactor> statusReactor_;
     std::unique_ptr<NextHopReactor> nextHopReactor_;
+    std::unique_ptr<OwnStatusReactor> ownStatusReactor_;
     std::map<std::string, std::unique_ptr<IntfReactor>> intfReactors_;
     std::map<std::string, std::unique_ptr<VrfReactor>> vrfReactors_;
     std::map<StaticTranslationId, Applied> applied_;

@@ -56,7 +56,8 @@ template <class MatchSpec> struct EgrAddrOnlyEntry {
     IpAddr newIp; // DNAT: 0 for the drop entry of address-and-port translations
     bool programmed = false;
     bool inHardware = false;
-    uint16_t refCount = 0; // translations using the entry
+    uint16_t refCount = 0;     // users of the entry
+    uint16_t addressUsers = 0; // the address-only translations among them
 };
 using EgrSnatAddrOnlyEntry = EgrAddrOnlyEntry<VyrP4::EgrAddrSnatMatchSpec>;
 using EgrDnatAddrOnlyEntry = EgrAddrOnlyEntry<VyrP4::EgrAddrDnatMatchSpec>;

@@ -82,8 +82,6 @@ struct EgrSnatTraits : EgrTraitsBase<EgrSnatTraits> {
     static VyrP4::EgrAddrPortSnatTable::Action addrPortAction(IpAndPort o, IpAndPort n) {
         return addrPortTranslation<VyrP4::EgrNatSipPortActionSpec>(o, n);
     }
-    // The non-fragment entry of an address has one possible user: its address-only SNAT.
-    static bool hasAddressUser(const AddrEntry& e) { return e.refCount != 0; }
     static void cleanup(VyrNatTableMgrEgressStatic& m, uint16_t profileId, IpAddr ip,
                         bool fromAddrPort) {
         m.cleanupAddrSnat(profileId, ip, fromAddrPort);
@@ -128,9 +126,6 @@ struct EgrDnatTraits : EgrTraitsBase<EgrDnatTraits> {
         }
         return addrPortTranslation<VyrP4::EgrNatDipPortActionSpec>(o, n);
     }
-    // The non-fragment entry is shared by the address-only DNAT (a new address) and the drop
-    // users (new address 0): the address-only DNAT is there when the address is not 0.
-    static bool hasAddressUser(const AddrEntry& e) { return e.refCount != 0 && !e.newIp.isZero(); }
     static void cleanup(VyrNatTableMgrEgressStatic& m, uint16_t profileId, IpAddr ip,
                         bool fromAddrPort) {
         m.cleanupAddrDnat(profileId, ip, fromAddrPort);

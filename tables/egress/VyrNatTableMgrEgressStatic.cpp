@@ -1,6 +1,7 @@
 #include "tables/egress/VyrNatTableMgrEgressStatic.h"
 
 #include "common/TableWrite.h"
+#include "common/VyrNatLogMessages.h"
 #include "host/Assert.h"
 #include "host/Ringlog.h"
 #include "host/Trace.h"
@@ -63,8 +64,9 @@ bool VyrNatTableMgrEgressStatic::updateStaticSnat(uint16_t profileId, IpAndPort 
 
 bool VyrNatTableMgrEgressStatic::updateStaticDnat(uint16_t profileId, IpAndPort oldDst,
                                                   IpAndPort newDst, uint8_t proto, bool update) {
-    // New address 0 marks the drop entry of address-and-port DNATs; no translation may use it.
-    if (newDst.ip.isZero()) {
+    // An address-only DNAT to 0.0.0.0 drops the address. With ports there is no such action:
+    // the entry would send the packets to 0.0.0.0.
+    if (newDst.ip.isZero() && oldDst.port != 0) {
         VTRACE(th, 0,
                "updateStaticDnat"
                    << ", refused translation to 0.0.0.0, profile:" << profileId
@@ -88,7 +90,7 @@ template <class T>
 bool VyrNatTableMgrEgressStatic::updateStatic(uint16_t profileId, IpAndPort oldIp, IpAndPort newIp,
                                               uint8_t proto, bool update) {
     if (oldIp.port == 0) {
-        return updateAddr<T>(profileId, oldIp.ip, newIp.ip, update, false);
+        return updateAddr<T>(profileId, oldIp.ip, newIp.ip, update, AddrUse::translation);
     }
     // The companions count their users: a translation that is already recorded holds its
     // references, whatever the host says about `update`.
@@ -107,11 +109,11 @@ bool VyrNatTableMgrEgressStatic::updateStatic(uint16_t profileId, IpAndPort oldI
                 newIp.ip.value);
     };
     if constexpr (T::kDnat) {
-        if (!updateAddr<T>(profileId, oldIp.ip, IpAddr(), recorded, false)) {
+        if (!updateAddr<T>(profileId, oldIp.ip, IpAddr(), recorded, AddrUse::drop)) {
             failed(", failed drop, profile:");
         }
     }
-    if (!updateAddr<T>(profileId, oldIp.ip, newIp.ip, recorded, true)) {
+    if (!updateAddr<T>(profileId, oldIp.ip, newIp.ip, recorded, AddrUse::fragment)) {
         failed(", failed frag, profile:");
     }
     return true;
@@ -143,41 +145,70 @@ void VyrNatTableMgrEgressStatic::deleteStatic(uint16_t profileId, IpAndPort oldI
 
 bool VyrNatTableMgrEgressStatic::updateStaticAddrSnat(uint16_t profileId, IpAddr oldIp,
                                                       IpAddr newIp, bool update, bool frag) {
-    return updateAddr<EgrSnatTraits>(profileId, oldIp, newIp, update, frag);
+    return updateAddr<EgrSnatTraits>(profileId, oldIp, newIp, update,
+                                     frag ? AddrUse::fragment : AddrUse::translation);
 }
 
 bool VyrNatTableMgrEgressStatic::updateStaticAddrDnat(uint16_t profileId, IpAddr oldIp,
                                                       IpAddr newIp, bool update, bool frag) {
-    return updateAddr<EgrDnatTraits>(profileId, oldIp, newIp, update, frag);
+    // New address 0 asks for the drop entry.
+    return updateAddr<EgrDnatTraits>(
+        profileId, oldIp, newIp, update,
+        frag ? AddrUse::fragment : (newIp.isZero() ? AddrUse::drop : AddrUse::translation));
 }
 
 template <class T>
 bool VyrNatTableMgrEgressStatic::updateAddr(uint16_t profileId, IpAddr oldIp, IpAddr newIp,
-                                            bool update, bool frag) {
+                                            bool update, AddrUse use) {
     typename T::Hw& hw = recordOf(T::records(*this), profileId);
+    const bool frag = use == AddrUse::fragment;
     const typename T::AddrKey key{oldIp, uint8_t(frag ? 1 : 0)};
     auto [it, added] = hw.addrOnlyMS.try_emplace(key);
     typename T::AddrEntry& entry = it->second;
     if (added) {
         entry.matchSpec = T::addrMatch(profileId, key.frag, oldIp);
     }
-    const bool companion = frag || (T::kDnat && newIp.isZero());
-    bool addRef;
-    bool write = true;
-    if (companion) {
-        // A companion is updated by a translation that holds its reference already.
-        addRef = !update || entry.refCount == 0;
-        // A drop entry never displaces a translation of the address, and a DNAT fragment
-        // entry keeps the address of its first user.
-        write = !(T::kDnat && entry.refCount != 0 && (!frag || !update));
-    } else {
-        // At most one address-only translation per address: adding it again, as a retry or
-        // an update does, must not leave a reference that no delete would release.
-        addRef = !T::hasAddressUser(entry);
-    }
-    if (write) {
+    bool addRef = !update || entry.refCount == 0;
+    switch (use) {
+    case AddrUse::translation:
+        // The address-only translations of an address share its entry only while they agree:
+        // the chip holds one new address, and a status of programmed must mean that one. An
+        // update may move the address when it comes from the only one.
+        if (entry.addressUsers != 0 && entry.newIp != newIp &&
+            !(update && entry.addressUsers == 1)) {
+            VTRACE(th, 1,
+                   T::kUpdateAddr << ", duplicate translation of " << oldIp.toString() << " to "
+                                  << newIp.toString() << ", profile:" << profileId);
+            Log::raise(natDuplicateEntry(), oldIp.toString());
+            return false;
+        }
+        // An update comes from a translation that holds its reference already.
+        addRef = !update || entry.addressUsers == 0;
         entry.newIp = newIp;
         programAddr<T>(hw, key, entry);
+        if (addRef) {
+            ++entry.addressUsers;
+        }
+        break;
+    case AddrUse::drop:
+        // A drop entry never displaces a translation of the address, and a user of an entry in
+        // use only counts, whether the entry is in hardware yet or waits for a retry.
+        if (entry.refCount != 0) {
+            entry.refCount += addRef;
+            return true;
+        }
+        entry.newIp = IpAddr();
+        programAddr<T>(hw, key, entry);
+        break;
+    case AddrUse::fragment:
+        // A DNAT fragment entry keeps the address of its first user.
+        if (T::kDnat && entry.refCount != 0 && !update) {
+            ++entry.refCount;
+            return true;
+        }
+        entry.newIp = newIp;
+        programAddr<T>(hw, key, entry);
+        break;
     }
     if (addRef) {
         ++entry.refCount;
@@ -274,21 +305,31 @@ bool VyrNatTableMgrEgressStatic::updateStaticAddrPortDnat(uint16_t profileId, Ip
 // --- Releasing address entries ---
 
 template <class T>
-bool VyrNatTableMgrEgressStatic::releaseAddr(typename T::Hw& hw, const typename T::AddrKey& key) {
+bool VyrNatTableMgrEgressStatic::releaseAddr(typename T::Hw& hw, const typename T::AddrKey& key,
+                                             AddrUse use) {
     auto it = hw.addrOnlyMS.find(key);
-    if (it == hw.addrOnlyMS.end()) {
+    if (it == hw.addrOnlyMS.end() ||
+        (use == AddrUse::translation && it->second.addressUsers == 0)) {
         return false;
     }
     auto& entry = it->second;
-    if (entry.refCount >= 2) {
-        --entry.refCount;
-        return true;
+    VYR_ASSERT(entry.refCount > 0);
+    --entry.refCount;
+    if (use == AddrUse::translation) {
+        --entry.addressUsers;
     }
-    if (entry.inHardware) {
-        T::addrTable(*this).entryDel(entry.matchSpec);
+    if (entry.refCount == 0) {
+        if (entry.inHardware) {
+            T::addrTable(*this).entryDel(entry.matchSpec);
+        }
+        hw.retryList.erase(key);
+        hw.addrOnlyMS.erase(it);
+    } else if (T::kDnat && use == AddrUse::translation && entry.addressUsers == 0 &&
+               !entry.newIp.isZero()) {
+        // The address-and-port DNATs of the address still need their drop entry back.
+        entry.newIp = IpAddr();
+        programAddr<T>(hw, key, entry);
     }
-    hw.retryList.erase(key);
-    hw.addrOnlyMS.erase(it);
     return true;
 }
 
@@ -307,7 +348,8 @@ void VyrNatTableMgrEgressStatic::cleanupAddrSnat(uint16_t profileId, IpAddr oldI
     if (hw == hwStaticSnatEntries_.end()) {
         return;
     }
-    if (!releaseAddr<EgrSnatTraits>(hw->second, {oldIp, uint8_t(frag ? 1 : 0)})) {
+    if (!releaseAddr<EgrSnatTraits>(hw->second, {oldIp, uint8_t(frag ? 1 : 0)},
+                                    frag ? AddrUse::fragment : AddrUse::translation)) {
         VTRACE(th, 3,
                "cleanupAddrSnat"
                    << ", not found: " << oldIp.toString() << ", frag:" << frag);
@@ -333,19 +375,12 @@ void VyrNatTableMgrEgressStatic::cleanupAddrDnat(uint16_t profileId, IpAddr oldI
                << ", frag ref: " << (fragEntry == ms.end() ? 0 : fragEntry->second.refCount)
                << ", addrPortDnat:" << fromAddrPortDnat);
     if (fromAddrPortDnat) {
-        releaseAddr<EgrDnatTraits>(hw->second, key);
-        releaseAddr<EgrDnatTraits>(hw->second, fragKey);
-    } else if (entry == ms.end() || !EgrDnatTraits::hasAddressUser(entry->second)) {
+        releaseAddr<EgrDnatTraits>(hw->second, key, AddrUse::drop);
+        releaseAddr<EgrDnatTraits>(hw->second, fragKey, AddrUse::fragment);
+    } else if (!releaseAddr<EgrDnatTraits>(hw->second, key, AddrUse::translation)) {
         VTRACE(th, 3,
                "cleanupAddrDnat"
                    << ", not found: " << oldIp.toString());
-    } else {
-        if (entry->second.refCount >= 2) {
-            // The address-and-port DNATs of the address still need their drop entry back.
-            entry->second.newIp = IpAddr();
-            programAddr<EgrDnatTraits>(hw->second, key, entry->second);
-        }
-        releaseAddr<EgrDnatTraits>(hw->second, key);
     }
     eraseIfEmpty<EgrDnatTraits>(profileId);
 }
@@ -393,6 +428,10 @@ template <class T> void VyrNatTableMgrEgressStatic::retryProfile(typename T::Hw&
         }
         // A retry writes what the users already asked for and takes no reference of its own.
         const bool ok = writeAddr<T>(hw.profile, node.value(), it->second);
+        if (ok && it->second.addressUsers != 0 && omaNatSmStatus()) {
+            // Address-only translations were reported not programmed: now they are.
+            omaNatSmStatus()->egressAddrRetried.set({T::kDnat, hw.profile, node.value().ip}, true);
+        }
         VTRACE(th, 5,
                T::kRetry << ", profile:" << hw.profile << ", key: " << node.value().str()
                          << ", programmed " << ok);

@@ -40,7 +40,8 @@ public:
     // changes a translation it added before. True: the translation is in hardware. False for an
     // address-only translation: it is recorded and retried. False for an address-and-port one:
     // the chip refused it and nothing new was recorded (a programmed one keeps its old
-    // translation). A DNAT to 0.0.0.0 is refused with false and nothing recorded.
+    // translation). An address-only translation of an address that another one translates to
+    // another new address is refused with false. A DNAT to 0.0.0.0 drops the address.
     bool updateStaticSnat(uint16_t profileId, IpAndPort oldSrc, IpAndPort newSrc, uint8_t proto,
                           bool update);
     bool updateStaticDnat(uint16_t profileId, IpAndPort oldDst, IpAndPort newDst, uint8_t proto,
@@ -50,8 +51,10 @@ public:
     void deleteStaticDnat(uint16_t profileId, IpAndPort oldDst, uint8_t proto);
 
     // The entries under the translations. An address entry is shared by reference count: the
-    // address-only translation, the fragment companion of each address-and-port translation of
-    // the address and, for DNAT, the drop entry of each address-and-port DNAT (new address 0).
+    // address-only translations of the address, the fragment companion of each address-and-port
+    // translation of it and, for DNAT, the drop entry of each address-and-port DNAT (new
+    // address 0). A drop or DNAT fragment request on an entry in use only adds its reference
+    // and reports true.
     bool updateStaticAddrSnat(uint16_t profileId, IpAddr oldIp, IpAddr newIp, bool update,
                               bool frag);
     bool updateStaticAddrDnat(uint16_t profileId, IpAddr oldIp, IpAddr newIp, bool update,
@@ -131,8 +134,11 @@ private:
     bool updateStatic(uint16_t profileId, IpAndPort oldIp, IpAndPort newIp, uint8_t proto,
                       bool update);
     template <class T> void deleteStatic(uint16_t profileId, IpAndPort oldIp, uint8_t proto);
+    // What a user of an address entry is: an address-only translation of the address, the drop
+    // entry of an address-and-port DNAT of it, or the fragment companion of one.
+    enum class AddrUse : uint8_t { translation, drop, fragment };
     template <class T>
-    bool updateAddr(uint16_t profileId, IpAddr oldIp, IpAddr newIp, bool update, bool frag);
+    bool updateAddr(uint16_t profileId, IpAddr oldIp, IpAddr newIp, bool update, AddrUse use);
     template <class T>
     bool updateAddrPort(uint16_t profileId, IpAndPort oldIp, IpAndPort newIp, uint8_t proto);
     // Writes the entry with its new address; false when the chip refused it.
@@ -143,8 +149,9 @@ private:
     template <class T>
     bool programAddr(typename T::Hw& hw, const typename T::AddrKey& key,
                      typename T::AddrEntry& entry);
-    // Drops one reference of the entry under `key`; false when there is no such entry.
-    template <class T> bool releaseAddr(typename T::Hw& hw, const typename T::AddrKey& key);
+    // Drops one user of the entry under `key`; false when the entry has no such user.
+    template <class T>
+    bool releaseAddr(typename T::Hw& hw, const typename T::AddrKey& key, AddrUse use);
     template <class T> void eraseIfEmpty(uint16_t profileId);
     template <class T> uint16_t retryPass(uint16_t bookmark, Tasking::TaskScheduler& scheduler);
     template <class T> void retryProfile(typename T::Hw& hw);

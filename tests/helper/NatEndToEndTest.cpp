@@ -1,6 +1,7 @@
 // From the NAT status in the state database, through the host's NAT state machine and the NAT
 // helper, to the chip's tables and the NAT hardware status, on the event loop.
 
+#include "tables/egress/VyrNatTableMgrEgressStatic.h"
 #include "tables/static/VyrNatTableMgrStatic.h"
 #include "tables/vrf/VyrNatTableMgrVrf.h"
 #include "tests/helper/NatTestUtil.h"
@@ -281,6 +282,35 @@ TEST(NatEndToEnd, TranslationsTheChipCannotHoldAreNotProgrammed) {
     a.status()->vlanNatProfile.erase(100);
     a.run();
     EXPECT_TRUE(a.hwStatus()->intfStatus.empty());
+}
+
+} // namespace
+
+namespace {
+
+TEST(NatEndToEnd, EgressPipelineTranslationsShareTheirEntryAndARetryReportsItProgrammed) {
+    NatAgent a("egressNat");
+    auto& egress = *a.owner().tableMgrEgressStatic();
+    // One address under two access lists: two users of one entry.
+    const auto first = staticKey(ipp("10.0.0.7"), "A", true);
+    const auto second = staticKey(ipp("10.0.0.7"), "B", true);
+    egress.forceEntryInstallFailIs(1);
+    a.staticIs("NatProfile1", first, conn(ipp("192.0.2.7"), true));
+    a.run();
+    EXPECT_EQ(a.programmed("NatProfile1", first), false);
+    a.booted().loop.advance(Tasking::seconds(1.0));
+    EXPECT_EQ(a.programmed("NatProfile1", first), true) << "the retry wrote it";
+
+    a.staticIs("NatProfile1", second, conn(ipp("192.0.2.7"), true));
+    a.run();
+    EXPECT_EQ(a.programmed("NatProfile1", second), true);
+    a.staticDel("NatProfile1", first);
+    a.run();
+    EXPECT_EQ(egress.egrAddrSnatTable()->entryCount(), 1u) << "the second still needs it";
+    EXPECT_EQ(TestSupport::invariants(a.owner()), "");
+    a.staticDel("NatProfile1", second);
+    a.run();
+    EXPECT_EQ(a.leftOver(), "");
 }
 
 } // namespace

@@ -295,13 +295,16 @@ std::string egressDirection(const VyrNatTableMgrEgressStatic& mgr, const Records
                 }
             }
             // Fragment entries serve the address-and-port translations of the address; the
-            // other entry its address-only translation and, for DNAT, their drop entry.
+            // other entry its address-only translations and, for DNAT, their drop entry.
             const uint32_t fromPorts = portUsers.count(key.ip) ? portUsers[key.ip] : 0;
             const uint32_t want =
-                key.frag ? fromPorts : (T::kDnat ? fromPorts : 0) + T::hasAddressUser(e);
-            if (e.refCount != want || want == 0) {
+                key.frag ? fromPorts : (T::kDnat ? fromPorts : 0) + e.addressUsers;
+            if (e.refCount != want || want == 0 || (key.frag && e.addressUsers != 0)) {
                 out += line(where + key.str() + " counts " + std::to_string(e.refCount) +
                             ", users " + std::to_string(want));
+            }
+            if (T::kDnat && !key.frag && e.addressUsers == 0 && !e.newIp.isZero()) {
+                out += line(where + key.str() + " translates with no address-only translation");
             }
         }
         if (unprogrammed != hw.retryList) {

@@ -1,5 +1,6 @@
 #include "common/VyrNatUtils.h"
 #include "host/Assert.h"
+#include "host/LogMessage.h"
 #include "tables/egress/VyrNatTableMgrEgressStatic.h"
 #include "tests/support/AgentFixture.h"
 #include "tests/support/ChipCheck.h"
@@ -93,8 +94,15 @@ TEST_F(EgressStaticMgr, ForcedFailureIsRetriedOneSecondLaterWithoutAnExtraRefere
               "");
     EXPECT_EQ(invariants(), "");
 
-    // Adding the same translation again is no second user: one delete removes it.
+    // Another translation of the address (under another access list) to the same address is a
+    // second user; one to another address is refused, since the chip holds only one.
     EXPECT_TRUE(mgr->updateStaticSnat(3, ipp("10.0.0.1"), ipp("1.1.1.1"), 0, false));
+    EXPECT_EQ(e->refCount, 2);
+    Log::reset();
+    EXPECT_FALSE(mgr->updateStaticSnat(3, ipp("10.0.0.1"), ipp("2.2.2.2"), 0, false));
+    EXPECT_EQ(Log::written().size(), 1u);
+    mgr->deleteStaticSnat(3, ipp("10.0.0.1"), 0);
+    EXPECT_TRUE(e->programmed);
     EXPECT_EQ(e->refCount, 1);
     mgr->deleteStaticSnat(3, ipp("10.0.0.1"), 0);
     EXPECT_EQ(agent.leftOver(), "");
@@ -200,9 +208,22 @@ TEST_F(EgressStaticMgr, AddrPortDnatWritesThreeEntriesAndSharesItsDropEntry) {
     EXPECT_EQ(mgr->egrAddrDnatTable()->entry(dropMs), drop);
     EXPECT_EQ(invariants(), "");
 
-    // 0.0.0.0 stands for the drop entry and is no translation.
+    // A drop user of an entry in use only counts, even while the entry waits for a retry.
+    mgr->forceEntryInstallFailIs(1);
+    EXPECT_FALSE(mgr->updateStaticDnat(2, ipp("1.1.1.1"), ipp("10.0.0.9"), 0, false));
+    EXPECT_TRUE(mgr->updateStaticDnat(2, ipp("1.1.1.1", 83), ipp("10.0.0.3", 83), 6, false));
+    EXPECT_EQ(dnatAddr(2, "1.1.1.1", 0)->refCount, 3);
+    EXPECT_EQ(invariants(), "");
+    // An address-only DNAT to 0.0.0.0 drops the address; with a port it is refused.
+    EXPECT_TRUE(mgr->updateStaticDnat(2, ipp("1.1.1.5"), ipp("0.0.0.0"), 0, false));
+    EXPECT_EQ(mgr->egrAddrDnatTable()->entry(dnatAddr(2, "1.1.1.5", 0)->matchSpec),
+              (VyrP4::EgrAddrDnatEntry{dnatAddr(2, "1.1.1.5", 0)->matchSpec,
+                                       VyrP4::EgrNatDropActionSpec()}));
     EXPECT_FALSE(mgr->updateStaticDnat(2, ipp("1.1.1.1", 82), ipp("0.0.0.0", 82), 6, false));
-    EXPECT_EQ(dnatAddr(2, "1.1.1.1", 0)->refCount, 1);
+    for (auto [addr, port] : {std::pair{"1.1.1.5", 0}, {"1.1.1.1", 0}, {"1.1.1.1", 83}}) {
+        mgr->deleteStaticDnat(2, ipp(addr, uint16_t(port)), port ? 6 : 0);
+    }
+    EXPECT_EQ(mgr->egrAddrDnatTable()->entry(dropMs), drop);
     mgr->deleteStaticDnat(2, ipp("1.1.1.1", 81), 6);
     EXPECT_EQ(agent.leftOver(), "");
 }
