@@ -26,7 +26,7 @@ const char* chipErrorStr(ChipError e) {
 }
 
 TableError::TableError(ChipError error, const std::string& table)
-    : std::runtime_error(table + ": " + chipErrorStr(error)), error_(error) {}
+    : std::runtime_error(table + ": " + chipErrorStr(error)), error_(error), table_(table) {}
 
 void throwTableError(ChipError error, const std::string& table) {
     if (error == ChipError::noSysResources) {

@@ -55,9 +55,12 @@ public:
     TableError(ChipError error, const std::string& table);
     ChipError error() const { return error_; }
     const char* name() const { return chipErrorStr(error_); }
+    // The table that refused the write.
+    const std::string& table() const { return table_; }
 
 private:
     ChipError error_;
+    std::string table_;
 };
 class TableFull : public TableError {
 public:

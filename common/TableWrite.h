@@ -5,6 +5,7 @@
 
 #include "chip/Engine.h"
 
+#include <string>
 #include <utility>
 
 namespace VyrNat {
@@ -13,7 +14,8 @@ namespace VyrNat {
 class WriteRefusal {
 public:
     WriteRefusal() = default;
-    explicit WriteRefusal(VyrP4::ChipError error) : error_(error) {}
+    WriteRefusal(VyrP4::ChipError error, std::string table)
+        : error_(error), table_(std::move(table)) {}
 
     explicit operator bool() const { return error_ != VyrP4::ChipError::ok; }
     VyrP4::ChipError error() const { return error_; }
@@ -23,9 +25,12 @@ public:
     const char* text() const {
         return error_ == VyrP4::ChipError::noSysResources ? "No system resources" : "Table full";
     }
+    // What the host reports of a translation refused for it: "Table full in addrOnlySnat".
+    std::string reason() const { return std::string(text()) + " in " + table_; }
 
 private:
     VyrP4::ChipError error_ = VyrP4::ChipError::ok;
+    std::string table_;
 };
 
 // Runs `write`; returns the refusal when the service refused it. Any other fault of the table
@@ -35,7 +40,7 @@ template <class Write> WriteRefusal tableWriteRefused(Write&& write) {
         std::forward<Write>(write)();
         return {};
     } catch (const VyrP4::TableError& e) {
-        return WriteRefusal(e.error());
+        return WriteRefusal(e.error(), e.table());
     }
 }
 

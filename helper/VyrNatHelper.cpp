@@ -20,23 +20,53 @@ Trace::Handle th("VyrNatHelper");
 // The next hop a destination translation gets when it has none of its own.
 constexpr uint32_t kDefaultNextHopId = 3;
 
+constexpr const char* kNoEgressTables = "no egress NAT tables on this chip";
+constexpr const char* kNoStaticTables = "no static NAT tables on this chip";
+
 HwStaticNatAclKey aclKeyOf(const Ip::IpAddrWithFullMask& filter, uint8_t protocol) {
     return {filter, protocol, false};
 }
 
-// The VRF manager leaves the table service's refusals to its caller: here they become a
-// translation that is not programmed, with nothing recorded.
-template <class Call> bool vrfWrite(const char* op, Call&& call) {
+} // namespace
+
+template <class Call> bool NatHelper::managed(NatTableManager& mgr, Call&& call) {
+    mgr.refusalIs(std::string());
+    const bool ok = call();
+    refusal_ = ok ? std::string() : mgr.refusal();
+    return ok;
+}
+
+bool NatHelper::refused(std::string why) {
+    VTRACE(th, 1, "not programmed: " << why);
+    refusal_ = std::move(why);
+    return false;
+}
+
+bool NatHelper::staticChecks(Ip::IpAndPort oldAddr, Ip::IpAndPort newAddr, uint16_t profileId) {
+    const uint32_t profiles = tableMgr_->profileCapabilities().natProfileTableSize();
+    if (profileId >= profiles) {
+        return refused("NAT profile " + std::to_string(profileId) + " beyond the chip's " +
+                       std::to_string(profiles));
+    }
+    // An address-only entry cannot give the translated side a port: the status would say one.
+    if (oldAddr.port == 0 && newAddr.port != 0) {
+        return refused("translation of an address without a port to a port");
+    }
+    return true;
+}
+
+template <class Call> bool NatHelper::vrfWrite(const char* op, NatTableManager& mgr, Call&& call) {
     bool ok = false;
-    if (WriteRefusal refused = tableWriteRefused([&] { ok = call(); })) {
-        VTRACE(th, 1, op << ": " << refused.text());
-        RINGLOG(1, "%s: ERROR %s", op, refused.name());
+    // The VRF manager leaves the table service's refusals to its caller: here they become a
+    // translation that is not programmed, with nothing recorded.
+    if (WriteRefusal refusedWrite = tableWriteRefused([&] { ok = managed(mgr, call); })) {
+        VTRACE(th, 1, op << ": " << refusedWrite.text());
+        RINGLOG(1, "%s: ERROR %s", op, refusedWrite.name());
+        refusal_ = refusedWrite.reason();
         return false;
     }
     return ok;
 }
-
-} // namespace
 
 NatHelper::NatHelper(Ert::Ptr<Ip::Nat::Status> natStatus, Ert::Ptr<Ip::Status> ipStatus,
                      VyrNatTableMgr* tableMgr)
@@ -101,17 +131,27 @@ bool NatHelper::addStaticSrcIpTranslation(Ip::IpAndPort oldSrc, Ip::IpAndPort ne
             egressPipe, vrfId);
     if (key.egressTarget()) {
         if (!egrMcNat()) {
+            return refused(kNoEgressTables);
+        }
+        if (!staticChecks(oldSrc, newSrc, profileId)) {
             return false;
         }
-        return tableMgr_->tableMgrEgressStatic()->updateStaticSnat(profileId, oldSrc, newSrc,
-                                                                   protocol, false);
+        auto& egress = *tableMgr_->tableMgrEgressStatic();
+        return managed(egress, [&] {
+            return egress.updateStaticSnat(profileId, oldSrc, newSrc, protocol, false);
+        });
     }
     auto* st = staticMgr();
     if (!st) {
+        return refused(kNoStaticTables);
+    }
+    if (!staticChecks(oldSrc, newSrc, profileId)) {
         return false;
     }
-    return st->updateStaticSnat(profileId, aclKeyOf(dst, protocol), oldSrc, newSrc, false,
-                                egressPipe);
+    return managed(*st, [&] {
+        return st->updateStaticSnat(profileId, aclKeyOf(dst, protocol), oldSrc, newSrc, false,
+                                    egressPipe);
+    });
 }
 
 bool NatHelper::staticDst(const char* op, Ip::IpAndPort oldDst, Ip::IpAndPort newDst,
@@ -132,10 +172,15 @@ bool NatHelper::staticDst(const char* op, Ip::IpAndPort oldDst, Ip::IpAndPort ne
     const uint32_t nextHop = getNextHopId(nextHopInfo, ecmp);
     if (key.egressTarget()) {
         if (!egrMcNat()) {
+            return refused(kNoEgressTables);
+        }
+        if (!staticChecks(oldDst, newDst, profileId)) {
             return false;
         }
-        return tableMgr_->tableMgrEgressStatic()->updateStaticDnat(profileId, oldDst, newDst,
-                                                                   protocol, update);
+        auto& egress = *tableMgr_->tableMgrEgressStatic();
+        return managed(egress, [&] {
+            return egress.updateStaticDnat(profileId, oldDst, newDst, protocol, update);
+        });
     }
     if (update && egressPipe) {
         // Egress unicast entries carry no next hop, so a next-hop update has nothing to change
@@ -145,10 +190,15 @@ bool NatHelper::staticDst(const char* op, Ip::IpAndPort oldDst, Ip::IpAndPort ne
     }
     auto* st = staticMgr();
     if (!st) {
+        return refused(kNoStaticTables);
+    }
+    if (!staticChecks(oldDst, newDst, profileId)) {
         return false;
     }
-    return st->updateStaticDnat(profileId, aclKeyOf(src, protocol), oldDst, newDst, nextHop, ecmp,
-                                update, false, egressPipe);
+    return managed(*st, [&] {
+        return st->updateStaticDnat(profileId, aclKeyOf(src, protocol), oldDst, newDst, nextHop,
+                                    ecmp, update, false, egressPipe);
+    });
 }
 
 bool NatHelper::addStaticDstIpTranslation(Ip::IpAndPort oldDst, Ip::IpAndPort newDst,
@@ -227,7 +277,7 @@ bool NatHelper::vrfTranslation(const char* op, Ip::IpAddr oldIp, Ip::IpAddr newI
     auto* vrf = tableMgr_->tableMgrVrf();
     VYR_ASSERT(vrf);
     const auto vrfId = static_cast<uint16_t>(insideVrf);
-    return vrfWrite(op, [&] {
+    return vrfWrite(op, *vrf, [&] {
         return source ? vrf->updateVrfSnatTable(oldIp, newIp, vrfId, del)
                       : vrf->updateVrfDnatTable(oldIp, newIp, vrfId, del);
     });
@@ -264,7 +314,7 @@ bool NatHelper::updateVrfSourcePolicer(uint32_t insideVrfId, uint32_t rate, uint
     VYR_ASSERT(insideVrfId < 0xFFFF);
     auto* vrf = tableMgr_->tableMgrVrf();
     VYR_ASSERT(vrf);
-    return vrfWrite("updateVrfSourcePolicer", [&] {
+    return vrfWrite("updateVrfSourcePolicer", *vrf, [&] {
         return vrf->updateSnatPolicerTable(static_cast<uint16_t>(insideVrfId), rate, burst,
                                            rate == 0 && burst == 0);
     });

@@ -14,6 +14,7 @@ namespace VyrNat {
 
 class VyrNatTableMgr;
 class VyrNatTableMgrStatic;
+class NatTableManager;
 
 // A counter attribute with its setter and increment.
 #define VYR_NAT_COUNTER(type, name)                                                                \
@@ -95,6 +96,7 @@ public:
     bool setNatProfile(uint16_t vlan, uint16_t profile, const std::string& vrfName) override;
     void clearNatProfile(uint16_t vlan) override;
     void commitHwTranslations() override;
+    const std::string& refusal() const override { return refusal_; }
 
     // Static translations keep no per-entry counters.
     uint64_t getStaticSrcCountersSinceLastPoll(const Ip::Nat::StaticKey&) const { return 0; }
@@ -109,6 +111,15 @@ public:
     VYR_NAT_COUNTER(uint32_t, dynDel)
 
 private:
+    // Runs a manager's operation; a false result takes the manager's reason as the refusal.
+    template <class Call> bool managed(NatTableManager& mgr, Call&& call);
+    // A VRF manager's operation, whose table refusals come as exceptions.
+    template <class Call> bool vrfWrite(const char* op, NatTableManager& mgr, Call&& call);
+    // Refuses with the reason given; returns false.
+    bool refused(std::string why);
+    // What no table can hold: a NAT profile the chip does not have, or an address-only side
+    // translated to a port.
+    bool staticChecks(Ip::IpAndPort oldAddr, Ip::IpAndPort newAddr, uint16_t profileId);
     bool egrMcNat() const;
     // The static manager; null, with a trace, on a chip without it.
     VyrNatTableMgrStatic* staticMgr() const;
@@ -130,6 +141,7 @@ private:
     bool fullConeHwDnatUdpEntries_ = false;
     bool fullConeHwSnatUdpEntries_ = false;
     bool initialized_ = false;
+    std::string refusal_;
 };
 
 #undef VYR_NAT_COUNTER

@@ -91,6 +91,8 @@ public:
     using Entity::Entity;
     ERT_ENTITY_TYPE("Ip::Nat::HwIntfStatus")
     Ert::Collection<StaticKey, bool> staticConnection{this, "staticConnection"};
+    // Why a translation is not programmed, where the hardware said.
+    Ert::Collection<StaticKey, std::string> reason{this, "reason"};
 };
 
 class HwVrfStatus : public Ert::Entity {
@@ -100,6 +102,10 @@ public:
     Ert::Collection<IpAddr, bool> staticSrc{this, "staticSrc"};
     Ert::Collection<IpAddr, bool> staticDst{this, "staticDst"};
     Ert::Attr<std::optional<bool>> policer{this, "policer"};
+    // Why a translation or the policer is not programmed, where the hardware said.
+    Ert::Collection<IpAddr, std::string> staticSrcReason{this, "staticSrcReason"};
+    Ert::Collection<IpAddr, std::string> staticDstReason{this, "staticDstReason"};
+    Ert::Attr<std::string> policerReason{this, "policerReason"};
 };
 
 class HwStatus : public Ert::Entity {

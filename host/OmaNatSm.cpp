@@ -201,7 +201,7 @@ void NatSm::syncStatic(const std::string& intf, const Ip::Nat::StaticKey& key) {
                 }
                 a.nextHop = nh;
                 a.programmed = ok;
-                publish(id, ok);
+                publish(id, ok, ok ? std::string() : helper_->refusal());
                 return;
             }
         }
@@ -219,13 +219,12 @@ bool NatSm::programStatic(const std::string& intf, const Ip::Nat::StaticKey& key
     Applied a{conn, vrfId, 0, nextHop, false, false, {}};
     const auto profile = profileOfIntf(intf);
     const bool reverse = reverseOf(conn);
+    std::string reason;
     if (!profile) {
-        VTRACE(natSmTrace, 1,
-               intf << " is not a NAT profile interface: " << key.str() << " not programmed");
+        reason = "interface is not a NAT profile";
     } else if (reverse && !key.egressTarget() &&
                !(natHwCapabilities_ && natHwCapabilities_->reverseStaticNatSupported())) {
-        VTRACE(natSmTrace, 1,
-               "reverse static NAT not supported: " << key.str() << " not programmed");
+        reason = "reverse static NAT not supported on this chip";
     } else {
         a.profileId = *profile;
         a.helperCalled = true;
@@ -242,12 +241,26 @@ bool NatSm::programStatic(const std::string& intf, const Ip::Nat::StaticKey& key
             a.programmed &= ok;
             if (ok) {
                 a.added.push_back(f);
+            } else if (reason.empty()) {
+                reason = helper_->refusal();
             }
         }
     }
+    if (!a.programmed) {
+        VTRACE(natSmTrace, 1, intf << " " << key.str() << " not programmed: " << reason);
+    }
+    if (!a.programmed && !key.egressTarget() && !a.added.empty()) {
+        // A translation is in hardware whole or not at all: what some of its filters wrote
+        // goes, so that nothing translates behind a status of not programmed. (The egress
+        // static manager keeps a refused entry and writes it later instead.)
+        Ip::Nat::NatStaticConnection written = conn;
+        written.filterAddrs = a.added;
+        helper_->deleteStaticIpTranslations(intf, written, a.profileId, key, vrfId);
+        a.added.clear();
+    }
     const bool ok = a.programmed;
     applied_[id] = std::move(a);
-    publish(id, ok);
+    publish(id, ok, reason);
     return ok;
 }
 
@@ -328,7 +341,8 @@ Ert::Ptr<Ip::Nat::HwIntfStatus> NatSm::hwIntf(const std::string& intf) {
     return e;
 }
 
-void NatSm::publish(const StaticTranslationId& id, std::optional<bool> programmed) {
+void NatSm::publish(const StaticTranslationId& id, std::optional<bool> programmed,
+                    const std::string& reason) {
     auto hw = hwIntf(id.intf);
     // Keep the counts by difference: recounting every translation would make each change cost
     // as much as all of them.
@@ -336,6 +350,11 @@ void NatSm::publish(const StaticTranslationId& id, std::optional<bool> programme
     int no = int(status_->staticNotProgrammed());
     if (const bool* before = status_->staticTranslation.find(id)) {
         (*before ? yes : no) -= 1;
+    }
+    if (programmed && !*programmed && !reason.empty()) {
+        hw->reason.set(id.key, reason);
+    } else {
+        hw->reason.erase(id.key);
     }
     if (programmed) {
         hw->staticConnection.set(id.key, *programmed);

@@ -77,6 +77,10 @@ public:
                                                  uint32_t insideVrf, uint32_t outsideVrf) = 0;
     virtual bool updateVrfSourcePolicer(uint32_t insideVrfId, uint32_t rate, uint32_t burst) = 0;
 
+    // Why the last call that returned false did not program its translation; empty when no
+    // reason is known.
+    virtual const std::string& refusal() const = 0;
+
     // False when a table refused the binding; what was written of it stays until cleared.
     virtual bool setNatProfile(uint16_t vlan, uint16_t profile, const std::string& vrfName) = 0;
     virtual void clearNatProfile(uint16_t vlan) = 0;
@@ -170,7 +174,9 @@ private:
     void egressAddrRetried(const EgressAddrId& id);
     void syncVlan(uint16_t vlan);
     void syncVrf(const std::string& vrf);
-    void publish(const StaticTranslationId& id, std::optional<bool> programmed);
+    // The translation's hardware status: programmed or not (with why), or none once withdrawn.
+    void publish(const StaticTranslationId& id, std::optional<bool> programmed,
+                 const std::string& reason = {});
     Ert::Ptr<Ip::Nat::HwIntfStatus> hwIntf(const std::string& intf);
     Ert::Ptr<Ip::Nat::HwVrfStatus> hwVrf(const std::string& vrf);
     uint32_t nextHopOf(Ip::IpAddr addr) const;

@@ -24,6 +24,7 @@ void NatSm::syncVrf(const std::string& vrf) {
     const uint32_t vrfId = desired ? desired->vrfId() : a.vrfId;
     // VRF ids at 0xFFFF and above are not valid; the default VRF has no translations of its own.
     const bool valid = supported && vrfId != 0 && vrfId < Ip::kInvalidVrfId;
+    const char* invalid = !supported ? "no VRF NAT on this chip" : "VRF without a valid id";
     auto hw = hwVrf(vrf);
 
     // Removed or changed translations go first, at the VRF they were made in.
@@ -41,6 +42,7 @@ void NatSm::syncVrf(const std::string& vrf) {
                 helper_->deleteStaticVrfDstIpTranslation(it->first, it->second, a.vrfId, 0);
             }
             (source ? hw->staticSrc : hw->staticDst).erase(it->first);
+            (source ? hw->staticSrcReason : hw->staticDstReason).erase(it->first);
             it = applied.erase(it);
         }
     };
@@ -68,6 +70,12 @@ void NatSm::syncVrf(const std::string& vrf) {
                     applied[oldIp] = newIp;
                 }
                 (source ? hw->staticSrc : hw->staticDst).set(oldIp, ok);
+                auto& reasons = source ? hw->staticSrcReason : hw->staticDstReason;
+                if (ok) {
+                    reasons.erase(oldIp);
+                } else {
+                    reasons.set(oldIp, valid ? helper_->refusal() : invalid);
+                }
             }
         };
         add(a.src, desired->staticSrc, true);
@@ -79,9 +87,11 @@ void NatSm::syncVrf(const std::string& vrf) {
                 a.policer = p;
             }
             hw->policer.set(ok);
+            hw->policerReason.set(ok ? std::string() : valid ? helper_->refusal() : invalid);
         }
         // What was refused leaves the hardware status once it is no longer configured.
         auto prune = [](Ert::Collection<Ip::IpAddr, bool>& hwColl,
+                        Ert::Collection<Ip::IpAddr, std::string>& reasons,
                         const Ert::Collection<Ip::IpAddr, Ip::IpAddr>& want) {
             std::vector<Ip::IpAddr> gone;
             for (const auto& [addr, programmed] : hwColl) {
@@ -91,12 +101,14 @@ void NatSm::syncVrf(const std::string& vrf) {
             }
             for (const auto& addr : gone) {
                 hwColl.erase(addr);
+                reasons.erase(addr);
             }
         };
-        prune(hw->staticSrc, desired->staticSrc);
-        prune(hw->staticDst, desired->staticDst);
+        prune(hw->staticSrc, hw->staticSrcReason, desired->staticSrc);
+        prune(hw->staticDst, hw->staticDstReason, desired->staticDst);
         if (!wantPolicer) {
             hw->policer.set(std::nullopt);
+            hw->policerReason.set(std::string());
         }
     }
     if (!desired && a.src.empty() && a.dst.empty() && !a.policer) {

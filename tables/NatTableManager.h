@@ -5,6 +5,7 @@
 // base, is not owned.
 
 #include "common/TableList.h"
+#include "common/TableWrite.h"
 #include "host/OmaNatSm.h"
 #include "host/Ptr.h"
 #include "host/TableService.h"
@@ -44,6 +45,13 @@ public:
     VyrAgentLib::VyrTableMgr* tableMgr() const { return tableMgr_; }
     const TableList& tables() const { return tables_; }
 
+    // Why the manager last refused a translation ("duplicate", "Table full in addrOnlySnat",
+    // ...): the NAT helper passes it on with its false. Set only on a refusal, so that the
+    // operations that succeed pay nothing for it.
+    const std::string& refusal() const { return refusal_; }
+    void refusalIs(std::string why) { refusal_ = std::move(why); }
+    void refusalIs(const WriteRefusal& refused) { refusal_ = refused.reason(); }
+
 protected:
     // `tableMgr` is the owner, which owns this manager; `trace` is the manager's trace handle.
     NatTableManager(VyrAgentLib::VyrTableMgr* tableMgr, Trace::Handle& trace);
@@ -54,6 +62,7 @@ private:
     VyrAgentLib::VyrTableMgr* tableMgr_; // not owned
     Trace::Handle& trace_;
     Ert::Ptr<Oma::NatSmStatus> omaNatSmStatus_;
+    std::string refusal_;
 };
 
 } // namespace VyrNat

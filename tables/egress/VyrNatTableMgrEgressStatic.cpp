@@ -71,6 +71,7 @@ bool VyrNatTableMgrEgressStatic::updateStaticDnat(uint16_t profileId, IpAndPort 
                "updateStaticDnat"
                    << ", refused translation to 0.0.0.0, profile:" << profileId
                    << ",old:" << oldDst.toString());
+        refusalIs("a port translated to 0.0.0.0");
         return false;
     }
     return updateStatic<EgrDnatTraits>(profileId, oldDst, newDst, proto, update);
@@ -180,6 +181,7 @@ bool VyrNatTableMgrEgressStatic::updateAddr(uint16_t profileId, IpAddr oldIp, Ip
                    T::kUpdateAddr << ", duplicate translation of " << oldIp.toString() << " to "
                                   << newIp.toString() << ", profile:" << profileId);
             Log::raise(natDuplicateEntry(), oldIp.toString());
+            refusalIs("duplicate of another translation");
             return false;
         }
         // An update comes from a translation that holds its reference already.
@@ -237,6 +239,7 @@ bool VyrNatTableMgrEgressStatic::writeAddr(uint16_t profileId, const typename T:
                               << ", key: " << key.str());
         RINGLOG(1, "%s: ERROR %s profile %u old %x", T::kUpdateAddr, refused.name(), profileId,
                 key.ip.value);
+        refusalIs(refused.reason() + ", retried every second");
         return false;
     }
     entry.programmed = true;
@@ -275,6 +278,7 @@ bool VyrNatTableMgrEgressStatic::updateAddrPort(uint16_t profileId, IpAndPort ol
                                   << ",old:" << oldIp.toString() << ", new:" << newIp.toString());
         RINGLOG(1, "%s: ERROR %s profile %u old %x", T::kUpdateAddrPort, refused.name(), profileId,
                 oldIp.ip.value);
+        refusalIs(refused);
         // The chip is unchanged: a rewritten entry keeps its old translation and record, a new
         // one leaves nothing behind.
         if (added) {

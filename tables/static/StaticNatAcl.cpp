@@ -38,13 +38,16 @@ uint16_t StaticNatOps<Side>::createAcl(M& m, const HwStaticNatAclKey& key, bool 
     switch (got.outcome) {
     case Outcome::idsFull:
         VTRACE(staticTrace, 1, Side::kUpper << " acl table full");
+        m.refusalIs(std::string("no ACL id left in ") + table->name());
         return 0;
     case Outcome::countFull:
         // The count cannot take another user; sharing the id would corrupt it.
         VTRACE(staticTrace, 1, "AclId of " << key.str() << " has no room for another user");
+        m.refusalIs("too many translations under one ACL entry");
         return 0;
     case Outcome::refused:
         VTRACE(staticTrace, 1, Side::kUpper << " acl table error: " << got.refusal.name());
+        m.refusalIs(got.refusal);
         return 0;
     case Outcome::created:
         got.record->addrOnly = addrOnly ? 1 : 0;

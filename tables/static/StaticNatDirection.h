@@ -12,6 +12,9 @@ namespace VyrNat {
 
 extern Trace::Handle staticTrace;
 
+// Why a translation that another one holds already is refused.
+constexpr const char* kDuplicate = "duplicate of another translation";
+
 // The ACL match of a key: the peer prefix, the protocol (any when 0), and fragments only
 // (priority 0) or every packet (priority 1).
 template <class Spec> void fillAclMatch(Spec& spec, const HwStaticNatAclKey& key) {

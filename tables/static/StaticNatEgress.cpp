@@ -17,6 +17,7 @@ bool StaticNatOps<Side>::createEgress(M& m, uint16_t profileId, const HwStaticNa
         if (!key.fragment && rec->entry.count(oldAddr)) {
             VTRACE(staticTrace, 1, "Found a duplicate egress " << Side::kLower << " entry");
             Log::raise(natDuplicateEntry(), oldAddr.toString());
+            m.refusalIs(kDuplicate);
             return false;
         }
         if (key.fragment) {
@@ -49,6 +50,7 @@ bool StaticNatOps<Side>::createEgress(M& m, uint16_t profileId, const HwStaticNa
         if (WriteRefusal refused = tableWriteRefused(
                 [&] { table->entryIs(spec, Side::egressAction(oldAddr, newAddr)); })) {
             VTRACE(staticTrace, 0, Side::kEgressOp << ": ERROR " << refused.name());
+            m.refusalIs(refused);
             RINGLOG(0, "%s: ERROR %s", Side::kEgressOp, refused.name());
             deleteAcl(m, key, addrOnly);
         } else {

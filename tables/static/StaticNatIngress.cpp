@@ -50,6 +50,7 @@ bool StaticNatOps<Side>::createAddrOnly(M& m, uint16_t profileId, const HwStatic
                                    Side::addrOnlyAction(oldAddr, newAddr, nh));
                 })) {
                 VTRACE(staticTrace, 1, "Entry update: " << refused.text());
+                m.refusalIs(refused);
                 return false;
             }
             Side::nextHopIs(programmed, nh);
@@ -66,6 +67,7 @@ bool StaticNatOps<Side>::createAddrOnly(M& m, uint16_t profileId, const HwStatic
     if (e && !key.fragment && e->addrOnlyMS.count(oldAddr)) {
         VTRACE(staticTrace, 1, "AddrOnly table duplicate entry found");
         Log::raise(natDuplicateEntry(), oldAddr.toString());
+        m.refusalIs(kDuplicate);
         return false;
     }
     if (e && key.fragment) {
@@ -100,6 +102,7 @@ bool StaticNatOps<Side>::createAddrOnly(M& m, uint16_t profileId, const HwStatic
         if (WriteRefusal refused = tableWriteRefused(
                 [&] { table->entryIs(spec, Side::addrOnlyAction(oldAddr, newAddr, nh)); })) {
             VTRACE(staticTrace, 1, refused.text());
+            m.refusalIs(refused);
             deleteAcl(m, key, !key.fragment);
         } else {
             typename Side::AddrOnlyEntry rec;
@@ -138,6 +141,7 @@ bool StaticNatOps<Side>::createAddrPort(M& m, uint16_t profileId, const HwStatic
             if (Side::kDnat && update) {
                 if (Side::newAddrPort(ms->second) != newAddr) {
                     VTRACE(staticTrace, 1, "AddrPort table duplicate entry found on update");
+                    m.refusalIs(kDuplicate);
                     return false;
                 }
                 VTRACE(staticTrace, 3, "Entry update, ms found");
@@ -146,6 +150,7 @@ bool StaticNatOps<Side>::createAddrPort(M& m, uint16_t profileId, const HwStatic
                                        Side::addrPortAction(oldAddr, newAddr, nh));
                     })) {
                     VTRACE(staticTrace, 1, "Entry update: " << refused.text());
+                    m.refusalIs(refused);
                     return false;
                 }
                 Side::nextHopIs(ms->second, nh);
@@ -153,6 +158,7 @@ bool StaticNatOps<Side>::createAddrPort(M& m, uint16_t profileId, const HwStatic
             }
             VTRACE(staticTrace, 1, "AddrPort table duplicate entry found");
             Log::raise(natDuplicateEntry(), oldAddr.toString());
+            m.refusalIs(kDuplicate);
             return false;
         }
     }
@@ -164,6 +170,7 @@ bool StaticNatOps<Side>::createAddrPort(M& m, uint16_t profileId, const HwStatic
     if (WriteRefusal refused = tableWriteRefused(
             [&] { table->entryIs(spec, Side::addrPortAction(oldAddr, newAddr, nh)); })) {
         VTRACE(staticTrace, 0, Side::kAddrPortOp << ": ERROR " << refused.name());
+        m.refusalIs(refused);
         RINGLOG(0, "%s: ERROR %s", Side::kAddrPortOp, refused.name());
         deleteAcl(m, key, false);
         return false;

@@ -15,9 +15,11 @@ struct HwSnatEntries {
     std::map<Ip::IpAddr, VyrP4::DefaultVrfSnatMatchSpec> matchSpec;
 };
 
-// The destination translations, by untranslated destination address whatever their VRF.
+// The destination translations, by untranslated destination address whatever their VRF, and
+// the VRF each address translates into.
 struct HwDnatEntries {
     std::map<Ip::IpAddr, VyrP4::AddrAndVrfDnatMatchSpec> matchSpec;
+    std::map<Ip::IpAddr, uint16_t> vrfId;
 };
 
 // The policers, by VRF id.

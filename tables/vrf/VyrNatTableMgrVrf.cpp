@@ -1,6 +1,7 @@
 #include "tables/vrf/VyrNatTableMgrVrf.h"
 
 #include "common/TranslationActions.h"
+#include "common/VyrNatLogMessages.h"
 #include "host/Assert.h"
 #include "host/Trace.h"
 #include "host/VyrVrfIdHelper.h"
@@ -113,11 +114,26 @@ bool VyrNatTableMgrVrf::updateVrfDnatTable(Ip::IpAddr oldDip, Ip::IpAddr newDip,
                << ", vrf: " << vrfId << ", old dip: " << oldDip.toString()
                << ", new dip: " << newDip.toString() << ", delete: " << del);
     VYR_ASSERT(addrAndVrfDnatTable());
+    // The chip has one entry per untranslated address, so it translates into one VRF only: a
+    // second VRF's translation of the address is refused rather than taking the entry from the
+    // first, whose translation would still be reported programmed.
+    auto owner = hwDnatEntries_.vrfId.find(oldDip);
+    if (owner != hwDnatEntries_.vrfId.end() && owner->second != vrfId) {
+        if (!del) {
+            VTRACE(th, 1, "Entry of " << oldDip.toString() << " belongs to vrf " << owner->second);
+            Log::raise(natDuplicateEntry(), oldDip.toString());
+            refusalIs("the address translates into vrf " + std::to_string(owner->second));
+        } else {
+            VTRACE(th, 1, "Entry not in the dnat table");
+        }
+        return false;
+    }
     if (del) {
         if (!deleteVrfEntry(*addrAndVrfDnatTable_, hwDnatEntries_.matchSpec, oldDip)) {
             VTRACE(th, 1, "Entry not in the dnat table");
             return false;
         }
+        hwDnatEntries_.vrfId.erase(oldDip);
         return true;
     }
     VyrP4::AddrAndVrfDnatMatchSpec ms;
@@ -125,9 +141,9 @@ bool VyrNatTableMgrVrf::updateVrfDnatTable(Ip::IpAddr oldDip, Ip::IpAddr newDip,
     auto action = addrTranslation<VyrP4::SetTranslatedVrfDipActionSpec>(oldDip, newDip);
     action.dipAndVrfIs(VyrVrfIdHelper_ipv4DipAndVrf(vrfId, newDip.value, vrfIdHelperFlags_));
     action.vrfIdIs(vrfId);
-    // One entry per untranslated address: another VRF rewrites it.
     addrAndVrfDnatTable_->entryIs(ms, action);
     hwDnatEntries_.matchSpec.insert_or_assign(oldDip, ms);
+    hwDnatEntries_.vrfId.insert_or_assign(oldDip, vrfId);
     return true;
 }
 

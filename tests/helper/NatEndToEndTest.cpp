@@ -37,6 +37,7 @@ TEST(NatEndToEnd, TypicalTranslationIsProgrammedAndItsDuplicatesAreRefusedHarmle
     a.run();
     EXPECT_EQ(a.programmed("NatProfile3", other), false);
     EXPECT_EQ(a.programmed("NatProfile3", same), false);
+    EXPECT_EQ(a.reason("NatProfile3", same), "duplicate of another translation");
     EXPECT_EQ(a.natSm().status()->staticNotProgrammed(), 2u);
     ASSERT_FALSE(Log::written().empty());
     EXPECT_EQ(Log::written()[0].name, "VYR_NAT_DUPLICATE_ENTRY");
@@ -239,7 +240,9 @@ TEST(NatEndToEnd, VrfTableFaultIsRecordedAsNotProgrammed) {
     auto hw = *a.hwStatus()->vrfStatus.find("red");
     EXPECT_EQ(*hw->staticSrc.find(ip("10.10.0.1")), false);
     EXPECT_EQ(*hw->staticSrc.find(ip("10.10.0.2")), true);
+    EXPECT_EQ(*hw->staticSrcReason.find(ip("10.10.0.1")), "Table full in defaultVrfSnat");
     EXPECT_EQ(hw->policer(), false);
+    EXPECT_EQ(hw->policerReason(), "No system resources in natPolicer");
     EXPECT_EQ(vrf.defaultVrfSnatTable()->entryCount(), 1u);
     EXPECT_EQ(vrf.natPolicerTable()->entryCount(), 0u);
 
@@ -261,10 +264,40 @@ TEST(NatEndToEnd, TranslationsTheChipCannotHoldAreNotProgrammed) {
         a.staticIs("NatProfile3", key, conn(ipp("192.0.2.30"), true));
         a.run();
         EXPECT_EQ(a.programmed("NatProfile3", key), false);
+        EXPECT_EQ(a.reason("NatProfile3", key), "no egress NAT tables on this chip");
+        // A profile the chip does not have, and an address-only side translated to a port.
+        const auto plain = staticKey(ipp("10.0.0.31"));
+        a.staticIs("NatProfile4096", plain, conn(ipp("192.0.2.31"), true));
+        a.staticIs("NatProfile3", plain, conn(ipp("192.0.2.31", 80), true));
+        a.run();
+        EXPECT_EQ(a.reason("NatProfile4096", plain), "NAT profile 4096 beyond the chip's 256");
+        EXPECT_EQ(a.reason("NatProfile3", plain),
+                  "translation of an address without a port to a port");
         EXPECT_EQ(Scenario::snapshot(a.chip()), before);
+        a.staticDel("NatProfile4096", plain);
+        a.staticDel("NatProfile3", plain);
         a.staticDel("NatProfile3", key);
         a.run();
         EXPECT_TRUE(a.hwStatus()->intfStatus.empty());
+    }
+    {
+        // A rule with more peer prefixes than the ACL table holds takes back what it wrote.
+        auto s = TestSupport::BootedAgent::scenarioFor("default");
+        std::string error;
+        ASSERT_TRUE(s.profile.fieldIs("snatAclTableSize", "5", error)) << error;
+        NatAgent a(s);
+        std::vector<Ip::IpAddrWithFullMask> peers;
+        for (uint32_t i = 1; i <= 6; ++i) {
+            peers.push_back({Ip::IpAddr(i << 24), 0xff000000u});
+        }
+        const auto key = staticKey(ipp("10.0.0.32"));
+        a.staticIs("NatProfile3", key, conn(ipp("192.0.2.32"), true, 0, peers));
+        a.run();
+        EXPECT_EQ(a.programmed("NatProfile3", key), false);
+        EXPECT_EQ(a.reason("NatProfile3", key), "no ACL id left in staticSnatAcl");
+        EXPECT_EQ(a.chip().entryCount(), 0u);
+        a.staticDel("NatProfile3", key);
+        a.run();
     }
     // A chip for NAT between VRFs only has no interface translation tables.
     NatAgent a("vrfNatHop");
@@ -275,7 +308,8 @@ TEST(NatEndToEnd, TranslationsTheChipCannotHoldAreNotProgrammed) {
     a.status()->vlanNatProfile.set(100, {3, ""});
     a.run();
     EXPECT_EQ(a.programmed("NatProfile3", key), false);
-    EXPECT_EQ(a.programmed("Ethernet1", key), false) << "not a NAT profile interface";
+    EXPECT_EQ(a.reason("NatProfile3", key), "no static NAT tables on this chip");
+    EXPECT_EQ(a.reason("Ethernet1", key), "interface is not a NAT profile");
     EXPECT_EQ(Scenario::snapshot(a.chip()), before);
     a.staticDel("NatProfile3", key);
     a.staticDel("Ethernet1", key);

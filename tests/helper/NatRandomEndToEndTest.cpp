@@ -256,9 +256,8 @@ public:
         const std::vector<uint32_t> ids = name == "red" ? std::vector<uint32_t>{10, 12, 0, 0x10000}
                                                         : std::vector<uint32_t>{11, 13, 0, 0x10000};
         const unsigned pick = rng_() % 100;
-        // Each VRF translates its own outside addresses: one address in two VRFs is a conflict
-        // of the configuration.
-        const uint32_t base = name == "red" ? 0xC0000200 : 0xC0000280;
+        // The VRFs share some outside addresses: the chip translates each into one VRF only.
+        const uint32_t base = name == "red" ? 0xC0000200 : 0xC0000202;
         const IpAddr inside(0x0A0A0000 + (rng_() % 4));
         const IpAddr outside(base + (rng_() % 4));
         if (pick < 5) {
@@ -310,7 +309,8 @@ public:
             for (const auto& [addr, programmed] : hw->staticDst) {
                 if (!(*want)->staticDst.find(addr)) {
                     out += name + " destination " + addr.toString() + " not configured\n";
-                } else if (programmed && !vrf_->hwDnatEntries().matchSpec.count(addr)) {
+                } else if (programmed && (!vrf_->hwDnatEntries().vrfId.count(addr) ||
+                                          vrf_->hwDnatEntries().vrfId.at(addr) != id)) {
                     out += name + " destination " + addr.toString() + " programmed, not recorded\n";
                 }
             }

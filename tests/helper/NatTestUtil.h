@@ -78,6 +78,9 @@ public:
     std::optional<bool> programmed(const std::string& intf, const Ip::Nat::StaticKey& key) {
         return host_.programmed(intf, key);
     }
+    std::string reason(const std::string& intf, const Ip::Nat::StaticKey& key) {
+        return host_.reason(intf, key);
+    }
     std::string leftOver() const { return agent_->leftOver(); }
     std::size_t entries(const char* table) {
         const auto* t = chip().table(table);

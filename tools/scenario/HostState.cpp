@@ -56,6 +56,12 @@ std::optional<bool> HostState::programmed(const std::string& intf, const Ip::Nat
     return p ? std::optional<bool>(*p) : std::nullopt;
 }
 
+std::string HostState::reason(const std::string& intf, const Ip::Nat::StaticKey& key) {
+    const auto* hw = hwStatus()->intfStatus.find(intf);
+    const std::string* why = hw ? (*hw)->reason.find(key) : nullptr;
+    return why ? *why : std::string();
+}
+
 void HostState::apply(const NatConfig& config) {
     if (config.natTcpSynAckRequired) {
         natConfig()->natTcpSynAckRequired.set(*config.natTcpSynAckRequired);

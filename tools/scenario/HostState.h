@@ -42,6 +42,9 @@ public:
     Ert::Ptr<Ip::Nat::VrfStatus> vrf(const std::string& name);
     // What the hardware status says of a static translation: nullopt when it holds nothing.
     std::optional<bool> programmed(const std::string& intf, const Ip::Nat::StaticKey& key);
+    // Why the hardware status says a static translation is not programmed; empty when it says
+    // nothing.
+    std::string reason(const std::string& intf, const Ip::Nat::StaticKey& key);
 
     // Every change of a scenario step.
     void apply(const Step& step);

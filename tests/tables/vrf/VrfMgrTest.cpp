@@ -1,9 +1,11 @@
 #include "common/VyrNatUtils.h"
 #include "host/Assert.h"
+#include "host/LogMessage.h"
 #include "host/VyrVrfIdHelper.h"
 #include "tables/vrf/VyrNatTableMgrVrf.h"
 #include "tests/support/AgentFixture.h"
 #include "tests/support/ChipCheck.h"
+#include "tests/support/Invariants.h"
 
 #include <gtest/gtest.h>
 
@@ -88,8 +90,8 @@ TEST_F(VrfMgr, SourceTranslationsAreRecordedPerVrfAndDeletedWithTheirRecord) {
     EXPECT_EQ(mgr->defaultVrfSnatTable()->entryCount(), 0u);
 }
 
-TEST_F(VrfMgr, DestinationTranslationIsOneEntryPerAddressWhateverItsVrf) {
-    EXPECT_TRUE(mgr->updateVrfDnatTable(ip("1.1.1.1"), ip("10.0.0.1"), 5, false));
+TEST_F(VrfMgr, DestinationTranslationIsOneEntryPerAddressAndOneVrf) {
+    EXPECT_TRUE(mgr->updateVrfDnatTable(ip("1.1.1.1"), ip("10.0.0.1"), 7, false));
     EXPECT_TRUE(mgr->updateVrfDnatTable(ip("1.1.1.1"), ip("10.0.0.2"), 7, false));
     VyrP4::AddrAndVrfDnatMatchSpec ms;
     ms.outerIpv4HdrDipIs(ip("1.1.1.1").value);
@@ -99,13 +101,23 @@ TEST_F(VrfMgr, DestinationTranslationIsOneEntryPerAddressWhateverItsVrf) {
     action.translatedDipIs(ip("10.0.0.2").value);
     action.dipAndVrfIs(VyrVrfIdHelper_ipv4DipAndVrf(7, ip("10.0.0.2").value, 1));
     action.vrfIdIs(7);
-    EXPECT_EQ(TestSupport::tableDiff(*mgr->addrAndVrfDnatTable(), {{ms, action}}), "");
-    EXPECT_EQ(mgr->hwDnatEntries().matchSpec.size(), 1u);
+    const std::vector<VyrP4::AddrAndVrfDnatEntry> held = {{ms, action}};
+    EXPECT_EQ(TestSupport::tableDiff(*mgr->addrAndVrfDnatTable(), held), "");
+
+    // The entry translates into one VRF: another VRF's translation of the address is refused,
+    // and so is its delete.
+    Log::reset();
+    EXPECT_FALSE(mgr->updateVrfDnatTable(ip("1.1.1.1"), ip("10.0.0.3"), 5, false));
+    EXPECT_EQ(Log::written().size(), 1u);
+    EXPECT_FALSE(mgr->updateVrfDnatTable(ip("1.1.1.1"), ip("10.0.0.3"), 5, true));
+    EXPECT_EQ(TestSupport::tableDiff(*mgr->addrAndVrfDnatTable(), held), "");
 
     EXPECT_TRUE(mgr->updateVrfDnatTable(ip("1.1.1.1"), ip("10.0.0.2"), 7, true));
     EXPECT_FALSE(mgr->updateVrfDnatTable(ip("1.1.1.1"), ip("10.0.0.2"), 7, true));
     EXPECT_EQ(mgr->addrAndVrfDnatTable()->entryCount(), 0u);
-    EXPECT_TRUE(mgr->hwDnatEntries().matchSpec.empty());
+    EXPECT_TRUE(mgr->updateVrfDnatTable(ip("1.1.1.1"), ip("10.0.0.3"), 5, false));
+    EXPECT_TRUE(mgr->updateVrfDnatTable(ip("1.1.1.1"), ip("10.0.0.3"), 5, true));
+    EXPECT_EQ(TestSupport::vrfInvariants(*mgr), "");
 }
 
 TEST_F(VrfMgr, PolicerWithRateAndBurstZeroIsDeletedInTheTableAndEveryPipe) {
