@@ -2,6 +2,7 @@
 
 #include "host/Assert.h"
 #include "host/EventLoop.h"
+#include "host/Trace.h"
 
 #include <cstdlib>
 #include <sys/mman.h>
@@ -102,6 +103,8 @@ AgentRunner::~AgentRunner() {
 
 void AgentRunner::start(Ert::Ptr<VyrAgentLib::VyrAgent> agent) {
     VYR_ASSERT(!agent_);
+    // The agent's library is loaded by now, so every trace handle it has is registered.
+    Trace::reportUnmatched();
     agent_ = std::move(agent);
     agent_->environmentIs(env_);
     env_.entityManager->mountsCompleteHandlerIs([this](const Hubdb::MountStatus& status) {
