@@ -86,6 +86,14 @@ TEST(HostTool, BadCommandLinesAndScenariosExitTwoWithTheReason) {
     EXPECT_EQ(r.code, 2);
     EXPECT_TRUE(has(r, "/nonexistent/scenario.yaml: cannot read")) << r.out;
 
+    // Regression: /dev/zero was read until the memory ran out.
+    r = host("--check /dev/zero");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(has(r, "/dev/zero: larger than 16 MiB")) << r.out;
+    r = host("--check scenarios");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(has(r, "scenarios: is a directory")) << r.out;
+
     r = host("--library /nonexistent/libVyrNat.so");
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(has(r, "cannot load /nonexistent/libVyrNat.so")) << r.out;
