@@ -237,7 +237,9 @@ std::string fileIs(const std::string& path) {
 void write(int, const char* function, std::string_view text) {
     Registry& r = registry();
     std::ostream& os = r.out ? *r.out : std::cerr;
-    os << function << ": " << text << '\n';
+    // Traced values may come from outside (names in the configuration): no control sequence
+    // reaches the terminal.
+    os << function << ": " << Host::printable(text) << '\n';
     os.flush();
 }
 
