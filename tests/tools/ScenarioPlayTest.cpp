@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -155,6 +156,34 @@ TEST(ScenarioPlay, AnAgentThatExitsIsStartedAgainAndTheScenarioPlaysOn) {
               std::string::npos)
         << noNat;
     EXPECT_NE(noNat.find("summary: 0 of 1 step played, "), std::string::npos) << noNat;
+}
+
+} // namespace
+
+namespace {
+
+// The format reference stays true: each example is a valid scenario that plays to its end, and
+// every chip profile field is described.
+TEST(ScenarioPlay, TheReferenceExamplesPlayAndEveryProfileFieldIsDescribed) {
+    std::ifstream in(std::string(VYRNAT_SOURCE_DIR) + "/scenarios/REFERENCE.md");
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(text.empty());
+    int examples = 0;
+    for (std::size_t at = text.find("```yaml\n"); at != std::string::npos;
+         at = text.find("```yaml\n", at + 1)) {
+        const std::size_t begin = at + 8;
+        const std::string example = text.substr(begin, text.find("```", begin) - begin);
+        SCOPED_TRACE(example);
+        ++examples;
+        int code = -1;
+        const std::string out = play(example, code);
+        EXPECT_EQ(code, 0) << out;
+        EXPECT_NE(out.find("\nsummary: "), std::string::npos) << out;
+    }
+    EXPECT_GE(examples, 10);
+    for (const std::string& field : VyrP4::ProfileCapabilities::fieldNames()) {
+        EXPECT_NE(text.find("`" + field + "`"), std::string::npos) << field;
+    }
 }
 
 } // namespace

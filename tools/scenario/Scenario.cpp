@@ -211,6 +211,13 @@ void readChip(const YAML::Node& n, Scenario& s) {
         for (const auto& kv : *fields) {
             std::string error;
             const std::string key = kv.first.IsScalar() ? kv.first.Scalar() : "";
+            if (!profile->field(key)) {
+                std::string known;
+                for (const auto& f : VyrP4::ProfileCapabilities::fieldNames()) {
+                    known += (known.empty() ? "" : ", ") + f;
+                }
+                fail(kv.first, "unknown profile field '" + key + "' (known: " + known + ")");
+            }
             if (!kv.second.IsScalar() || !profile->fieldIs(key, kv.second.Scalar(), error)) {
                 fail(kv.first,
                      error.empty() ? "chip field '" + key + "' needs a single value" : error);
