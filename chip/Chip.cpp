@@ -10,6 +10,7 @@ std::shared_ptr<TableEngine> Chip::tableEngineIs(const TableDesc& desc) {
     auto [it, added] = tables_.try_emplace(desc.position);
     if (added) {
         it->second = std::make_shared<TableEngine>(desc, desc.capacity(profile_));
+        it->second->entryObserverIs(observer_);
     }
     // Two schemas must not share one chip.
     VYR_CHIP_CHECK(&it->second->desc() == &desc);
@@ -54,6 +55,13 @@ std::string Chip::dump() const {
         }
     }
     return s;
+}
+
+void Chip::entryObserverIs(EntryObserver observer) {
+    observer_ = std::move(observer);
+    for (const auto& [position, engine] : tables_) {
+        engine->entryObserverIs(observer_);
+    }
 }
 
 void Chip::faultsClear() {

@@ -39,10 +39,13 @@ public:
     std::string dump() const;
     // Fault injection of every table off.
     void faultsClear();
+    // Observes every table, those made later included (see TableEngine::entryObserverIs).
+    void entryObserverIs(EntryObserver observer);
 
 private:
     ProfileCapabilities profile_;
     std::map<std::uint32_t, std::shared_ptr<TableEngine>> tables_; // by schema position
+    EntryObserver observer_;
 };
 
 std::shared_ptr<Chip> chipFactory(const ProfileCapabilities& profile);

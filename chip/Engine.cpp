@@ -100,21 +100,36 @@ ChipError TableEngine::injectedFault() {
     return ChipError::ok;
 }
 
+ChipError TableEngine::refused(ChipError e) {
+    if (observer_) {
+        observer_(*this, EntryChange::refused, nullptr, nullptr);
+    }
+    return e;
+}
+
 ChipError TableEngine::install(const std::uint64_t* key, std::uint16_t action,
                                const std::uint64_t* data) {
     VYR_CHIP_CHECK(action < desc_.actions.size());
     const std::size_t words = desc_.actions[action]->words;
     const std::optional<std::uint32_t> found = findSlot(key);
     if (ChipError e = injectedFault(); e != ChipError::ok) {
-        return e;
+        return refused(e);
     }
     std::uint32_t slot;
+    // A replaced entry as it was, for the observer.
+    std::optional<EntryView> before;
+    std::vector<std::uint64_t> oldData;
     if (found) {
         slot = *found;
+        if (observer_) {
+            before = view(slot);
+            oldData.assign(before->data, before->data + dataWords_);
+            before->data = oldData.data();
+        }
     } else {
         const std::uint32_t limit = reportFullAt_ ? std::min(*reportFullAt_, capacity_) : capacity_;
         if (index_.size() >= limit) {
-            return ChipError::tableFull;
+            return refused(ChipError::tableFull);
         }
         std::uint32_t version = 1;
         if (!freeSlots_.empty()) {
@@ -141,6 +156,11 @@ ChipError TableEngine::install(const std::uint64_t* key, std::uint16_t action,
     if (words) {
         std::memcpy(d, data, words * sizeof(std::uint64_t));
     }
+    if (observer_) {
+        const EntryView after = view(slot);
+        observer_(*this, found ? EntryChange::replaced : EntryChange::added,
+                  before ? &*before : nullptr, &after);
+    }
     return ChipError::ok;
 }
 
@@ -150,6 +170,8 @@ bool TableEngine::remove(const std::uint64_t* key) {
         return false;
     }
     const std::uint32_t slot = *found;
+    // The slot's words stay as they are until it is reused, so the view outlives the removal.
+    const EntryView before = view(slot);
     if (desc_.match->ternary) {
         groupRemove(slot);
     }
@@ -157,7 +179,22 @@ bool TableEngine::remove(const std::uint64_t* key) {
     std::uint32_t version = std::uint32_t(meta(slot) >> 32) + 1;
     meta(slot) = std::uint64_t(version ? version : 1) << 32;
     freeSlots_.push_back(slot);
+    if (observer_) {
+        observer_(*this, EntryChange::removed, &before, nullptr);
+    }
     return true;
+}
+
+void TableEngine::hitIs(std::uint32_t slot, bool hit) {
+    const EntryView before = view(slot);
+    if (before.hit == hit) {
+        return;
+    }
+    meta(slot) = hit ? meta(slot) | kHitBit : meta(slot) & ~kHitBit;
+    if (observer_) {
+        const EntryView after = view(slot);
+        observer_(*this, EntryChange::hit, &before, &after);
+    }
 }
 
 std::optional<EntryView> TableEngine::find(const std::uint64_t* key) const {
@@ -254,7 +291,7 @@ std::optional<EntryView> TableEngine::packetIs(const std::uint64_t* packet) {
         return std::nullopt;
     }
     if (desc_.hitBits) {
-        meta(*slot) |= kHitBit;
+        hitIs(*slot, true);
     }
     return view(*slot);
 }
@@ -297,7 +334,7 @@ ChipError TableEngine::checkHandle(VyrSdkEntryHandle h) const {
 ChipError TableEngine::hitBitIs(VyrSdkEntryHandle h, bool hit) {
     const ChipError e = checkHandle(h);
     if (e == ChipError::ok) {
-        meta(h.slot) = hit ? meta(h.slot) | kHitBit : meta(h.slot) & ~kHitBit;
+        hitIs(h.slot, hit);
     }
     return e;
 }
@@ -310,7 +347,7 @@ ChipError TableEngine::hitBit(VyrSdkEntryHandle h, bool& hit) const {
 
 void TableEngine::hitBitsClear() {
     for (std::uint32_t slot : index_) {
-        meta(slot) &= ~kHitBit;
+        hitIs(slot, false);
     }
 }
 

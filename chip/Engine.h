@@ -26,6 +26,7 @@
 // Single-threaded, like the event loop that drives it: even the const reads use a probe member.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -92,6 +93,21 @@ struct EntryView {
     bool hit;
 };
 
+// How an entry changed, as told to a table's observer.
+enum class EntryChange : std::uint8_t {
+    added,
+    replaced, // a write over an entry with the same key
+    removed,
+    hit,     // the hit bit was set or cleared
+    refused, // a write failed (table full, no system resources, injected)
+};
+
+class TableEngine;
+// Told of every change after it is made: `before` is the entry as it was (null when added),
+// `after` as it is (null when removed); a refused write gives neither. Views live for the call.
+using EntryObserver = std::function<void(const TableEngine& table, EntryChange change,
+                                         const EntryView* before, const EntryView* after)>;
+
 class TableEngine {
 public:
     TableEngine(const TableDesc& desc, std::uint32_t capacity);
@@ -130,6 +146,9 @@ public:
     void reportFullAtIs(std::optional<std::uint32_t> entries) { reportFullAt_ = entries; }
     void faultsClear();
     std::uint64_t injectedFaults() const { return injectedFaults_; }
+
+    // Lets a tool follow the table's contents change by change instead of reading them whole.
+    void entryObserverIs(EntryObserver observer) { observer_ = std::move(observer); }
 
     // Readable forms.
     std::string entryStr(const EntryView& e) const;
@@ -172,6 +191,8 @@ private:
     std::optional<std::uint32_t> lookupSlot(const std::uint64_t* packet) const;
     bool better(std::uint32_t a, std::uint32_t b) const; // a takes precedence over b
     ChipError injectedFault();
+    ChipError refused(ChipError e);
+    void hitIs(std::uint32_t slot, bool hit);
     ChipError checkHandle(VyrSdkEntryHandle handle) const;
     void effectiveMask(const std::uint64_t* key, std::uint64_t* out) const;
     std::size_t maskedHash(const std::uint64_t* values, const std::uint64_t* mask) const;
@@ -199,6 +220,7 @@ private:
     std::uint64_t rng_ = 0;
     std::optional<std::uint32_t> reportFullAt_;
     std::uint64_t injectedFaults_ = 0;
+    EntryObserver observer_;
 };
 
 } // namespace VyrP4

@@ -2,6 +2,7 @@
 
 #include "host/Assert.h"
 #include "host/EventLoop.h"
+#include "host/Trace.h"
 
 #include <cstdlib>
 #include <sys/mman.h>
@@ -100,8 +101,24 @@ AgentRunner::~AgentRunner() {
     }
 }
 
+void AgentRunner::restart(Ert::Ptr<VyrAgentLib::VyrAgent> agent) {
+    if (auto* loop = Tasking::EventLoop::currentOrNull()) {
+        loop->cancel(this);
+    }
+    agent_ = nullptr;
+    env_.entityManager->connectionReset();
+    env_.sharedMemEntityManager->connectionReset();
+    env_.commandRequestDirSm->agentCommandCallbackIs(nullptr);
+    exit_ = RecordingExit();
+    mountStatus_.reset();
+    started_ = false;
+    start(std::move(agent));
+}
+
 void AgentRunner::start(Ert::Ptr<VyrAgentLib::VyrAgent> agent) {
     VYR_ASSERT(!agent_);
+    // The agent's library is loaded by now, so every trace handle it has is registered.
+    Trace::reportUnmatched();
     agent_ = std::move(agent);
     agent_->environmentIs(env_);
     env_.entityManager->mountsCompleteHandlerIs([this](const Hubdb::MountStatus& status) {

@@ -172,6 +172,10 @@ public:
     RecordingExit& process() { return exit_; }
 
     void start(Ert::Ptr<VyrAgentLib::VyrAgent> agent);
+    // Starts `agent` in place of the one that exited, as the host starts an agent's process
+    // again: the state database, the shared memory and the chip keep what they hold; the old
+    // agent, its mounts, its command callback and its exit code go. Call it off the loop.
+    void restart(Ert::Ptr<VyrAgentLib::VyrAgent> agent);
     const Ert::Ptr<VyrAgentLib::VyrAgent>& agent() const { return agent_; }
     bool started() const { return started_; }
     std::optional<Hubdb::MountStatus> mountStatus() const { return mountStatus_; }

@@ -163,6 +163,8 @@ public:
     // Real time: sleeps between timers until stop() or nothing is left to run.
     void run();
     void stop() { stopped_ = true; }
+    // Lets runUntilStopped() and run() go on after a stop().
+    void resume() { stopped_ = false; }
     bool stopped() const { return stopped_; }
 
     // The host's task schedulers, found or created by name.

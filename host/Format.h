@@ -2,6 +2,10 @@
 // printf-style formatting over a list of typed values, shared by the log messages, the ring
 // trace and its decoder. A conversion whose value has another type prints the value in its own
 // form (a string for %d prints the string); a conversion without a value prints as written.
+//
+// Format strings may come from a file (the ring trace's dictionary), so only the conversions
+// the system writes are taken: flags "-+ #0", a width and a precision of at most kMaxWidth, a
+// length modifier, and one of "diuxXoscfgeEG". Anything else prints as written.
 
 #include <cstdint>
 #include <span>
@@ -10,6 +14,8 @@
 #include <type_traits>
 
 namespace Host {
+
+constexpr int kMaxWidth = 128;
 
 struct FmtArg {
     enum class Kind : uint8_t { i64, u64, f64, str };
@@ -44,5 +50,9 @@ template <class... A> std::string format(std::string_view fmt, const A&... args)
     const FmtArg list[] = {FmtArg(args)..., FmtArg(0)};
     return formatPrintf(fmt, std::span<const FmtArg>(list, sizeof...(A)));
 }
+
+// Text safe to print on a terminal, on one line: control characters (escape sequences, line
+// breaks) are shown escaped as \n, \t or \xNN.
+std::string printable(std::string_view text);
 
 } // namespace Host

@@ -49,6 +49,14 @@ Ert::Ptr<Ert::Entity> EntityManager::getEntity(const std::string& path) const {
     return it == mounted_.end() ? nullptr : it->second;
 }
 
+void EntityManager::connectionReset() {
+    mounted_.clear();
+    completed_.clear();
+    completeHandler_ = nullptr;
+    completionReported_ = false;
+    reportedStatus_ = {};
+}
+
 MountStatus EntityManager::complete(const std::vector<Mount>& mounts) {
     MountStatus status;
     auto fail = [&status](const std::string& why) {

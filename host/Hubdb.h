@@ -76,6 +76,9 @@ public:
         return Ert::ptrCast<T>(getEntity(path));
     }
 
+    // A new process connects: the old one's mounts and completion handler go, the contents stay.
+    void connectionReset();
+
     // Every mount completed so far, in the order requested.
     const std::vector<Mount>& mounts() const { return completed_; }
     bool mounted(const std::string& path) const { return mounted_.count(path) != 0; }

@@ -1,53 +1,26 @@
 #include "host/Ringlog.h"
 
+#include "host/RinglogLayout.h"
+
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <filesystem>
-#include <fstream>
+#include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
+#include <vector>
 
 namespace Ringlog {
 
+using namespace Layout;
+
 namespace {
-
-constexpr char kMagic[8] = {'V', 'Y', 'R', 'R', 'I', 'N', 'G', '1'};
-constexpr uint32_t kVersion = 1;
-constexpr uint32_t kDictCapacity = 64 * 1024;
-constexpr uint16_t kNoFormat = 0xFFFF;
-constexpr std::size_t kRingHeader = 64; // the ring's write count, padded to a cache line
-
-struct FileHeader {
-    char magic[8];
-    uint32_t version;
-    uint32_t recordSize;
-    uint32_t ringCount;
-    uint32_t timestamps;
-    uint32_t ringSizes[kRings];
-    uint64_t ringOffsets[kRings];
-    uint64_t dictOffset;
-    uint32_t dictCapacity;
-    uint32_t dictUsed;
-    uint32_t dictCount;
-    uint32_t reserved;
-    uint64_t nextSeq;
-};
-
-struct RecordHeader {
-    uint64_t seq; // 0: the slot was never written
-    uint64_t timeNs;
-    uint16_t formatId;
-    uint8_t level;
-    uint8_t argCount;
-    uint32_t payloadLength;
-};
-constexpr std::size_t kPayload = kRecordSize - sizeof(RecordHeader);
-static_assert(sizeof(RecordHeader) == 24);
 
 struct Writer {
     int fd = -1;
@@ -96,6 +69,107 @@ std::string substitutePid(const std::string& name) {
     return out;
 }
 
+// Opens `path` for writing only if it is a file of ours: created here (exclusively, owner-only),
+// or an earlier one that is a plain file of this user with no other name. A symbolic link, a
+// file of another user or a second link to some other file is never opened, let alone
+// truncated: the trace runs as root and its default directory is writable by everyone. Returns
+// -1 with `why` set otherwise.
+int openOwnFile(const std::string& path, std::string& why) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST) {
+            why = fd >= 0 ? "" : std::strerror(errno);
+            return fd;
+        }
+        // Non-blocking, so that a planted FIFO cannot hold the open.
+        fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0 && errno == ENOENT) {
+            continue; // removed in between: create it
+        }
+        if (fd < 0) {
+            why = errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
+            return -1;
+        }
+        struct stat st;
+        if (::fstat(fd, &st) != 0) {
+            why = std::strerror(errno);
+        } else if (!S_ISREG(st.st_mode)) {
+            why = "it is not a regular file";
+        } else if (st.st_uid != ::geteuid()) {
+            why = "it belongs to another user";
+        } else if (st.st_nlink != 1) {
+            why = "it has other names (hard links)";
+        } else if (::fchmod(fd, 0600) != 0) {
+            why = std::strerror(errno);
+        } else {
+            ::fcntl(fd, F_SETFL, 0);
+            return fd;
+        }
+        ::close(fd);
+        return -1;
+    }
+    why = "it keeps disappearing";
+    return -1;
+}
+
+// The ring file for `path`, locked against other writers: an earlier process's file is reused,
+// one that a running writer holds is left alone. -1 with `why` set when `path` cannot be used.
+int openRingFile(const std::string& path, std::string& why) {
+    const int fd = openOwnFile(path, why);
+    if (fd < 0) {
+        return -1;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        why = errno == EWOULDBLOCK ? "another running process writes it" : std::strerror(errno);
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// A fresh file beside `path` that only this process writes: "<stem>-<pid>-XXXXXX<suffix>".
+int openPrivateRingFile(std::string& path, std::string& why) {
+    const std::string suffix = fileSuffix();
+    std::string stem = path;
+    if (stem.size() > suffix.size() &&
+        stem.compare(stem.size() - suffix.size(), std::string::npos, suffix) == 0) {
+        stem.resize(stem.size() - suffix.size());
+    }
+    std::string name = stem + "-" + std::to_string(::getpid()) + "-XXXXXX" + suffix;
+    const int fd = ::mkostemps(name.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
+    if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        why = std::strerror(errno);
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return -1;
+    }
+    path = name;
+    return fd;
+}
+
+// Copies the ring file to the mirror, as safely as the ring file itself is opened.
+void writeMirror(const Writer& w, std::string& error) {
+    const std::size_t slash = w.path.rfind('/');
+    const std::string to = w.path.substr(0, slash + 1) + w.mirror;
+    std::string why;
+    const int fd = openOwnFile(to, why);
+    if (fd < 0) {
+        error = "cannot write ring file mirror " + to + ": " + why;
+        return;
+    }
+    bool ok = ::ftruncate(fd, 0) == 0;
+    for (std::size_t done = 0; ok && done < w.size;) {
+        const ssize_t n = ::write(fd, w.base + done, w.size - done);
+        ok = n > 0;
+        done += ok ? static_cast<std::size_t>(n) : 0;
+    }
+    if (!ok) {
+        error = "cannot write ring file mirror " + to + ": " + std::strerror(errno);
+    }
+    ::close(fd);
+}
+
 } // namespace
 
 const char* fileSuffix() {
@@ -110,6 +184,14 @@ bool initialize(const std::string& fileName, const std::array<uint32_t, kRings>&
     const char* dir = std::getenv("RINGLOGDIR");
     w.path = std::string(dir && *dir ? dir : "/tmp") + "/" + substitutePid(fileName);
     w.mirror = mirrorFileName ? substitutePid(mirrorFileName) : "";
+    w.error.clear();
+    for (uint32_t size : ringSizes) {
+        if (size > kMaxRingRecords) {
+            w.error = "a ring of " + std::to_string(size) + " records is larger than the " +
+                      std::to_string(kMaxRingRecords) + " a ring file holds";
+            return false;
+        }
+    }
 
     std::size_t offset = (sizeof(FileHeader) + 63) / 64 * 64;
     const std::size_t dictOffset = offset;
@@ -120,9 +202,21 @@ bool initialize(const std::string& fileName, const std::array<uint32_t, kRings>&
         offset += kRingHeader + std::size_t(std::max<uint32_t>(ringSizes[r], 1)) * kRecordSize;
     }
 
-    w.fd = ::open(w.path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (w.fd < 0 || ::ftruncate(w.fd, static_cast<off_t>(offset)) != 0) {
-        w.error = "cannot create ring file " + w.path + ": " + std::strerror(errno);
+    std::string why;
+    w.fd = openRingFile(w.path, why);
+    if (w.fd < 0) {
+        const std::string refused = w.path;
+        w.fd = openPrivateRingFile(w.path, why);
+        if (w.fd >= 0) {
+            std::fprintf(stderr, "ring trace: not using %s (%s); writing %s\n", refused.c_str(),
+                         why.empty() ? "cannot open it" : why.c_str(), w.path.c_str());
+        }
+    }
+    // An earlier run's records go: the file is ours and no running writer holds it.
+    if (w.fd < 0 || ::ftruncate(w.fd, 0) != 0 ||
+        ::ftruncate(w.fd, static_cast<off_t>(offset)) != 0) {
+        w.error =
+            "cannot create ring file " + w.path + ": " + (w.fd < 0 ? why : std::strerror(errno));
         close();
         return false;
     }
@@ -148,25 +242,21 @@ bool initialize(const std::string& fileName, const std::array<uint32_t, kRings>&
     h.dictOffset = dictOffset;
     h.dictCapacity = kDictCapacity;
     w.lowestLevel = lowestLevel;
-    w.maxArgs = maxArgs;
-    w.maxString = maxStringLength;
-    w.error.clear();
+    w.maxArgs = std::min<uint32_t>(maxArgs, 255);
+    w.maxString = std::min<uint32_t>(maxStringLength, 255);
     return true;
 }
 
 void close() {
     Writer& w = writer();
+    if (w.base && !w.mirror.empty()) {
+        writeMirror(w, w.error);
+    }
     if (w.base) {
         ::munmap(w.base, w.size);
     }
     if (w.fd >= 0) {
-        ::close(w.fd);
-        if (!w.mirror.empty()) {
-            std::error_code ec;
-            std::filesystem::copy_file(w.path,
-                                       std::filesystem::path(w.path).parent_path() / w.mirror,
-                                       std::filesystem::copy_options::overwrite_existing, ec);
-        }
+        ::close(w.fd); // and with it the lock
     }
     w.fd = -1;
     w.base = nullptr;
@@ -210,124 +300,34 @@ void writeRecord(int level, const char* format, std::span<const Host::FmtArg> ar
     rh.formatId = formatId(w, format);
     rh.level = static_cast<uint8_t>(level);
 
+    // What does not fit is marked, so that the decoder never shows a part as the whole.
     char* payload = slot + sizeof(RecordHeader);
     std::size_t used = 0;
     for (const Host::FmtArg& a : args) {
-        if (rh.argCount >= w.maxArgs) {
+        const std::size_t need = a.kind == Host::FmtArg::Kind::str ? 2 : 9;
+        if (rh.argCount >= w.maxArgs || used + need > kPayload) {
+            rh.flags |= kValuesCut;
             break;
         }
         if (a.kind == Host::FmtArg::Kind::str) {
-            if (used + 2 > kPayload) {
-                break;
-            }
-            std::size_t len = std::min(
-                {a.s.size(), std::size_t(w.maxString), std::size_t(255), kPayload - used - 2});
-            payload[used] = static_cast<char>(a.kind);
+            const std::size_t len =
+                std::min({a.s.size(), std::size_t(w.maxString), kPayload - used - 2});
+            payload[used] = static_cast<char>(static_cast<uint8_t>(a.kind) |
+                                              (len < a.s.size() ? kStringCut : 0));
             payload[used + 1] = static_cast<char>(len);
             std::memcpy(payload + used + 2, a.s.data(), len);
             used += 2 + len;
         } else {
-            if (used + 9 > kPayload) {
-                break;
-            }
             payload[used] = static_cast<char>(a.kind);
             std::memcpy(payload + used + 1, &a.u, 8);
             used += 9;
         }
         ++rh.argCount;
     }
-    rh.payloadLength = static_cast<uint32_t>(used);
+    rh.payloadLength = static_cast<uint16_t>(used);
     std::memcpy(slot, &rh, sizeof rh);
     ++written;
     std::memcpy(ring, &written, sizeof written);
-}
-
-std::optional<std::vector<Record>> readFile(const std::string& path, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot open " + path;
-        return std::nullopt;
-    }
-    std::vector<char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    FileHeader h;
-    if (data.size() < sizeof h) {
-        error = path + " is too short to be a ring file";
-        return std::nullopt;
-    }
-    std::memcpy(&h, data.data(), sizeof h);
-    if (std::memcmp(h.magic, kMagic, sizeof kMagic) != 0 || h.version != kVersion ||
-        h.recordSize != kRecordSize || h.ringCount != kRings) {
-        error = path + " is not a ring file of this version";
-        return std::nullopt;
-    }
-    auto inside = [&](uint64_t off, uint64_t len) {
-        return off <= data.size() && len <= data.size() - off;
-    };
-    if (!inside(h.dictOffset, h.dictCapacity) || h.dictUsed > h.dictCapacity) {
-        error = path + " is truncated (format dictionary)";
-        return std::nullopt;
-    }
-    std::vector<std::string_view> formats;
-    for (std::size_t at = 0; at + 2 <= h.dictUsed && formats.size() < h.dictCount;) {
-        uint16_t len;
-        std::memcpy(&len, &data[h.dictOffset + at], 2);
-        if (at + 2 + len > h.dictUsed) {
-            break;
-        }
-        formats.emplace_back(&data[h.dictOffset + at + 2], len);
-        at += 2 + len;
-    }
-
-    std::vector<Record> out;
-    for (int r = 0; r < kRings; ++r) {
-        const uint64_t size = h.ringSizes[r];
-        if (size == 0 || !inside(h.ringOffsets[r], kRingHeader + size * kRecordSize)) {
-            error = path + " is truncated (ring " + std::to_string(r) + ")";
-            return std::nullopt;
-        }
-        const char* ring = &data[h.ringOffsets[r]];
-        uint64_t written;
-        std::memcpy(&written, ring, sizeof written);
-        for (uint64_t i = 0; i < std::min(written, size); ++i) {
-            const char* slot = ring + kRingHeader + i * kRecordSize;
-            RecordHeader rh;
-            std::memcpy(&rh, slot, sizeof rh);
-            if (rh.seq == 0 || rh.payloadLength > kPayload) {
-                continue;
-            }
-            std::vector<Host::FmtArg> args;
-            const char* p = slot + sizeof rh;
-            const char* end = p + rh.payloadLength;
-            for (int a = 0; a < rh.argCount && p < end; ++a) {
-                auto kind = static_cast<Host::FmtArg::Kind>(*p);
-                if (kind == Host::FmtArg::Kind::str) {
-                    std::size_t len = static_cast<unsigned char>(p[1]);
-                    if (p + 2 + len > end) {
-                        break;
-                    }
-                    args.emplace_back(std::string_view(p + 2, len));
-                    p += 2 + len;
-                } else {
-                    if (p + 9 > end) {
-                        break;
-                    }
-                    uint64_t v;
-                    std::memcpy(&v, p + 1, 8);
-                    Host::FmtArg arg(v);
-                    arg.kind = kind;
-                    args.push_back(arg);
-                    p += 9;
-                }
-            }
-            std::string_view format = rh.formatId < formats.size()
-                                          ? formats[rh.formatId]
-                                          : std::string_view("<format not kept>");
-            out.push_back({rh.seq, rh.timeNs, rh.level, Host::formatPrintf(format, args)});
-        }
-    }
-    std::sort(out.begin(), out.end(),
-              [](const Record& a, const Record& b) { return a.seq < b.seq; });
-    return out;
 }
 
 } // namespace Ringlog

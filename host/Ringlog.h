@@ -16,18 +16,23 @@
 namespace Ringlog {
 
 constexpr int kRings = 10;
-constexpr uint32_t kRecordSize = 128;
+constexpr uint32_t kRecordSize = 256; // room for the values of a translation's record
 
 enum class ThreadMode : uint8_t { singleThreaded, multiThreaded };
 
 // Appended by callers to the file-name prefix they pass to initialize().
 const char* fileSuffix();
 
-// Opens (replacing) the ring file. `fileName` may hold "%d", replaced by the process id; the
-// file goes into the directory named by RINGLOGDIR, or /tmp. `ringSizes` gives the records of
-// each level's ring. `mirrorFileName`, when given, receives a copy of the file on close().
-// Records keep at most `maxArgs` values, strings at most `maxStringLength` bytes (and what fits
-// the record). Returns false, with the reason in lastError(), when the file cannot be made.
+// Opens the ring file. `fileName` may hold "%d", replaced by the process id; the file goes into
+// the directory named by RINGLOGDIR, or /tmp. The file is created owner-only and locked while
+// open: an earlier run's file of this user is reused, but one that another running process
+// writes, a symbolic link or a file planted by someone else is left untouched, and a fresh file
+// "<name>-<pid>-XXXXXX.rlog" beside it is used instead (said on stderr; path() names it).
+// `ringSizes` gives the records of each level's ring (at most 2^20 each). `mirrorFileName`, when
+// given, receives a copy of the file on close(). Records keep at most `maxArgs` values, strings
+// at most `maxStringLength` bytes (and 255, and what fits the record); a value cut short or
+// left out is marked, and the decoder shows it as "[...]". Returns false, with the reason in
+// lastError(), when no file can be made.
 bool initialize(const std::string& fileName, const std::array<uint32_t, kRings>& ringSizes,
                 const char* mirrorFileName, uint32_t lowestLevel, uint32_t maxArgs, ThreadMode mode,
                 bool timestamps, uint32_t maxStringLength);
@@ -45,6 +50,8 @@ template <class... A> void log(int level, const char* format, const A&... args) 
     }
 }
 
+constexpr const char* kCutMark = "[...]";
+
 // A decoded record.
 struct Record {
     uint64_t seq;
@@ -54,7 +61,9 @@ struct Record {
 };
 
 // Reads a ring file; records come oldest first. Returns nullopt with `error` set when the file
-// is missing, truncated or not a ring file.
+// is missing, truncated, not a regular file or not a ring file. It reads only what the header
+// describes, within the file's real size and the writer's limits. A value the writer cut short
+// prints followed by kCutMark, a value it left out as kCutMark.
 std::optional<std::vector<Record>> readFile(const std::string& path, std::string& error);
 
 } // namespace Ringlog

@@ -1,11 +1,14 @@
 #include "host/Trace.h"
 
+#include "host/Format.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <set>
 #include <vector>
 
 namespace Trace {
@@ -23,25 +26,37 @@ struct Registry {
     std::ostream* out = nullptr;
     std::unique_ptr<std::ofstream> file;
     bool environmentRead = false;
+    bool unmatchedReported = false;
 
     uint16_t maskFor(const char* name) const;
 };
 
-// '*' matches any run of characters.
+// '*' matches any run of characters. Greedy, going back only to the last star: a star
+// followed by more stars or text never retries what an earlier star has consumed, so the cost
+// stays within the product of the two lengths however many stars the pattern holds.
 bool globMatch(std::string_view pattern, std::string_view name) {
-    if (pattern.empty()) {
-        return name.empty();
-    }
-    if (pattern.front() == '*') {
-        for (std::size_t i = 0; i <= name.size(); ++i) {
-            if (globMatch(pattern.substr(1), name.substr(i))) {
-                return true;
-            }
+    std::size_t p = 0;
+    std::size_t n = 0;
+    std::size_t star = std::string_view::npos;
+    std::size_t resume = 0; // where the text the last star covers ends
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            resume = n;
+        } else if (p < pattern.size() && pattern[p] == name[n]) {
+            ++p;
+            ++n;
+        } else if (star != std::string_view::npos) {
+            p = star + 1;
+            n = ++resume;
+        } else {
+            return false;
         }
-        return false;
     }
-    return !name.empty() && pattern.front() == name.front() &&
-           globMatch(pattern.substr(1), name.substr(1));
+    while (p < pattern.size() && pattern[p] == '*') {
+        ++p;
+    }
+    return p == pattern.size();
 }
 
 bool parseLevel(std::string_view s, int& level) {
@@ -156,10 +171,50 @@ std::string configure(std::string_view setting) {
     }
     Registry& r = registry();
     r.rules = std::move(parsed);
+    r.unmatchedReported = false;
     for (Handle* h : r.handles) {
         h->maskIs(r.maskFor(h->name()));
     }
     return {};
+}
+
+std::vector<std::string> unmatched() {
+    const Registry& r = registry();
+    std::vector<std::string> out;
+    for (const Rule& rule : r.rules) {
+        const bool matched = std::any_of(r.handles.begin(), r.handles.end(), [&](const Handle* h) {
+            return globMatch(rule.pattern, h->name());
+        });
+        if (!matched && std::find(out.begin(), out.end(), rule.pattern) == out.end()) {
+            out.push_back(rule.pattern);
+        }
+    }
+    return out;
+}
+
+void reportUnmatched() {
+    Registry& r = registry();
+    if (r.unmatchedReported) {
+        return;
+    }
+    r.unmatchedReported = true;
+    const std::vector<std::string> names = unmatched();
+    if (names.empty()) {
+        return;
+    }
+    std::set<std::string_view> known;
+    for (const Handle* h : r.handles) {
+        known.insert(h->name());
+    }
+    std::string text = "trace: no trace handle is named ";
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        text += (i ? ", '" : "'") + Host::printable(names[i]) + "'";
+    }
+    text += " (handles: ";
+    for (auto it = known.begin(); it != known.end(); ++it) {
+        text += (it == known.begin() ? "" : ", ") + std::string(*it);
+    }
+    std::fprintf(stderr, "%s)\n", text.c_str());
 }
 
 void streamIs(std::ostream* os) {
@@ -182,7 +237,9 @@ std::string fileIs(const std::string& path) {
 void write(int, const char* function, std::string_view text) {
     Registry& r = registry();
     std::ostream& os = r.out ? *r.out : std::cerr;
-    os << function << ": " << text << '\n';
+    // Traced values may come from outside (names in the configuration): no control sequence
+    // reaches the terminal.
+    os << function << ": " << Host::printable(text) << '\n';
     os.flush();
 }
 

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace Trace {
 
@@ -34,6 +35,14 @@ private:
 // characters) optionally followed by '/' and a level ("5") or level range ("0-3"); without
 // levels all ten are on. Returns an error text, empty on success; a bad setting changes nothing.
 std::string configure(std::string_view setting);
+
+// The patterns of the setting in force that match no handle registered so far.
+std::vector<std::string> unmatched();
+// Says on stderr which patterns of the setting in force match no handle, once per setting.
+// Handles register as their units are loaded: those of a library only when it is loaded, so a
+// setting read at start-up cannot be checked then. The host calls this when it starts an agent,
+// when every handle the agent has exists; configure() does not, as its caller may load more.
+void reportUnmatched();
 
 // Reads VYRNAT_TRACE and VYRNAT_TRACE_FILE again (done once at start-up). A bad value is
 // reported on stderr and returned; it leaves the previous setting in force.

@@ -1,5 +1,6 @@
 // Prints a ring trace file as text, oldest record first and newest last.
 
+#include "host/Format.h"
 #include "host/Ringlog.h"
 
 #include <cstdio>
@@ -11,13 +12,15 @@ int main(int argc, char** argv) {
         std::fprintf(argc == 2 ? stdout : stderr,
                      "usage: vyr-ringlog-decode FILE\n"
                      "Prints the records of a ring trace file (VyrNat*.rlog), newest last, as\n"
-                     "  TIME LEVEL TEXT\n");
+                     "  TIME LEVEL TEXT\n"
+                     "A value the writer had to cut short ends in [...]; one it had no room for\n"
+                     "shows as [...].\n");
         return argc == 2 ? 0 : 2;
     }
     std::string error;
     auto records = Ringlog::readFile(argv[1], error);
     if (!records) {
-        std::fprintf(stderr, "vyr-ringlog-decode: %s\n", error.c_str());
+        std::fprintf(stderr, "vyr-ringlog-decode: %s\n", Host::printable(error).c_str());
         return 1;
     }
     for (const Ringlog::Record& r : *records) {
@@ -30,7 +33,8 @@ int main(int argc, char** argv) {
             std::snprintf(when + n, sizeof when - n, ".%06u",
                           static_cast<unsigned>(r.timeNs % 1000000000u / 1000u));
         }
-        std::printf("%s %d %s\n", when, r.level, r.text.c_str());
+        // Values may hold any bytes; none reaches the terminal as a control sequence.
+        std::printf("%s %d %s\n", when, r.level, Host::printable(r.text).c_str());
     }
     return 0;
 }

@@ -1,6 +1,7 @@
 // The host process: loads the NAT agent library, builds the emulated chip and the host's state
 // from a scenario, and drives the agent through the scenario on the event loop.
 
+#include "host/Format.h"
 #include "tools/scenario/Player.h"
 
 #include <cstdio>
@@ -15,7 +16,9 @@ void usage(FILE* out) {
     std::fprintf(out,
                  "usage: vyrnat-host [options] [SCENARIO]\n"
                  "Plays SCENARIO (default: scenarios/demo.yaml) with the NAT agent on the\n"
-                 "emulated chip and prints what changed in the chip's tables after each step.\n"
+                 "emulated chip and prints, step by step, what changed in the chip's tables and\n"
+                 "in the NAT hardware status, then a summary line. scenarios/REFERENCE.md\n"
+                 "describes the scenario format.\n"
                  "\n"
                  "  --library PATH   the agent library to load (default: the libVyrNat.so of\n"
                  "                   this build)\n"
@@ -25,8 +28,22 @@ void usage(FILE* out) {
                  "  --check          only check the scenario and exit (0 when it is valid)\n"
                  "  -h, --help       this text\n"
                  "\n"
-                 "Exit code: the agent's (0 after it went down cleanly), 1 when the library\n"
-                 "cannot be loaded, 2 for a bad command line or scenario.\n");
+                 "Environment:\n"
+                 "  VYRNAT_TRACE       trace handles to switch on, e.g. 'VyrNatHelper/0-9,\n"
+                 "                     VyrNatTableMgr*/0-3' ('*' matches any run of characters;\n"
+                 "                     no levels: all of 0 to 9)\n"
+                 "  VYRNAT_TRACE_FILE  write trace lines to this file instead of stderr\n"
+                 "  RINGLOGDIR         directory of the ring trace file VyrNat.rlog (default:\n"
+                 "                     /tmp/VyrNat-<pid>.rlog); print it with vyr-ringlog-decode\n"
+                 "  RINGLOG_DISABLE    set to any value: no ring trace file\n"
+                 "  VYRNAT_SEED        (tests) the seed of the randomized tests\n"
+                 "\n"
+                 "When the agent exits, it is started again and the scenario plays on, as on a\n"
+                 "switch; after 3 exits with no step played in between it is not.\n"
+                 "\n"
+                 "Exit code: the first non-zero code the agent exited with (0 when it only went\n"
+                 "down or restarted cleanly), 1 when the library cannot be loaded, 2 for a bad\n"
+                 "command line or scenario.\n");
 }
 
 } // namespace
@@ -59,13 +76,14 @@ int main(int argc, char** argv) {
         } else if (!a.empty() && a[0] != '-') {
             if (scenarioGiven) {
                 std::fprintf(stderr, "vyrnat-host: one scenario at a time ('%s' is a second)\n",
-                             a.c_str());
+                             Host::printable(a).c_str());
                 return 2;
             }
             scenarioPath = a;
             scenarioGiven = true;
         } else {
-            std::fprintf(stderr, "vyrnat-host: unknown option '%s' (see --help)\n", a.c_str());
+            std::fprintf(stderr, "vyrnat-host: unknown option '%s' (see --help)\n",
+                         Host::printable(a).c_str());
             return 2;
         }
     }
@@ -73,24 +91,26 @@ int main(int argc, char** argv) {
     std::string error;
     auto scenario = Scenario::loadFile(scenarioPath, error);
     if (!scenario) {
-        std::fprintf(stderr, "vyrnat-host: %s\n", error.c_str());
+        std::fprintf(stderr, "vyrnat-host: %s\n", Host::printable(error).c_str());
         return 2;
     }
     if (checkOnly) {
-        std::printf("%s: valid scenario, %zu steps\n", scenarioPath.c_str(),
+        std::printf("%s: valid scenario, %zu steps\n", Host::printable(scenarioPath).c_str(),
                     scenario->steps.size());
         return 0;
     }
 
     void* lib = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!lib) {
-        std::fprintf(stderr, "vyrnat-host: cannot load %s: %s\n", library.c_str(), ::dlerror());
+        std::fprintf(stderr, "vyrnat-host: cannot load %s: %s\n", Host::printable(library).c_str(),
+                     Host::printable(::dlerror()).c_str());
         return 1;
     }
     using Factory = VyrAgentLib::VyrAgent* (*)(const char*);
     auto factory = reinterpret_cast<Factory>(::dlsym(lib, "vyrNatAgentFactory"));
     if (!factory) {
-        std::fprintf(stderr, "vyrnat-host: %s exports no vyrNatAgentFactory\n", library.c_str());
+        std::fprintf(stderr, "vyrnat-host: %s exports no vyrNatAgentFactory\n",
+                     Host::printable(library).c_str());
         return 1;
     }
     int code = 0;

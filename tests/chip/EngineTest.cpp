@@ -2,6 +2,7 @@
 
 #include <map>
 #include <random>
+#include <set>
 
 #include "chip/Chip.h"
 #include "chip/P4Tables.h"
@@ -414,6 +415,55 @@ TEST(HitBits, FollowTheEntryAcrossReplaceAndDelete) {
     auto trap = TernaryKind::make(*chip);
     trap->entryIs(TernaryKind::match(1), TernaryKind::action(1));
     EXPECT_EQ(trap->hitBit(trap->entryHandle(TernaryKind::match(1)), hit), ChipError::noHitBits);
+}
+
+// What a tool keeps from the observer's reports alone stays the chip's contents: each change is
+// told once, with the entry as it was and as it is, for tables made before and after.
+TEST(Observer, ReportsKeepACopyOfTheContentsExact) {
+    auto chip = smallChip(2);
+    auto before = ExactKind::make(*chip);
+    std::multiset<std::string> copy;
+    std::map<EntryChange, int> changes;
+    chip->entryObserverIs(
+        [&](const TableEngine& t, EntryChange c, const EntryView* was, const EntryView* is) {
+            ++changes[c];
+            if (was) {
+                auto it = copy.find(t.entryStr(*was));
+                ASSERT_NE(it, copy.end()) << t.entryStr(*was);
+                copy.erase(it);
+            }
+            if (is) {
+                copy.insert(t.entryStr(*is));
+            }
+        });
+    auto after = TernaryKind::make(*chip);
+    auto contents = [&] {
+        std::multiset<std::string> all;
+        for (const TableEngine* t : chip->tables()) {
+            for (const EntryView& e : t->entries()) {
+                all.insert(t->entryStr(e));
+            }
+        }
+        return all;
+    };
+    before->entryIs(ExactKind::match(1), ExactKind::action(1));
+    after->entryIs(TernaryKind::match(1), TernaryKind::action(1));
+    EXPECT_EQ(copy, contents());
+    before->entryIs(ExactKind::match(1), ExactKind::action(2));
+    after->entryIs(TernaryKind::match(1), TernaryKind::action(2));
+    EXPECT_TRUE(before->packetIs(ExactKind::match(1)));
+    EXPECT_EQ(copy, contents());
+    before->entryIs(ExactKind::match(2), ExactKind::action(1));
+    EXPECT_THROW(before->entryIs(ExactKind::match(3), ExactKind::action(1)), TableFull);
+    before->engine().hitBitsClear();
+    before->entryDel(ExactKind::match(1));
+    after->entryDel(TernaryKind::match(1));
+    EXPECT_EQ(copy, contents());
+    EXPECT_EQ(changes, (std::map<EntryChange, int>{{EntryChange::added, 3},
+                                                   {EntryChange::replaced, 2},
+                                                   {EntryChange::removed, 2},
+                                                   {EntryChange::hit, 2},
+                                                   {EntryChange::refused, 1}}));
 }
 
 TEST(Inspection, SpecsPrintReadablyAndTheChipDumpsNonEmptyTables) {

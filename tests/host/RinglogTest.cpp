@@ -1,11 +1,15 @@
 #include "host/Ringlog.h"
+#include "host/RinglogLayout.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -57,7 +61,7 @@ TEST_F(RinglogFixture, RingsWrapKeepingTheNewestAndDecodeInWriteOrder) {
                                         "1 NextHop: 8", "1 NextHop: 9", p + "12"}));
 }
 
-TEST_F(RinglogFixture, LongStringsAreCutToTheRecordAndLowLevelsDropped) {
+TEST_F(RinglogFixture, WhatDoesNotFitIsMarkedCutAndLowLevelsDropped) {
     std::array<uint32_t, Ringlog::kRings> sizes;
     sizes.fill(8);
     ASSERT_TRUE(Ringlog::initialize("Cut.rlog", sizes, nullptr, 2, 2,
@@ -67,11 +71,24 @@ TEST_F(RinglogFixture, LongStringsAreCutToTheRecordAndLowLevelsDropped) {
     auto records = read(Ringlog::path());
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].timeNs, 0u);
-    // At most 16 bytes of the string, at most two values; the third conversion stays as written.
-    EXPECT_EQ(records[0].text, std::string(16, 'x') + "|5|%d");
+    // At most 16 bytes of the string and two values; neither cut looks complete.
+    EXPECT_EQ(records[0].text, std::string(16, 'x') + "[...]|5|[...]");
+
+    // Regression: a full record used to end in a raw "%u" and a shortened address.
+    ASSERT_TRUE(Ringlog::initialize("Full.rlog", sizes, nullptr, 0, 24,
+                                    Ringlog::ThreadMode::singleThreaded, false, 512));
+    // Each string takes a kind and a length byte: this name leaves 8 bytes for the address.
+    const std::string name(Ringlog::Layout::kPayload - 12, 'n');
+    RINGLOG(0, "%s key: %s proto: %u", name, "10.0.0.21:8443", 6u);
+    const std::string full(Ringlog::Layout::kPayload - 4, 'n');
+    RINGLOG(0, "%s key: %s", full, "10.0.0.21:8443");
+    records = read(Ringlog::path());
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].text, name + " key: 10.0.0.2[...] proto: [...]");
+    EXPECT_EQ(records[1].text, full + " key: [...]");
 }
 
-TEST_F(RinglogFixture, DecoderRefusesFilesThatAreNotRingFiles) {
+TEST_F(RinglogFixture, DecoderRefusesFilesThatAreNotRingFilesReadingOnlyWhatTheyHold) {
     std::string error;
     EXPECT_FALSE(Ringlog::readFile((dir / "missing.rlog").string(), error));
     EXPECT_NE(error.find("cannot open"), std::string::npos);
@@ -80,15 +97,124 @@ TEST_F(RinglogFixture, DecoderRefusesFilesThatAreNotRingFiles) {
     EXPECT_FALSE(Ringlog::readFile((dir / "text.rlog").string(), error));
     EXPECT_NE(error.find("too short"), std::string::npos);
 
+    // Regressions: a directory crashed the decoder, /dev/zero filled the memory.
+    EXPECT_FALSE(Ringlog::readFile(dir.string(), error));
+    EXPECT_NE(error.find("is a directory"), std::string::npos) << error;
+    EXPECT_FALSE(Ringlog::readFile("/dev/zero", error));
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+
     std::array<uint32_t, Ringlog::kRings> sizes;
     sizes.fill(16);
     ASSERT_TRUE(Ringlog::initialize("Cut.rlog", sizes, nullptr, 0, 24,
                                     Ringlog::ThreadMode::singleThreaded, true, 512));
     RINGLOG(0, "x");
     Ringlog::close();
-    fs::resize_file(dir / "Cut.rlog", fs::file_size(dir / "Cut.rlog") / 2);
-    EXPECT_FALSE(Ringlog::readFile((dir / "Cut.rlog").string(), error));
+    const fs::path cut = dir / "Cut.rlog";
+    fs::copy_file(cut, dir / "Huge.rlog");
+    fs::resize_file(cut, fs::file_size(cut) / 2);
+    EXPECT_FALSE(Ringlog::readFile(cut.string(), error));
     EXPECT_NE(error.find("truncated"), std::string::npos);
+
+    // A header claiming rings far beyond the file is refused before anything is read.
+    {
+        std::fstream f(dir / "Huge.rlog", std::ios::in | std::ios::out | std::ios::binary);
+        const uint32_t huge = 0xFFFFFFFFu;
+        f.seekp(8 + 4 * 4); // the first ring size
+        f.write(reinterpret_cast<const char*>(&huge), sizeof huge);
+    }
+    EXPECT_FALSE(Ringlog::readFile((dir / "Huge.rlog").string(), error));
+    EXPECT_NE(error.find("damaged (ring 0)"), std::string::npos) << error;
+}
+
+// A format in the file's dictionary may be anything: widths beyond the writer's are printed as
+// written (they used to make the decoder format gigabytes), broken conversions as text.
+TEST_F(RinglogFixture, DecoderTakesOnlyTheConversionsTheWriterUses) {
+    std::array<uint32_t, Ringlog::kRings> sizes;
+    sizes.fill(4);
+    ASSERT_TRUE(Ringlog::initialize("Fmt.rlog", sizes, nullptr, 0, 24,
+                                    Ringlog::ThreadMode::singleThreaded, false, 512));
+    RINGLOG(0, "%999999999d|%.99999999s|%-6s|%04x|%.5.5d|%y|%u%%", 1, "two", "ab", 0xbeu, 7u);
+    const auto records = read(Ringlog::path());
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].text, "%999999999d|%.99999999s|ab    |00be|%.5.5d|%y|7%");
+}
+
+TEST_F(RinglogFixture, ARingFileIsOwnerOnlyAndNeverTruncatedUnderARunningWriter) {
+    std::array<uint32_t, Ringlog::kRings> sizes;
+    sizes.fill(4);
+    const mode_t umask = ::umask(0); // no help from the umask
+    ASSERT_TRUE(Ringlog::initialize("Mine.rlog", sizes, nullptr, 0, 24,
+                                    Ringlog::ThreadMode::singleThreaded, false, 512));
+    ::umask(umask);
+    EXPECT_EQ(Ringlog::path(), (dir / "Mine.rlog").string());
+    EXPECT_EQ(fs::status(Ringlog::path()).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+    // The writer holds its file: another process's writer would leave it alone.
+    int other = ::open(Ringlog::path().c_str(), O_RDONLY);
+    EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0);
+    ::close(other);
+    Ringlog::close();
+
+    // Regression: a second writer on the same RINGLOGDIR truncated the first one's file, which
+    // then died of SIGBUS. A lock held on the file stands in for the other process here.
+    std::ofstream(dir / "Busy.rlog") << "the running writer's records";
+    other = ::open((dir / "Busy.rlog").c_str(), O_RDWR);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(Ringlog::initialize("Busy.rlog", sizes, nullptr, 0, 24,
+                                    Ringlog::ThreadMode::singleThreaded, false, 512));
+    const std::string said = testing::internal::GetCapturedStderr();
+    ::close(other);
+    EXPECT_EQ(fs::file_size(dir / "Busy.rlog"), 28u);
+    const std::string used = Ringlog::path();
+    EXPECT_NE(used, (dir / "Busy.rlog").string());
+    EXPECT_EQ(used.rfind((dir / ("Busy-" + std::to_string(::getpid()) + "-")).string(), 0), 0u)
+        << used;
+    EXPECT_NE(said.find("not using " + (dir / "Busy.rlog").string()), std::string::npos) << said;
+    EXPECT_NE(said.find("writing " + used), std::string::npos) << said;
+    RINGLOG(0, "kept %d", 1);
+    EXPECT_EQ(read(used).at(0).text, "kept 1");
+
+    // Once its writer is gone, the file of an earlier run is reused.
+    Ringlog::close();
+    ASSERT_TRUE(Ringlog::initialize("Busy.rlog", sizes, nullptr, 0, 24,
+                                    Ringlog::ThreadMode::singleThreaded, false, 512));
+    EXPECT_EQ(Ringlog::path(), (dir / "Busy.rlog").string());
+}
+
+// The default directory is writable by everyone, and the agent runs as root: a link or a file
+// planted at the predictable name must neither be followed nor truncated.
+TEST_F(RinglogFixture, PlantedLinksAndFilesAreLeftUntouched) {
+    std::array<uint32_t, Ringlog::kRings> sizes;
+    sizes.fill(4);
+    const fs::path victim = dir / "victim";
+    std::ofstream(victim) << "precious";
+    fs::create_symlink(victim, dir / "Sym.rlog");
+    fs::create_hard_link(victim, dir / "Hard.rlog");
+    std::vector<std::string> planted = {"Sym.rlog", "Hard.rlog"};
+    if (::geteuid() == 0) {
+        std::ofstream(dir / "Theirs.rlog") << "precious";
+        ASSERT_EQ(::chown((dir / "Theirs.rlog").c_str(), 65534, 65534), 0);
+        planted.push_back("Theirs.rlog");
+    }
+    for (const std::string& name : planted) {
+        SCOPED_TRACE(name);
+        testing::internal::CaptureStderr();
+        ASSERT_TRUE(Ringlog::initialize(name, sizes, nullptr, 0, 24,
+                                        Ringlog::ThreadMode::singleThreaded, false, 512));
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_NE(Ringlog::path(), (dir / name).string());
+        EXPECT_NE(said.find("writing " + Ringlog::path()), std::string::npos) << said;
+        EXPECT_EQ(fs::status(Ringlog::path()).permissions(),
+                  fs::perms::owner_read | fs::perms::owner_write);
+        Ringlog::close();
+    }
+    EXPECT_TRUE(fs::is_symlink(dir / "Sym.rlog"));
+    std::ifstream in(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
+    if (::geteuid() == 0) {
+        EXPECT_EQ(fs::file_size(dir / "Theirs.rlog"), 8u);
+    }
 }
 
 TEST_F(RinglogFixture, DecoderToolPrintsNewestLastAndFailsCleanlyOnBadFiles) {

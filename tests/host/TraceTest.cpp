@@ -39,6 +39,43 @@ TEST_F(TraceFixture, SettingSwitchesMatchingHandlesAtTheGivenLevels) {
     EXPECT_EQ(staticTrace.mask(), 0x3ff);
 }
 
+// Regression: each star used to retry every split of the rest, so a run of stars took
+// exponential time (12 stars: 28 s); 60 would never end.
+TEST_F(TraceFixture, StarsMatchAnyRunAndARunOfStarsStaysCheap) {
+    const std::string stars(60, '*');
+    ASSERT_EQ(Trace::configure(stars + "Static" + stars + "X"), "");
+    EXPECT_EQ(staticTrace.mask(), 0);
+    ASSERT_EQ(Trace::configure(stars + "Mgr" + stars + "c" + stars), "");
+    EXPECT_EQ(staticTrace.mask(), 0x3ff);
+    EXPECT_EQ(tableMgrTrace.mask(), 0);
+    EXPECT_EQ(helperTrace.mask(), 0);
+    ASSERT_EQ(Trace::configure("VyrNat*Mgr*"), "");
+    EXPECT_EQ(tableMgrTrace.mask(), 0x3ff);
+    EXPECT_EQ(helperTrace.mask(), 0);
+    ASSERT_EQ(Trace::configure("*Helper,V*r*t*S*c"), "");
+    EXPECT_EQ(helperTrace.mask(), 0x3ff);
+    EXPECT_EQ(staticTrace.mask(), 0x3ff);
+    EXPECT_EQ(tableMgrTrace.mask(), 0);
+}
+
+TEST_F(TraceFixture, NamesMatchingNoHandleAreReportedOncePerSetting) {
+    ASSERT_EQ(Trace::configure("VyrNatHelper,VyrNatHelpr/3,Nope*,VyrNatTableMgr*"), "");
+    EXPECT_EQ(Trace::unmatched(), (std::vector<std::string>{"VyrNatHelpr", "Nope*"}));
+    testing::internal::CaptureStderr();
+    Trace::reportUnmatched();
+    Trace::reportUnmatched();
+    const std::string printed = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(printed.find("trace: no trace handle is named 'VyrNatHelpr', 'Nope*' (handles: "), 0u)
+        << printed;
+    EXPECT_NE(printed.find("VyrNatHelper, VyrNatTableMgr, VyrNatTableMgrStatic"), std::string::npos)
+        << printed;
+    EXPECT_EQ(printed.find("trace:", 1), std::string::npos) << "reported twice";
+
+    // A handle registered later, as a loaded library's are, takes its pattern off the list.
+    Trace::Handle late("NopeLater");
+    EXPECT_EQ(Trace::unmatched(), std::vector<std::string>{"VyrNatHelpr"});
+}
+
 TEST_F(TraceFixture, BadSettingsAreRefusedWithAReasonAndChangeNothing) {
     ASSERT_EQ(Trace::configure("VyrNatHelper/4"), "");
     for (const char* bad : {"VyrNatHelper/10", "VyrNatHelper/5-2", "VyrNatHelper/", "/3",

@@ -16,10 +16,10 @@ struct Result {
     std::string out; // stdout and stderr together
 };
 
-// Runs the tool from the source tree, as `make run` does.
-Result host(const std::string& args) {
-    const std::string cmd = std::string("cd '") + VYRNAT_SOURCE_DIR + "' && RINGLOG_DISABLE=1 '" +
-                            VYRNAT_HOST + "' " + args + " 2>&1";
+// Runs the tool from the source tree, as `make run` does, with `env` ("NAME=value ...").
+Result host(const std::string& args, const std::string& env = "") {
+    const std::string cmd = std::string("cd '") + VYRNAT_SOURCE_DIR + "' && RINGLOG_DISABLE=1 " +
+                            env + " '" + VYRNAT_HOST + "' " + args + " 2>&1";
     Result r;
     FILE* p = ::popen(cmd.c_str(), "r");
     if (!p) {
@@ -56,8 +56,10 @@ bool has(const Result& r, const std::string& s) {
 TEST(HostTool, HelpExplainsEveryOption) {
     const Result r = host("--help");
     EXPECT_EQ(r.code, 0) << r.out;
-    for (const char* option : {"SCENARIO", "--library", "--virtual-time", "--real-time", "--dump",
-                               "--check", "-h,", "--help", "Exit code"}) {
+    for (const char* option :
+         {"SCENARIO", "--library", "--virtual-time", "--real-time", "--dump", "--check", "-h,",
+          "--help", "scenarios/REFERENCE.md", "VYRNAT_TRACE ", "VYRNAT_TRACE_FILE", "RINGLOGDIR",
+          "RINGLOG_DISABLE", "VYRNAT_SEED", "Exit code"}) {
         EXPECT_TRUE(has(r, option)) << option << " in:\n" << r.out;
     }
     EXPECT_EQ(host("-h").out, r.out);
@@ -86,6 +88,14 @@ TEST(HostTool, BadCommandLinesAndScenariosExitTwoWithTheReason) {
     EXPECT_EQ(r.code, 2);
     EXPECT_TRUE(has(r, "/nonexistent/scenario.yaml: cannot read")) << r.out;
 
+    // Regression: /dev/zero was read until the memory ran out.
+    r = host("--check /dev/zero");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(has(r, "/dev/zero: larger than 16 MiB")) << r.out;
+    r = host("--check scenarios");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(has(r, "scenarios: is a directory")) << r.out;
+
     r = host("--library /nonexistent/libVyrNat.so");
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(has(r, "cannot load /nonexistent/libVyrNat.so")) << r.out;
@@ -109,7 +119,11 @@ TEST(HostTool, TheDemoProgramsStaticNatAndEndsOnAnEmptyChip) {
     EXPECT_TRUE(has(r, "acl WEB-BACKUP: NOT programmed")) << r.out;
     EXPECT_TRUE(has(r, "(egress tables): NOT programmed")) << r.out;
     EXPECT_TRUE(has(r, "10.0.1.4:80 <-> 192.0.2.44:8080: NOT programmed")) << r.out;
-    EXPECT_TRUE(has(r, "end: the chip's tables are empty")) << r.out;
+    EXPECT_TRUE(has(r, "end: the chip's tables are empty\n"
+                       "summary: 9 of 9 steps played, 21 entries written, 20 removed, "
+                       "7 translations programmed, 3 not, faults: 1 write refused, "
+                       "1 log message, 0 agent exits\n"))
+        << r.out;
     EXPECT_FALSE(has(r, "agent exited")) << r.out;
 
     const Result dump = host("--dump scenarios/demo.yaml");
@@ -119,6 +133,37 @@ TEST(HostTool, TheDemoProgramsStaticNatAndEndsOnAnEmptyChip) {
     const Result check = host("--check");
     EXPECT_EQ(check.code, 0);
     EXPECT_TRUE(has(check, "scenarios/demo.yaml: valid scenario, 9 steps")) << check.out;
+}
+
+// What a step sets off, its trace included, comes under its header; text from the file reaches
+// the terminal escaped.
+TEST(HostTool, EachStepIsHeadedBeforeItRunsAndFileTextIsEscaped) {
+    ScenarioFile f("vyrnat-host-order.yaml",
+                   "chip:\n  profile: default\nsteps:\n"
+                   "  - at: 0\n    say: \"bind \\e[2J\"\n    vlanProfile: {100: 3}\n"
+                   "  - at: 1\n    say: translate\n    static:\n"
+                   "      - {intf: NatProfile3, local: \"10.0.0.5:80\", global: \"192.0.2.7:80\","
+                   " acl: \"A\\e[31m\", protocol: tcp}\n");
+    const Result r = host("'" + f.path() + "'", "VYRNAT_TRACE=VyrNatHelper,NoSuchHandle");
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << r.out;
+    EXPECT_TRUE(has(r, "no trace handle is named 'NoSuchHandle'")) << r.out;
+    // The step at 0 is its own, after the start.
+    const std::size_t tablesUp = r.out.find("tables up:");
+    const std::size_t step1 = r.out.find("== t=0.0s  step 1: bind \\x1b[2J\n");
+    const std::size_t bound = r.out.find("+ egressNatProfile  ingMdVlanId=100");
+    const std::size_t step2 = r.out.find("== t=1.0s  step 2: translate\n");
+    const std::size_t traced = r.out.find("addStaticSrcIpTranslation: ");
+    const std::size_t programmed =
+        r.out.find("NatProfile3  source 10.0.0.5:80 <-> 192.0.2.7:80 acl A\\x1b[31m: programmed");
+    for (std::size_t at : {tablesUp, step1, bound, step2, traced, programmed}) {
+        ASSERT_NE(at, std::string::npos) << r.out;
+    }
+    EXPECT_LT(tablesUp, step1);
+    EXPECT_LT(step1, bound);
+    EXPECT_LT(bound, step2);
+    EXPECT_LT(step2, traced);
+    EXPECT_LT(traced, programmed);
 }
 
 TEST(HostTool, GoingDownAndRestartingEndWithExitCodeZero) {

@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -26,15 +28,45 @@ std::vector<std::string> shippedScenarios() {
     return files;
 }
 
-std::string lastLine(const std::string& text) {
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
     std::istringstream in(text);
-    std::string last;
     for (std::string line; std::getline(in, line);) {
-        if (!line.empty()) {
-            last = line;
-        }
+        out.push_back(line);
     }
-    return last;
+    return out;
+}
+
+// Output that remembers how far it had come at each flush.
+class FlushLog : public std::stringbuf {
+public:
+    std::vector<std::size_t> flushedAt;
+
+protected:
+    int sync() override {
+        flushedAt.push_back(str().size());
+        return 0;
+    }
+};
+
+Ert::Ptr<VyrAgentLib::VyrAgent> newAgent() {
+    return Ert::Ptr<VyrAgentLib::VyrAgent>(new VyrNat::VyrNatAgent("VyrNat"));
+}
+
+std::string play(const std::string& text, int& code, std::size_t* configFollowers = nullptr) {
+    std::string error;
+    auto scenario = Scenario::parse(text, "test.yaml", error);
+    EXPECT_TRUE(scenario) << error;
+    if (!scenario) {
+        return {};
+    }
+    std::ostringstream out;
+    Scenario::Player player(std::move(*scenario), {}, out);
+    code = player.play(newAgent);
+    if (configFollowers) {
+        *configFollowers = player.runner().sysdb().entity("ip/nat/config")->reactorCount();
+    }
+    return out.str();
 }
 
 TEST(ScenarioPlay, EveryShippedScenarioEndsWithTheChipAsItStarted) {
@@ -46,22 +78,111 @@ TEST(ScenarioPlay, EveryShippedScenarioEndsWithTheChipAsItStarted) {
         auto scenario = Scenario::loadFile(file, error);
         ASSERT_TRUE(scenario) << error;
         const std::size_t steps = scenario->steps.size();
-        std::ostringstream out;
+        FlushLog log;
+        std::ostream out(&log);
         Scenario::Player player(std::move(*scenario), {}, out);
-        const int code = player.play(
-            [] { return Ert::Ptr<VyrAgentLib::VyrAgent>(new VyrNat::VyrNatAgent("VyrNat")); });
-        EXPECT_EQ(code, 0) << out.str();
-        const std::string last = lastLine(out.str());
-        EXPECT_TRUE(last == "end: the chip's tables are empty" ||
-                    last.find("end: the chip's tables hold only the ") == 0)
-            << out.str();
-        // Start, every step and the end are reported.
+        const int code = player.play(newAgent);
+        const std::string text = log.str();
+        EXPECT_EQ(code, 0) << text;
+        const std::vector<std::string> all = lines(text);
+        ASSERT_GE(all.size(), 2u);
+        EXPECT_TRUE(all[all.size() - 2] == "end: the chip's tables are empty" ||
+                    all[all.size() - 2].find("end: the chip's tables hold only the ") == 0)
+            << text;
+        EXPECT_EQ(all.back().find("summary: " + std::to_string(steps) + " of " +
+                                  std::to_string(steps) + " steps played, "),
+                  0u)
+            << text;
+        // Start, every step and the end are reported, each header flushed before what follows.
         std::size_t reports = 0;
-        for (std::size_t at = out.str().find("== t="); at != std::string::npos;
-             at = out.str().find("== t=", at + 1)) {
+        for (std::size_t at = text.find("== t="); at != std::string::npos;
+             at = text.find("== t=", at + 1)) {
             ++reports;
+            const std::size_t end = text.find('\n', at) + 1;
+            EXPECT_NE(std::find(log.flushedAt.begin(), log.flushedAt.end(), end),
+                      log.flushedAt.end())
+                << text.substr(at, end - at);
         }
-        EXPECT_EQ(reports, steps + 2) << out.str();
+        EXPECT_EQ(reports, steps + 2) << text;
+        EXPECT_EQ(log.flushedAt.back(), text.size());
+    }
+}
+
+} // namespace
+
+namespace {
+
+// As the host does, the tool starts an agent that exited again and plays on; one that exits at
+// every start is given up after a few.
+TEST(ScenarioPlay, AnAgentThatExitsIsStartedAgainAndTheScenarioPlaysOn) {
+    const std::string head =
+        "chip:\n  profile: default\nnatConfig:\n  natTcpSynAckRequired: false\n"
+        "steps:\n  - at: 1\n    vlanProfile: {100: 3}\n    static:\n"
+        "      - {intf: NatProfile3, local: \"10.0.0.5:80\", "
+        "global: \"192.0.2.7:8080\", protocol: tcp}\n";
+    const std::string tail = "  - at: 3\n    say: after the restart\n"
+                             "    removeStatic: [{intf: NatProfile3, local: \"10.0.0.5:80\"}]\n"
+                             "    removeVlanProfile: [100]\n";
+    int code = -1;
+    std::size_t followers = 0;
+    const std::string out = play(
+        head + "  - at: 2\n    natConfig: {natTcpSynAckRequired: true}\n" + tail, code, &followers);
+    EXPECT_EQ(code, 0);
+    const std::string line = "NatProfile3  source 10.0.0.5:80 <-> 192.0.2.7:8080: ";
+    std::size_t at = 0;
+    for (const std::string& expected : std::vector<std::string>{
+             "== t=2.0s  step 2\n",
+             "== t=2.0s  agent exited with code 0: natTcpSynAckRequired "
+             "changed to true, which the agent applies by restarting\n",
+             line + "withdrawn",
+             "== t=2.0s  agent started again (1 of at most 3 restarts in a row)",
+             line + "programmed", "step 3: after the restart", line + "withdrawn",
+             "end: the chip's tables are empty", "1 agent exit"}) {
+        at = out.find(expected, at);
+        ASSERT_NE(at, std::string::npos) << expected << " in order in:\n" << out;
+    }
+    // The agent that exited is gone: only the new one follows the configuration.
+    std::size_t followersOfOne = 0;
+    play(head + tail, code, &followersOfOne);
+    EXPECT_EQ(followers, followersOfOne);
+
+    const std::string noNat = play("chip:\n  profile: noNat\nsteps:\n  - at: 1\n", code);
+    EXPECT_EQ(code, 0);
+    EXPECT_NE(noNat.find("agent exited with code 0: the chip profile has no NAT"),
+              std::string::npos)
+        << noNat;
+    EXPECT_NE(noNat.find("the agent exited 4 times in a row with no step played in between; it "
+                         "is not started again\n"),
+              std::string::npos)
+        << noNat;
+    EXPECT_NE(noNat.find("summary: 0 of 1 step played, "), std::string::npos) << noNat;
+}
+
+} // namespace
+
+namespace {
+
+// The format reference stays true: each example is a valid scenario that plays to its end, and
+// every chip profile field is described.
+TEST(ScenarioPlay, TheReferenceExamplesPlayAndEveryProfileFieldIsDescribed) {
+    std::ifstream in(std::string(VYRNAT_SOURCE_DIR) + "/scenarios/REFERENCE.md");
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(text.empty());
+    int examples = 0;
+    for (std::size_t at = text.find("```yaml\n"); at != std::string::npos;
+         at = text.find("```yaml\n", at + 1)) {
+        const std::size_t begin = at + 8;
+        const std::string example = text.substr(begin, text.find("```", begin) - begin);
+        SCOPED_TRACE(example);
+        ++examples;
+        int code = -1;
+        const std::string out = play(example, code);
+        EXPECT_EQ(code, 0) << out;
+        EXPECT_NE(out.find("\nsummary: "), std::string::npos) << out;
+    }
+    EXPECT_GE(examples, 10);
+    for (const std::string& field : VyrP4::ProfileCapabilities::fieldNames()) {
+        EXPECT_NE(text.find("`" + field + "`"), std::string::npos) << field;
     }
 }
 

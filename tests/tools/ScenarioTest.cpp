@@ -117,7 +117,7 @@ TEST(ScenarioFile, EachFaultIsRefusedWithOneMessageNamingFileAndLine) {
         {"steps out of order", chip + "steps:\n  - at: 2\n  - at: 1.5\n    say: late\n", 5,
          "comes before the step above it"},
         {"unknown chip field", chip + "  fields:\n    colour: 1\n", 4,
-         "unknown profile field 'colour'"},
+         "unknown profile field 'colour' (known: name, natSupported, intfNat, "},
         {"chip field out of range", chip + "  fields:\n    snatAclTableSize: 70000\n", 4,
          "profile field 'snatAclTableSize': 70000 is out of range (at most 65536)"},
         {"chip field not a flag", chip + "  fields:\n    intfNat: yes\n", 4,

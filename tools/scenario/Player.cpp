@@ -1,15 +1,15 @@
 #include "tools/scenario/Player.h"
 
-#include "tools/scenario/HostState.h"
-
+#include "host/Format.h"
 #include "host/LogMessage.h"
 #include "host/NatConfig.h"
 #include "host/NatStatus.h"
-#include "host/NextHopMap.h"
-
-#include <sstream>
+#include "tools/scenario/ChipJournal.h"
+#include "tools/scenario/HostState.h"
+#include "tools/scenario/HwStatusWatch.h"
 
 #include <cstdio>
+#include <sstream>
 #include <vector>
 
 namespace Scenario {
@@ -18,15 +18,14 @@ namespace {
 
 constexpr const char* kSystemStatusPath = VyrAgentLib::VyrAgent::kSystemStatusPath;
 
-// Addresses without a port print without one.
-std::string addrText(const Ip::IpAndPort& a) {
-    return a.port ? a.toString() : a.ip.toString();
-}
-
 std::string secondsText(double s) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.1f", s);
     return buf;
+}
+
+std::string count(std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 } // namespace
@@ -70,18 +69,35 @@ std::string changes(const ChipSnapshot& before, const ChipSnapshot& after) {
     return out;
 }
 
+std::string PlaySummary::str(std::size_t totalSteps) const {
+    return "summary: " + std::to_string(steps) + " of " + count(totalSteps, "step", "steps") +
+           " played, " + count(written, "entry", "entries") + " written, " +
+           std::to_string(removed) + " removed, " +
+           count(programmed, "translation", "translations") + " programmed, " +
+           std::to_string(notProgrammed) + " not, faults: " + count(refused, "write", "writes") +
+           " refused, " + count(logMessages, "log message", "log messages") + ", " +
+           count(agentExits, "agent exit", "agent exits");
+}
+
 Player::Player(Scenario scenario, PlayOptions options, std::ostream& out)
     : scenario_(std::move(scenario)), options_(options), out_(out),
       loop_(std::make_unique<Tasking::EventLoop>(options.mode)),
-      runner_(std::make_unique<Host::AgentRunner>()), chip_(VyrP4::chipFactory(scenario_.profile)) {
+      runner_(std::make_unique<Host::AgentRunner>()), chip_(VyrP4::chipFactory(scenario_.profile)),
+      journal_(std::make_unique<ChipJournal>(*chip_)) {
     runner_->environment().chip = chip_;
-    seedHostState(runner_->sysdb(), scenario_);
+    Hubdb::EntityManager& db = runner_->sysdb();
+    seedHostState(db, scenario_);
+    // Both exist before the agent mounts them, so that the status is followed from the start.
+    HostState state(db);
+    hw_ = std::make_unique<HwStatusWatch>(state.hwStatus(), state.status());
     Log::streamIs(&logLines_);
 }
 
 Player::~Player() {
     Log::streamIs(nullptr);
+    hw_.reset();
     runner_.reset();
+    journal_.reset();
     loop_.reset();
 }
 
@@ -107,47 +123,13 @@ void seedHostState(Hubdb::EntityManager& db, const Scenario& scenario) {
 
 void Player::apply(const Step& step) {
     HostState(runner_->sysdb()).apply(step);
-}
-
-HwSnapshot Player::hwSnapshot() {
-    HwSnapshot s;
-    Hubdb::EntityManager& db = runner_->sysdb();
-    auto status = Ert::ptrCast<Ip::Nat::Status>(db.entity("ip/nat/status"));
-    auto hw = Ert::ptrCast<Ip::Nat::HwStatus>(db.entity("ip/nat/hwStatus"));
-    if (!hw) {
-        return s;
+    // A changed description shows even when the translation's state stays the same.
+    for (const auto& t : step.staticAdd) {
+        hw_->touched(t.intf, t.key);
     }
-    auto state = [](bool programmed) { return programmed ? "programmed" : "NOT programmed"; };
-    for (const auto& [intf, hwIntf] : hw->intfStatus) {
-        const Ert::Ptr<Ip::Nat::IntfStatus>* st = status ? status->intfStatus.find(intf) : nullptr;
-        for (const auto& [key, programmed] : hwIntf->staticConnection) {
-            const Ip::Nat::NatStaticConnection* conn =
-                st ? (*st)->staticConnection.find(key) : nullptr;
-            std::string line = intf + "  ";
-            if (conn) {
-                line += conn->sourceTranslation() ? "source " : "destination ";
-                line += addrText(key.local) + " <-> " + addrText(conn->global);
-                line += key.aclName.empty() ? "" : " acl " + key.aclName;
-                line += key.egressTarget() ? " (egress tables)" : "";
-                line += conn->sourceTranslation() == conn->ingress ? " (reverse)" : "";
-            } else {
-                line += key.str();
-            }
-            s[line] = state(programmed);
-        }
+    for (const auto& r : step.staticRemove) {
+        hw_->touched(r.intf, r.key);
     }
-    for (const auto& [vrf, hwVrf] : hw->vrfStatus) {
-        for (const auto& [addr, programmed] : hwVrf->staticSrc) {
-            s["vrf " + vrf + "  source " + addr.toString()] = state(programmed);
-        }
-        for (const auto& [addr, programmed] : hwVrf->staticDst) {
-            s["vrf " + vrf + "  destination " + addr.toString()] = state(programmed);
-        }
-        if (hwVrf->policer()) {
-            s["vrf " + vrf + "  policer"] = state(*hwVrf->policer());
-        }
-    }
-    return s;
 }
 
 std::string Player::tableSummary() const {
@@ -161,84 +143,144 @@ std::string Player::tableSummary() const {
     return out.empty() ? "  (no table is up)\n" : out;
 }
 
-void Player::report(const std::string& title) {
-    ChipSnapshot now = snapshot(*chip_);
-    std::string diff = changes(last_, now);
-    out_ << "== t=" << secondsText(loop_->nowSeconds()) << "s  " << title << "\n";
-    if (!logLines_.str().empty()) {
-        std::istringstream lines(logLines_.str());
-        for (std::string line; std::getline(lines, line);) {
-            out_ << "  log  " << line << "\n";
-        }
-        logLines_.str("");
+void Player::header(const std::string& title) {
+    // Flushed, so that trace lines on stderr and piped or real-time output keep their order.
+    out_ << "== t=" << secondsText(loop_->nowSeconds()) << "s  " << title << "\n" << std::flush;
+}
+
+Player::Changes Player::takeChanges() {
+    lastReport_ = loop_->nowSeconds();
+    Changes c{logLines_.str(), journal_->takeChanges(), hw_->takeChanges()};
+    logLines_.str("");
+    return c;
+}
+
+void Player::print(const Changes& c) {
+    std::istringstream lines(c.logs);
+    for (std::string line; std::getline(lines, line);) {
+        ++summary_.logMessages;
+        out_ << "  log  " << Host::printable(line) << "\n";
     }
-    out_ << "chip:\n" << (diff.empty() ? "  (no change in the chip's tables)\n" : diff);
-    HwSnapshot hw = hwSnapshot();
-    std::string hwDiff;
-    std::size_t programmed = 0;
-    for (const auto& [line, state] : hw) {
-        programmed += state == "programmed";
-        auto before = lastHw_.find(line);
-        if (before == lastHw_.end() || before->second != state) {
-            hwDiff += "  " + line + ": " + state + "\n";
-        }
-    }
-    for (const auto& [line, state] : lastHw_) {
-        if (!hw.count(line)) {
-            hwDiff += "  " + line + ": withdrawn\n";
-        }
-    }
-    if (!hwDiff.empty() || hw.size() != lastHw_.size()) {
-        out_ << "hardware status (" << programmed << " programmed, " << hw.size() - programmed
-             << " not):\n"
-             << hwDiff;
-    }
-    lastHw_ = std::move(hw);
+    out_ << "chip:\n" << (c.chip.empty() ? "  (no change in the chip's tables)\n" : c.chip) << c.hw;
     if (options_.dump) {
-        std::string dump = chip_->dump();
+        const std::string dump = chip_->dump();
         out_ << (dump.empty() ? "  (every table is empty)\n" : dump);
     }
-    last_ = std::move(now);
+    out_ << std::flush;
+}
+
+void Player::step(std::size_t index) {
+    const Step& s = scenario_.steps[index];
+    // What the agent did on its own since the last report is not this step's doing.
+    if (const Changes c = takeChanges(); !c.empty()) {
+        header("the agent's own timers, since t=" + secondsText(lastReport_) + "s");
+        print(c);
+    }
+    header("step " + std::to_string(index + 1) +
+           (s.say.empty() ? "" : ": " + Host::printable(s.say)));
+    exitsInARow_ = 0;
+    ++summary_.steps;
+    apply(s);
+    loop_->runPending();
+    // An exit the step caused is reported with it once the loop has stopped.
+    if (!runner_->process().code()) {
+        print(takeChanges());
+    }
+}
+
+bool Player::synAckRequired() const {
+    return HostState(runner_->sysdb()).natConfig()->natTcpSynAckRequired();
+}
+
+std::string Player::exitReason() const {
+    if (!scenario_.profile.natSupported()) {
+        return "the chip profile has no NAT (natSupported: false)";
+    }
+    if (synAckRequired() != synAckAtStart_) {
+        return std::string("natTcpSynAckRequired changed to ") +
+               (synAckRequired() ? "true" : "false") + ", which the agent applies by restarting";
+    }
+    return "the agent asked to exit";
+}
+
+void Player::runLoop(double end) {
+    loop_->resume();
+    if (options_.mode == Tasking::EventLoop::Mode::virtualTime) {
+        loop_->runUntilStopped(Tasking::seconds(end + 1) - loop_->now());
+    } else {
+        loop_->run();
+    }
 }
 
 int Player::play(const AgentFactory& factory) {
-    out_ << "chip profile \"" << scenario_.profile.name() << "\", scenario " << scenario_.file
-         << ", " << scenario_.steps.size() << " steps\n";
+    out_ << "chip profile \"" << Host::printable(scenario_.profile.name()) << "\", scenario "
+         << Host::printable(scenario_.file) << ", "
+         << count(scenario_.steps.size(), "step", "steps") << "\n";
     auto scheduler = loop_->scheduler("scenario");
     std::vector<std::unique_ptr<Tasking::TimerTask>> tasks;
-    // Reports run after everything a step set off, at the lowest priority of its moment.
-    constexpr int kStepPriority = 0;
-    constexpr int kReportPriority = -1000;
+    // Steps of one moment run in file order; the end comes after everything of its moment.
     auto at = [&](double when, int priority, std::function<void()> fn) {
         tasks.push_back(
             std::make_unique<Tasking::TimerTask>(scheduler, priority, "scenario", std::move(fn)));
         tasks.back()->scheduleAt(Tasking::seconds(when));
     };
-
-    runner_->start(factory());
-    at(0, kReportPriority, [this] {
-        report("agent started");
-        out_ << "tables up:\n" << tableSummary();
-        started_ = last_;
-    });
-    int n = 0;
-    for (const Step& step : scenario_.steps) {
-        const std::string title =
-            "step " + std::to_string(++n) + (step.say.empty() ? "" : ": " + step.say);
-        at(step.at, kStepPriority, [this, &step] { apply(step); });
-        at(step.at, kReportPriority, [this, title] { report(title); });
+    for (std::size_t i = 0; i < scenario_.steps.size(); ++i) {
+        at(scenario_.steps[i].at, 0, [this, i] { step(i); });
     }
     const double end = (scenario_.steps.empty() ? 0 : scenario_.steps.back().at) + scenario_.settle;
-    at(end, kReportPriority - 1, [this] { loop_->stop(); });
+    at(end, -1000, [this] {
+        ended_ = true;
+        loop_->stop();
+    });
 
-    if (options_.mode == Tasking::EventLoop::Mode::virtualTime) {
-        loop_->runUntilStopped(Tasking::seconds(end + 1));
-    } else {
-        loop_->run();
+    header("agent started");
+    synAckAtStart_ = synAckRequired();
+    runner_->start(factory());
+    loop_->runPending();
+    if (!runner_->process().code()) {
+        print(takeChanges());
+        out_ << "tables up:\n" << tableSummary() << std::flush;
+        started_ = snapshot(*chip_);
     }
-    const auto code = runner_->process().code();
-    // What changed after the last step (or up to the exit) is reported too.
-    report(code ? "agent exited with code " + std::to_string(*code) : "end of the scenario");
+    int failure = 0;
+    while (true) {
+        // The host starts an agent that exited again, until it keeps failing at once.
+        bool up = !runner_->process().code();
+        while (!up) {
+            const int code = *runner_->process().code();
+            ++summary_.agentExits;
+            failure = failure ? failure : code;
+            header("agent exited with code " + std::to_string(code) + ": " + exitReason());
+            print(takeChanges());
+            if (ended_) {
+                break;
+            }
+            if (++exitsInARow_ > kMaxRestartsInARow) {
+                out_ << "the agent exited " << exitsInARow_
+                     << " times in a row with no step played in between; it is not started again\n";
+                break;
+            }
+            header("agent started again (" + std::to_string(exitsInARow_) + " of at most " +
+                   std::to_string(kMaxRestartsInARow) + " restarts in a row)");
+            synAckAtStart_ = synAckRequired();
+            runner_->restart(factory());
+            loop_->runPending();
+            up = !runner_->process().code();
+            if (up) {
+                print(takeChanges());
+            }
+        }
+        if (!up || ended_) {
+            break;
+        }
+        runLoop(end);
+        if (!runner_->process().code()) {
+            break;
+        }
+    }
+
+    header(ended_ ? "end of the scenario" : "end of the run");
+    print(takeChanges());
     const std::size_t left = chip_->entryCount();
     if (left == 0) {
         out_ << "end: the chip's tables are empty\n";
@@ -248,7 +290,13 @@ int Player::play(const AgentFactory& factory) {
     } else {
         out_ << "end: " << left << " entries left in the chip's tables\n";
     }
-    return code.value_or(0);
+    summary_.written = journal_->written();
+    summary_.removed = journal_->removed();
+    summary_.refused = journal_->refused();
+    summary_.programmed = hw_->everProgrammed();
+    summary_.notProgrammed = hw_->neverProgrammed();
+    out_ << summary_.str(scenario_.steps.size()) << "\n" << std::flush;
+    return failure;
 }
 
 } // namespace Scenario

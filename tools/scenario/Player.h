@@ -1,20 +1,28 @@
 #pragma once
 // Plays a scenario: builds the emulated chip and the host's state from it, starts the agent,
-// runs each step at its time on the event loop, and reports what changed in the chip's tables.
+// runs each step at its time on the event loop, and reports what changed in the chip's tables
+// and in the NAT hardware status. Both are followed change by change (the chip's entry observer,
+// reactors on the status), so a step costs what it changes, not what the chip holds. When the
+// agent exits, it is started again on the same state and chip, as the host does.
 
 #include "host/Agent.h"
 #include "host/EventLoop.h"
 #include "tools/scenario/Scenario.h"
 
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <sstream>
 #include <string>
 
 namespace Scenario {
+
+class ChipJournal;
+class HwStatusWatch;
 
 // Every entry of every table, in readable form.
 using ChipSnapshot = std::map<std::string, std::multiset<std::string>>;
@@ -27,32 +35,61 @@ std::string changes(const ChipSnapshot& before, const ChipSnapshot& after);
 // configuration and the NAT configuration.
 void seedHostState(Hubdb::EntityManager& db, const Scenario& scenario);
 
-// Each translation the NAT hardware status holds, described, to "programmed" or not.
-using HwSnapshot = std::map<std::string, std::string>;
-
 struct PlayOptions {
     Tasking::EventLoop::Mode mode = Tasking::EventLoop::Mode::virtualTime;
     bool dump = false; // print every table after each step
+};
+
+// The totals of a run, its last line.
+struct PlaySummary {
+    std::size_t steps = 0;         // steps played
+    std::size_t written = 0;       // chip entries added or replaced
+    std::size_t removed = 0;       // chip entries removed
+    std::size_t refused = 0;       // writes the chip refused
+    std::size_t programmed = 0;    // translations held programmed at some point
+    std::size_t notProgrammed = 0; // translations never held programmed
+    std::size_t logMessages = 0;
+    std::size_t agentExits = 0;
+    std::string str(std::size_t totalSteps) const;
 };
 
 class Player {
 public:
     using AgentFactory = std::function<Ert::Ptr<VyrAgentLib::VyrAgent>()>;
 
+    // Exits in a row, with no step played in between, after which the agent is not started
+    // again: a chip profile without NAT would stop it at every start.
+    static constexpr int kMaxRestartsInARow = 3;
+
     Player(Scenario scenario, PlayOptions options, std::ostream& out);
     ~Player();
 
-    // Runs the whole scenario; returns the exit code the agent asked for (0 when it did not).
+    // Runs the whole scenario; returns the first non-zero exit code the agent gave, else 0.
     int play(const AgentFactory& factory);
+    const PlaySummary& summary() const { return summary_; }
 
     VyrP4::Chip& chip() const { return *chip_; }
     Host::AgentRunner& runner() { return *runner_; }
     Tasking::EventLoop& loop() { return *loop_; }
 
 private:
+    // What changed since the last report: log messages, chip entries, hardware status.
+    struct Changes {
+        std::string logs;
+        std::string chip;
+        std::string hw;
+        bool empty() const { return logs.empty() && chip.empty() && hw.empty(); }
+    };
+
+    void runLoop(double end);
+    void step(std::size_t index);
     void apply(const Step& step);
-    void report(const std::string& title);
-    HwSnapshot hwSnapshot();
+    // A report starts with its header, printed before what it reports happens.
+    void header(const std::string& title);
+    Changes takeChanges();
+    void print(const Changes& changes);
+    std::string exitReason() const;
+    bool synAckRequired() const;
     // Every table up on the chip with its use.
     std::string tableSummary() const;
 
@@ -62,10 +99,15 @@ private:
     std::unique_ptr<Tasking::EventLoop> loop_;
     std::unique_ptr<Host::AgentRunner> runner_;
     std::shared_ptr<VyrP4::Chip> chip_;
-    ChipSnapshot last_;
+    std::unique_ptr<ChipJournal> journal_;
+    std::unique_ptr<HwStatusWatch> hw_;
     ChipSnapshot started_; // the tables right after start-up
-    HwSnapshot lastHw_;
     std::ostringstream logLines_;
+    double lastReport_ = 0;
+    bool ended_ = false;
+    int exitsInARow_ = 0;
+    bool synAckAtStart_ = false; // natTcpSynAckRequired when the agent last started
+    PlaySummary summary_;
 };
 
 } // namespace Scenario

@@ -1,15 +1,20 @@
 #include "tools/scenario/Scenario.h"
 
+#include "host/Format.h"
+
 #include <yaml-cpp/yaml.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
+#include <fcntl.h>
 #include <functional>
 #include <map>
-#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace Scenario {
 
@@ -206,6 +211,13 @@ void readChip(const YAML::Node& n, Scenario& s) {
         for (const auto& kv : *fields) {
             std::string error;
             const std::string key = kv.first.IsScalar() ? kv.first.Scalar() : "";
+            if (!profile->field(key)) {
+                std::string known;
+                for (const auto& f : VyrP4::ProfileCapabilities::fieldNames()) {
+                    known += (known.empty() ? "" : ", ") + f;
+                }
+                fail(kv.first, "unknown profile field '" + key + "' (known: " + known + ")");
+            }
             if (!kv.second.IsScalar() || !profile->fieldIs(key, kv.second.Scalar(), error)) {
                 fail(kv.first,
                      error.empty() ? "chip field '" + key + "' needs a single value" : error);
@@ -468,27 +480,6 @@ Scenario read(const YAML::Node& root, const std::string& file) {
     return s;
 }
 
-// A message is one line: line breaks and other control characters of the text it quotes are
-// shown escaped.
-std::string oneLine(const std::string& s) {
-    std::string out;
-    for (const char ch : s) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (c < 0x20 || c == 0x7f) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
-            out += hex;
-        } else {
-            out += ch;
-        }
-    }
-    return out;
-}
-
 } // namespace
 
 std::optional<Scenario> parse(const std::string& text, const std::string& file,
@@ -501,23 +492,51 @@ std::optional<Scenario> parse(const std::string& text, const std::string& file,
         }
         return read(root, file);
     } catch (const Fault& f) {
-        error = file + ":" + std::to_string(f.line) + ": " + oneLine(f.what);
+        error = file + ":" + std::to_string(f.line) + ": " + Host::printable(f.what);
     } catch (const YAML::Exception& e) {
         error = file + ":" + std::to_string(e.mark.is_null() ? 0 : e.mark.line + 1) + ": " +
-                oneLine(e.msg);
+                Host::printable(e.msg);
     }
     return std::nullopt;
 }
 
 std::optional<Scenario> loadFile(const std::string& path, std::string& error) {
-    std::ifstream in(path);
-    if (!in) {
-        error = path + ": cannot read the scenario file";
+    // Non-blocking, so that naming a FIFO without a writer does not hang the open.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        error = path + ": cannot read the scenario file: " + std::strerror(errno);
+        if (fd >= 0) {
+            ::close(fd);
+        }
         return std::nullopt;
     }
-    std::stringstream text;
-    text << in.rdbuf();
-    return parse(text.str(), path, error);
+    if (S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        error = path + ": is a directory, not a scenario file";
+        return std::nullopt;
+    }
+    ::fcntl(fd, F_SETFL, 0);
+    // Read up to the limit and one byte more, so that a larger input (or an endless one, such
+    // as /dev/zero) is refused without reading further.
+    std::string text;
+    char buf[65536];
+    ssize_t n = 0;
+    while (text.size() <= kMaxFileBytes && (n = ::read(fd, buf, sizeof buf)) > 0) {
+        text.append(buf, static_cast<std::size_t>(n));
+    }
+    const int readErrno = errno;
+    ::close(fd);
+    if (n < 0) {
+        error = path + ": cannot read the scenario file: " + std::strerror(readErrno);
+        return std::nullopt;
+    }
+    if (text.size() > kMaxFileBytes) {
+        error = path + ": larger than " + std::to_string(kMaxFileBytes >> 20) +
+                " MiB; a scenario file must be smaller";
+        return std::nullopt;
+    }
+    return parse(text, path, error);
 }
 
 } // namespace Scenario

@@ -83,6 +83,9 @@ struct Scenario {
     double settle = 1.0;
 };
 
+// The largest scenario file read: a hundred thousand steps fit.
+constexpr std::size_t kMaxFileBytes = 16u << 20;
+
 // Reads and checks a scenario; nullopt with `error` set when it is not a valid one.
 std::optional<Scenario> loadFile(const std::string& path, std::string& error);
 // The same for text already read; `file` names it in messages.

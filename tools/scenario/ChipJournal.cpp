@@ -1,0 +1,64 @@
+#include "tools/scenario/ChipJournal.h"
+
+namespace Scenario {
+
+ChipJournal::ChipJournal(VyrP4::Chip& chip) : chip_(chip) {
+    chip_.entryObserverIs([this](const VyrP4::TableEngine& table, VyrP4::EntryChange change,
+                                 const VyrP4::EntryView* before, const VyrP4::EntryView* after) {
+        switch (change) {
+        case VyrP4::EntryChange::added:
+        case VyrP4::EntryChange::replaced:
+            ++written_;
+            break;
+        case VyrP4::EntryChange::removed:
+            ++removed_;
+            break;
+        case VyrP4::EntryChange::refused:
+            ++refused_;
+            break;
+        case VyrP4::EntryChange::hit:
+            break;
+        }
+        if (before) {
+            note(table, *before, -1);
+        }
+        if (after) {
+            note(table, *after, +1);
+        }
+    });
+}
+
+ChipJournal::~ChipJournal() {
+    chip_.entryObserverIs(nullptr);
+}
+
+void ChipJournal::note(const VyrP4::TableEngine& table, const VyrP4::EntryView& entry, int delta) {
+    auto& entries = pending_[table.name()];
+    auto [it, added] = entries.try_emplace(table.entryStr(entry), 0);
+    if ((it->second += delta) == 0) {
+        entries.erase(it);
+        if (entries.empty()) {
+            pending_.erase(table.name());
+        }
+    }
+}
+
+std::string ChipJournal::takeChanges() {
+    std::string out;
+    for (const auto& [table, entries] : pending_) {
+        for (const auto& [entry, delta] : entries) {
+            for (int i = delta; i < 0; ++i) {
+                out += "  - " + table + "  " + entry + "\n";
+            }
+        }
+        for (const auto& [entry, delta] : entries) {
+            for (int i = 0; i < delta; ++i) {
+                out += "  + " + table + "  " + entry + "\n";
+            }
+        }
+    }
+    pending_.clear();
+    return out;
+}
+
+} // namespace Scenario

@@ -1,0 +1,212 @@
+#include "tools/scenario/HwStatusWatch.h"
+
+#include "host/Format.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace Scenario {
+
+namespace {
+
+// Addresses without a port print without one.
+std::string addrText(const Ip::IpAndPort& a) {
+    return a.port ? a.toString() : a.ip.toString();
+}
+
+const char* stateText(bool programmed) {
+    return programmed ? "programmed" : "NOT programmed";
+}
+
+} // namespace
+
+class HwStatusWatch::StatusReactor : public Ert::Reactor<Ip::Nat::HwStatus> {
+public:
+    StatusReactor(HwStatusWatch& w, Ert::Ptr<Ip::Nat::HwStatus> hw) {
+        onEntry(&Ip::Nat::HwStatus::intfStatus, [&w](const std::string& n) { w.intfChanged(n); });
+        onEntry(&Ip::Nat::HwStatus::vrfStatus, [&w](const std::string& n) { w.vrfChanged(n); });
+        follow(std::move(hw));
+    }
+};
+
+class HwStatusWatch::IntfReactor : public Ert::Reactor<Ip::Nat::HwIntfStatus> {
+public:
+    IntfReactor(HwStatusWatch& w, std::string name, Ert::Ptr<Ip::Nat::HwIntfStatus> intf) {
+        onEntry(&Ip::Nat::HwIntfStatus::staticConnection, [&w, name](const Ip::Nat::StaticKey& k) {
+            w.mark({Kind::intf, name, k, {}});
+        });
+        follow(std::move(intf));
+    }
+};
+
+class HwStatusWatch::VrfReactor : public Ert::Reactor<Ip::Nat::HwVrfStatus> {
+public:
+    VrfReactor(HwStatusWatch& w, std::string name, Ert::Ptr<Ip::Nat::HwVrfStatus> vrf) {
+        onEntry(&Ip::Nat::HwVrfStatus::staticSrc, [&w, name](const Ip::IpAddr& a) {
+            w.mark({Kind::vrfSrc, name, {}, a});
+        });
+        onEntry(&Ip::Nat::HwVrfStatus::staticDst, [&w, name](const Ip::IpAddr& a) {
+            w.mark({Kind::vrfDst, name, {}, a});
+        });
+        onChange(&Ip::Nat::HwVrfStatus::policer, [&w, name] {
+            w.mark({Kind::vrfPolicer, name, {}, {}});
+        });
+        follow(std::move(vrf));
+    }
+};
+
+HwStatusWatch::HwStatusWatch(Ert::Ptr<Ip::Nat::HwStatus> hw, Ert::Ptr<Ip::Nat::Status> status)
+    : hw_(std::move(hw)), status_(std::move(status)),
+      reactor_(std::make_unique<StatusReactor>(*this, hw_)) {
+    for (const auto& [name, intf] : hw_->intfStatus) {
+        intfChanged(name);
+    }
+    for (const auto& [name, vrf] : hw_->vrfStatus) {
+        vrfChanged(name);
+    }
+}
+
+HwStatusWatch::~HwStatusWatch() = default;
+
+void HwStatusWatch::touched(const std::string& intf, const Ip::Nat::StaticKey& key) {
+    mark({Kind::intf, intf, key, {}});
+}
+
+void HwStatusWatch::ownerChanged(const std::string& owner, bool vrf) {
+    for (auto it = known_.lower_bound({Kind::intf, owner, {}, {}});
+         it != known_.end() && it->first.owner == owner; ++it) {
+        if ((it->first.kind != Kind::intf) == vrf) {
+            dirty_.insert(it->first);
+        }
+    }
+}
+
+void HwStatusWatch::intfChanged(const std::string& name) {
+    ownerChanged(name, false);
+    const Ert::Ptr<Ip::Nat::HwIntfStatus>* intf = hw_->intfStatus.find(name);
+    if (!intf || !*intf) {
+        intfs_.erase(name);
+        return;
+    }
+    auto& reactor = intfs_[name];
+    if (!reactor || reactor->entity() != intf->get()) {
+        reactor = std::make_unique<IntfReactor>(*this, name, *intf);
+    }
+    for (const auto& [key, programmed] : (*intf)->staticConnection) {
+        mark({Kind::intf, name, key, {}});
+    }
+}
+
+void HwStatusWatch::vrfChanged(const std::string& name) {
+    ownerChanged(name, true);
+    const Ert::Ptr<Ip::Nat::HwVrfStatus>* vrf = hw_->vrfStatus.find(name);
+    if (!vrf || !*vrf) {
+        vrfs_.erase(name);
+        return;
+    }
+    auto& reactor = vrfs_[name];
+    if (!reactor || reactor->entity() != vrf->get()) {
+        reactor = std::make_unique<VrfReactor>(*this, name, *vrf);
+    }
+    for (const auto& [addr, programmed] : (*vrf)->staticSrc) {
+        mark({Kind::vrfSrc, name, {}, addr});
+    }
+    for (const auto& [addr, programmed] : (*vrf)->staticDst) {
+        mark({Kind::vrfDst, name, {}, addr});
+    }
+    mark({Kind::vrfPolicer, name, {}, {}});
+}
+
+std::optional<HwStatusWatch::State> HwStatusWatch::now(const Ref& ref) const {
+    if (ref.kind == Kind::intf) {
+        const auto* hwIntf = hw_->intfStatus.find(ref.owner);
+        const bool* programmed = hwIntf ? (*hwIntf)->staticConnection.find(ref.key) : nullptr;
+        if (!programmed) {
+            return std::nullopt;
+        }
+        const auto* intf = status_->intfStatus.find(ref.owner);
+        const Ip::Nat::NatStaticConnection* conn =
+            intf ? (*intf)->staticConnection.find(ref.key) : nullptr;
+        std::string line = ref.owner + "  ";
+        if (conn) {
+            line += conn->sourceTranslation() ? "source " : "destination ";
+            line += addrText(ref.key.local) + " <-> " + addrText(conn->global);
+            line += ref.key.aclName.empty() ? "" : " acl " + ref.key.aclName;
+            line += ref.key.egressTarget() ? " (egress tables)" : "";
+            line += conn->sourceTranslation() == conn->ingress ? " (reverse)" : "";
+        } else {
+            line += ref.key.str();
+        }
+        return State{Host::printable(line), *programmed};
+    }
+    const auto* hwVrf = hw_->vrfStatus.find(ref.owner);
+    if (!hwVrf) {
+        return std::nullopt;
+    }
+    const std::string vrf = "vrf " + ref.owner + "  ";
+    if (ref.kind == Kind::vrfPolicer) {
+        const std::optional<bool>& policer = (*hwVrf)->policer();
+        return policer ? std::optional<State>({Host::printable(vrf + "policer"), *policer})
+                       : std::nullopt;
+    }
+    const bool src = ref.kind == Kind::vrfSrc;
+    const bool* programmed =
+        src ? (*hwVrf)->staticSrc.find(ref.addr) : (*hwVrf)->staticDst.find(ref.addr);
+    if (!programmed) {
+        return std::nullopt;
+    }
+    return State{Host::printable(vrf + (src ? "source " : "destination ") + ref.addr.toString()),
+                 *programmed};
+}
+
+std::string HwStatusWatch::takeChanges() {
+    std::vector<std::string> shown;
+    std::vector<std::string> withdrawn;
+    const std::size_t sizeBefore = known_.size();
+    for (const Ref& ref : dirty_) {
+        const std::optional<State> is = now(ref);
+        auto was = known_.find(ref);
+        if (was != known_.end() && (!is || was->second.line != is->line)) {
+            withdrawn.push_back("  " + was->second.line + ": withdrawn\n");
+        }
+        if (is && (was == known_.end() || was->second.line != is->line ||
+                   was->second.programmed != is->programmed)) {
+            shown.push_back("  " + is->line + ": " + stateText(is->programmed) + "\n");
+        }
+        if (was != known_.end()) {
+            programmed_ -= was->second.programmed;
+            if (!is) {
+                known_.erase(was);
+            }
+        }
+        if (is) {
+            programmed_ += is->programmed;
+            seen_.insert(is->line);
+            if (is->programmed) {
+                everProgrammed_.insert(is->line);
+            }
+            known_.insert_or_assign(ref, *is);
+        }
+    }
+    dirty_.clear();
+    if (shown.empty() && withdrawn.empty() && known_.size() == sizeBefore) {
+        return {};
+    }
+    std::sort(shown.begin(), shown.end());
+    std::sort(withdrawn.begin(), withdrawn.end());
+    std::string out = "hardware status (" + std::to_string(programmed_) + " programmed, " +
+                      std::to_string(known_.size() - programmed_) + " not):\n";
+    for (const auto& lines : {shown, withdrawn}) {
+        for (const std::string& l : lines) {
+            out += l;
+        }
+    }
+    return out;
+}
+
+std::size_t HwStatusWatch::neverProgrammed() const {
+    return std::count_if(seen_.begin(), seen_.end(),
+                         [this](const std::string& l) { return !everProgrammed_.count(l); });
+}
+
+} // namespace Scenario

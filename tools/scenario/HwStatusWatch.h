@@ -1,0 +1,82 @@
+#pragma once
+// Follows the NAT hardware status with reactors and remembers which translations changed, so
+// that the player reports a step's effect on the status at the cost of what the step changed.
+
+#include "host/NatStatus.h"
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <tuple>
+
+namespace Scenario {
+
+class HwStatusWatch {
+public:
+    // Follows `hw`; lines describe each translation from `status` (neither owned alone).
+    HwStatusWatch(Ert::Ptr<Ip::Nat::HwStatus> hw, Ert::Ptr<Ip::Nat::Status> status);
+    ~HwStatusWatch();
+    HwStatusWatch(const HwStatusWatch&) = delete;
+    HwStatusWatch& operator=(const HwStatusWatch&) = delete;
+
+    // A translation the control plane changed: its description may change while its state in
+    // the hardware status does not.
+    void touched(const std::string& intf, const Ip::Nat::StaticKey& key);
+
+    // What changed since the last call: "  LINE: programmed", "  LINE: NOT programmed" and
+    // "  LINE: withdrawn" lines, under a "hardware status (P programmed, N not):" heading; empty
+    // when nothing did.
+    std::string takeChanges();
+    bool changed() const { return !dirty_.empty(); }
+
+    // Translations the status held programmed at some point of the run, and those it only ever
+    // held not programmed. A translation is its description.
+    std::size_t everProgrammed() const { return everProgrammed_.size(); }
+    std::size_t neverProgrammed() const;
+
+private:
+    enum class Kind { intf, vrfSrc, vrfDst, vrfPolicer };
+    // One translation of the status: a static translation of an interface, a VRF's source or
+    // destination translation, or a VRF's policer.
+    struct Ref {
+        Kind kind;
+        std::string owner; // the interface or VRF
+        Ip::Nat::StaticKey key;
+        Ip::IpAddr addr;
+        auto tie() const { return std::tie(owner, kind, key, addr); }
+        bool operator<(const Ref& o) const { return tie() < o.tie(); }
+    };
+    struct State {
+        std::string line;
+        bool programmed;
+    };
+    class StatusReactor;
+    class IntfReactor;
+    class VrfReactor;
+    friend class StatusReactor;
+    friend class IntfReactor;
+    friend class VrfReactor;
+
+    void intfChanged(const std::string& name);
+    void vrfChanged(const std::string& name);
+    // Marks every translation remembered for `owner` (interface or VRF).
+    void ownerChanged(const std::string& owner, bool vrf);
+    void mark(Ref ref) { dirty_.insert(std::move(ref)); }
+    std::optional<State> now(const Ref& ref) const;
+
+    Ert::Ptr<Ip::Nat::HwStatus> hw_;
+    Ert::Ptr<Ip::Nat::Status> status_;
+    std::unique_ptr<StatusReactor> reactor_;
+    std::map<std::string, std::unique_ptr<IntfReactor>> intfs_;
+    std::map<std::string, std::unique_ptr<VrfReactor>> vrfs_;
+    std::set<Ref> dirty_;
+    std::map<Ref, State> known_; // as last reported
+    std::size_t programmed_ = 0; // of known_
+    std::set<std::string> everProgrammed_;
+    std::set<std::string> seen_;
+};
+
+} // namespace Scenario
