@@ -89,7 +89,6 @@ TEST_F(TableServiceTest, BringsTablesUpInListingOrderAndMarksTheEntryWhenTheLast
               (std::vector<std::string>{"addrPortSnat/0/0 default", "staticDnatAcl/0/1 default",
                                         "addrOnlySnat/0/2 default"}));
     EXPECT_TRUE(entry->tablesInitialized());
-    EXPECT_EQ(hwMgr->tablesBroughtUp(), 3u);
     EXPECT_EQ(hwMgr->keyManager().tableCount(), 3u);
     EXPECT_TRUE(hwMgr->statusManager().tableCreated("staticDnatAcl"));
 
