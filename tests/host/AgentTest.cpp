@@ -68,10 +68,7 @@ TEST(AgentRunner, DrivesTheHooksInOrderOnTheLoopAndExitsAfterTheFlush) {
     EXPECT_EQ(log, (std::vector<std::string>{"doInit", "doMountsComplete ok", "doStartAgent"}));
     EXPECT_TRUE(runner.started());
     EXPECT_NE(agent->config, nullptr);
-    ASSERT_NE(agent->startupStatus(), nullptr);
-    EXPECT_TRUE(agent->startupSm()->initialized());
-    agent->startupStatus()->nextStartupModeIs(3);
-    EXPECT_EQ(agent->startupStatus()->nextStartupMode(), 3u);
+    EXPECT_NE(agent->startupStatus(), nullptr);
 
     agent->flushEntityLog();
     EXPECT_FALSE(runner.process().code());
