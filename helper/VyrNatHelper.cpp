@@ -323,6 +323,11 @@ bool NatHelper::updateVrfSourcePolicer(uint32_t insideVrfId, uint32_t rate, uint
 bool NatHelper::setNatProfile(uint16_t vlan, uint16_t profile, const std::string& vrfName) {
     VTRACE(th, 2, " vlan: " << vlan << " profile: " << profile << " vrf: " << vrfName);
     RINGLOG(2, "setNatProfile vlan: %u profile: %u vrf: %s", vlan, profile, vrfName);
+    const uint32_t profiles = tableMgr_->profileCapabilities().natProfileTableSize();
+    if ((tableMgr_->tableMgrStatic() || egrMcNat()) && profile >= profiles) {
+        return refused("NAT profile " + std::to_string(profile) + " beyond the chip's " +
+                       std::to_string(profiles));
+    }
     // The first table that refuses the binding ends it: the caller clears what was written.
     bool ok = true;
     if (auto* st = tableMgr_->tableMgrStatic()) {

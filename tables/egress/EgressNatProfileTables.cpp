@@ -48,8 +48,12 @@ void deleteProfileTable(Table& table, std::map<uint16_t, typename Table::MatchSp
 
 } // namespace
 
+// A profile table the chip does not have means nothing to program there, not a fault: the
+// ingress one comes only with egress unicast NAT.
 bool VyrNatTableMgrEgressStatic::updateIngNatProfileTable(uint16_t vlan, uint16_t profile) {
-    VYR_ASSERT(ingNatProfileTable());
+    if (!ingNatProfileTable()) {
+        return true;
+    }
     VyrP4::SetEgrMdIngNatProfileActionSpec action;
     action.ingNatProfileIdIs(profile);
     return updateProfileTable(*this, *ingNatProfileTable_, hwIngNatProfileEntries_, vlan, action,
@@ -57,7 +61,9 @@ bool VyrNatTableMgrEgressStatic::updateIngNatProfileTable(uint16_t vlan, uint16_
 }
 
 bool VyrNatTableMgrEgressStatic::updateEgrNatProfileTable(uint16_t vlan, uint16_t profile) {
-    VYR_ASSERT(egrNatProfileTable());
+    if (!egrNatProfileTable()) {
+        return true;
+    }
     VyrP4::SetEgrMdEgrNatProfileActionSpec action;
     action.egrNatProfileIdIs(profile);
     return updateProfileTable(*this, *egrNatProfileTable_, hwEgrNatProfileEntries_, vlan, action,
@@ -65,13 +71,17 @@ bool VyrNatTableMgrEgressStatic::updateEgrNatProfileTable(uint16_t vlan, uint16_
 }
 
 void VyrNatTableMgrEgressStatic::deleteIngNatProfileTable(uint16_t vlan) {
-    VYR_ASSERT(ingNatProfileTable());
+    if (!ingNatProfileTable()) {
+        return;
+    }
     deleteProfileTable(*ingNatProfileTable_, hwIngNatProfileEntries_, vlan,
                        "Vlan not found in the ingressNatProfileEgressPipe table");
 }
 
 void VyrNatTableMgrEgressStatic::deleteEgrNatProfileTable(uint16_t vlan) {
-    VYR_ASSERT(egrNatProfileTable());
+    if (!egrNatProfileTable()) {
+        return;
+    }
     deleteProfileTable(*egrNatProfileTable_, hwEgrNatProfileEntries_, vlan,
                        "Vlan not found in the egressNatProfileEgressPipe table");
 }

@@ -201,7 +201,7 @@ bool bindVlan(Table& table, std::map<uint16_t, typename Table::MatchSpec>& entri
 } // namespace
 
 bool VyrNatTableMgrStatic::updateEgressNatProfileTable(uint16_t vlan, uint16_t profile) {
-    VYR_ASSERT(egressNatProfileTable() || dynamicEgressNatProfileTable());
+    // A chip whose program has neither profile table has nothing to bind: not a fault.
     VYR_ASSERT(profile < tableMgr()->profileCapabilities().natProfileTableSize());
     if (egressNatProfileTable_) {
         VyrP4::SetEgrNatProfileActionSpec action;
@@ -220,7 +220,6 @@ bool VyrNatTableMgrStatic::updateEgressNatProfileTable(uint16_t vlan, uint16_t p
 }
 
 void VyrNatTableMgrStatic::deleteEgressNatProfileTable(uint16_t vlan) {
-    VYR_ASSERT(egressNatProfileTable() || dynamicEgressNatProfileTable());
     if (egressNatProfileTable_) {
         if (auto it = hwEgressNatProfileEntries_.find(vlan);
             it != hwEgressNatProfileEntries_.end()) {

@@ -14,8 +14,16 @@ std::string addrText(const Ip::IpAndPort& a) {
     return a.port ? a.toString() : a.ip.toString();
 }
 
-const char* stateText(bool programmed) {
-    return programmed ? "programmed" : "NOT programmed";
+std::string stateText(bool programmed, const std::string& reason) {
+    if (programmed) {
+        return "programmed";
+    }
+    return reason.empty() ? "NOT programmed" : "NOT programmed (" + Host::printable(reason) + ")";
+}
+
+template <class Coll, class Key> std::string reasonOf(const Coll& reasons, const Key& key) {
+    const std::string* why = reasons.find(key);
+    return why ? *why : std::string();
 }
 
 } // namespace
@@ -137,7 +145,7 @@ std::optional<HwStatusWatch::State> HwStatusWatch::now(const Ref& ref) const {
         } else {
             line += ref.key.str();
         }
-        return State{Host::printable(line), *programmed};
+        return State{Host::printable(line), *programmed, reasonOf((*hwIntf)->reason, ref.key)};
     }
     const auto* hwVrf = hw_->vrfStatus.find(ref.owner);
     if (!hwVrf) {
@@ -146,7 +154,8 @@ std::optional<HwStatusWatch::State> HwStatusWatch::now(const Ref& ref) const {
     const std::string vrf = "vrf " + ref.owner + "  ";
     if (ref.kind == Kind::vrfPolicer) {
         const std::optional<bool>& policer = (*hwVrf)->policer();
-        return policer ? std::optional<State>({Host::printable(vrf + "policer"), *policer})
+        return policer ? std::optional<State>({Host::printable(vrf + "policer"), *policer,
+                                               (*hwVrf)->policerReason()})
                        : std::nullopt;
     }
     const bool src = ref.kind == Kind::vrfSrc;
@@ -156,7 +165,8 @@ std::optional<HwStatusWatch::State> HwStatusWatch::now(const Ref& ref) const {
         return std::nullopt;
     }
     return State{Host::printable(vrf + (src ? "source " : "destination ") + ref.addr.toString()),
-                 *programmed};
+                 *programmed,
+                 reasonOf(src ? (*hwVrf)->staticSrcReason : (*hwVrf)->staticDstReason, ref.addr)};
 }
 
 std::string HwStatusWatch::takeChanges() {
@@ -170,8 +180,8 @@ std::string HwStatusWatch::takeChanges() {
             withdrawn.push_back("  " + was->second.line + ": withdrawn\n");
         }
         if (is && (was == known_.end() || was->second.line != is->line ||
-                   was->second.programmed != is->programmed)) {
-            shown.push_back("  " + is->line + ": " + stateText(is->programmed) + "\n");
+                   was->second.programmed != is->programmed || was->second.reason != is->reason)) {
+            shown.push_back("  " + is->line + ": " + stateText(is->programmed, is->reason) + "\n");
         }
         if (was != known_.end()) {
             programmed_ -= was->second.programmed;

@@ -26,7 +26,7 @@ public:
     // the hardware status does not.
     void touched(const std::string& intf, const Ip::Nat::StaticKey& key);
 
-    // What changed since the last call: "  LINE: programmed", "  LINE: NOT programmed" and
+    // What changed since the last call: "  LINE: programmed", "  LINE: NOT programmed (WHY)" and
     // "  LINE: withdrawn" lines, under a "hardware status (P programmed, N not):" heading; empty
     // when nothing did.
     std::string takeChanges();
@@ -52,6 +52,7 @@ private:
     struct State {
         std::string line;
         bool programmed;
+        std::string reason; // why not programmed, when the hardware status says
     };
     class StatusReactor;
     class IntfReactor;

@@ -1,6 +1,7 @@
 #include "tools/scenario/Scenario.h"
 
 #include "host/Format.h"
+#include "host/OmaNatSm.h"
 
 #include <yaml-cpp/yaml.h>
 
@@ -465,9 +466,27 @@ Scenario read(const YAML::Node& root, const std::string& file) {
     if (!hasChip) {
         fail(root, "the scenario needs a 'chip' with its 'profile'");
     }
-    // The chip has NAT profiles 0 to natProfileTableSize - 1 for its VLANs.
+    // The chip has NAT profiles 0 to natProfileTableSize - 1 for its VLANs and translations.
     const uint32_t profiles = s.profile.natProfileTableSize();
+    const bool profileTables = s.profile.intfNat() || s.profile.egrMcNat();
     for (const Step& step : s.steps) {
+        for (const auto& t : step.staticAdd) {
+            const auto profile = Oma::NatSm::profileOfIntf(t.intf);
+            if (profileTables && profile && *profile >= profiles) {
+                throw Fault{step.line, t.intf + ": the chip has " + std::to_string(profiles) +
+                                           " NAT profiles"};
+            }
+            // The address side cannot get a port that the untranslated side does not have.
+            const bool source = t.conn.sourceTranslation();
+            const Ip::IpAndPort& from = source ? t.key.local : t.conn.global;
+            const Ip::IpAndPort& to = source ? t.conn.global : t.key.local;
+            if (from.port == 0 && to.port != 0) {
+                throw Fault{step.line, std::string(source ? "local " : "global ") +
+                                           from.ip.toString() + " on " + t.intf +
+                                           " has no port, but its translation " + to.toString() +
+                                           " has one"};
+            }
+        }
         for (const auto& [vlan, binding] : step.vlanProfile) {
             if (s.profile.intfNat() && binding.profile >= profiles) {
                 throw Fault{step.line, "VLAN " + std::to_string(vlan) +
