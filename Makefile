@@ -27,7 +27,7 @@ test: build
 
 bench: configure
 	cmake --build $(BUILD) -j $(JOBS) --target benchmarks
-	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b; done
+	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; RINGLOGDIR=$(BUILD)/bench $$b; done
 
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-asan: deps

@@ -25,10 +25,11 @@ const char* chipErrorStr(ChipError e) {
     return "unknown";
 }
 
-TableError::TableError(ChipError error, const std::string& table)
-    : std::runtime_error(table + ": " + chipErrorStr(error)), error_(error), table_(table) {}
+TableError::TableError(ChipError error, const char* table)
+    : std::runtime_error(std::string(table) + ": " + chipErrorStr(error)), error_(error),
+      table_(table) {}
 
-void throwTableError(ChipError error, const std::string& table) {
+void throwTableError(ChipError error, const char* table) {
     if (error == ChipError::noSysResources) {
         throw NoSysResources(table);
     }

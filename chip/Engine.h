@@ -53,26 +53,26 @@ const char* chipErrorStr(ChipError e);
 // The faults a write raises. name() is the fault's short name: "tableFull", "noSysResources".
 class TableError : public std::runtime_error {
 public:
-    TableError(ChipError error, const std::string& table);
+    // `table` names the table; it lives as long as the program (table names are static).
+    TableError(ChipError error, const char* table);
     ChipError error() const { return error_; }
     const char* name() const { return chipErrorStr(error_); }
     // The table that refused the write.
-    const std::string& table() const { return table_; }
+    const char* table() const { return table_; }
 
 private:
     ChipError error_;
-    std::string table_;
+    const char* table_;
 };
 class TableFull : public TableError {
 public:
-    explicit TableFull(const std::string& table) : TableError(ChipError::tableFull, table) {}
+    explicit TableFull(const char* table) : TableError(ChipError::tableFull, table) {}
 };
 class NoSysResources : public TableError {
 public:
-    explicit NoSysResources(const std::string& table)
-        : TableError(ChipError::noSysResources, table) {}
+    explicit NoSysResources(const char* table) : TableError(ChipError::noSysResources, table) {}
 };
-[[noreturn]] void throwTableError(ChipError error, const std::string& table);
+[[noreturn]] void throwTableError(ChipError error, const char* table);
 
 // The chip's handle of one entry of one table; version 0 is no entry.
 struct VyrSdkEntryHandle {

@@ -63,21 +63,24 @@ public:
         return {Outcome::created, &rec, {}};
     }
 
-    // Drops one reference of the entry of `key`, which must be held. The last one deletes the
-    // entry with `erase(record)` and frees its id; then the result is null, else the record.
-    template <class Erase> Record* release(const Key& key, Erase&& erase) {
+    // Drops one user of the entry of `key`; false when there is no such entry. `onRelease(record,
+    // last)` runs first, `last` telling that this is the last user: the caller then deletes the
+    // table entry, and the record and its id go.
+    template <class OnRelease> bool release(const Key& key, OnRelease&& onRelease) {
         auto it = records_.find(key);
-        VYR_ASSERT(it != records_.end());
-        Record& rec = it->second;
-        VYR_ASSERT(rec.refCount > 0);
-        if (rec.refCount > 1) {
-            rec.refCountDec(1);
-            return &rec;
+        if (it == records_.end()) {
+            return false;
         }
-        erase(rec);
+        Record& rec = it->second;
+        const bool last = rec.refCount <= 1;
+        onRelease(rec, last);
+        if (!last) {
+            rec.refCountDec(1);
+            return true;
+        }
         ids_.clear(rec.aclId);
         records_.erase(it);
-        return nullptr;
+        return true;
     }
 
     Record* find(const Key& key) {

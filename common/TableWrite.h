@@ -14,8 +14,7 @@ namespace VyrNat {
 class WriteRefusal {
 public:
     WriteRefusal() = default;
-    WriteRefusal(VyrP4::ChipError error, std::string table)
-        : error_(error), table_(std::move(table)) {}
+    WriteRefusal(VyrP4::ChipError error, const char* table) : error_(error), table_(table) {}
 
     explicit operator bool() const { return error_ != VyrP4::ChipError::ok; }
     VyrP4::ChipError error() const { return error_; }
@@ -30,7 +29,7 @@ public:
 
 private:
     VyrP4::ChipError error_ = VyrP4::ChipError::ok;
-    std::string table_;
+    const char* table_ = ""; // static, as table names are
 };
 
 // Runs `write`; returns the refusal when the service refused it. Any other fault of the table

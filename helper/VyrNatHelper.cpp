@@ -30,9 +30,13 @@ HwStaticNatAclKey aclKeyOf(const Ip::IpAddrWithFullMask& filter, uint8_t protoco
 } // namespace
 
 template <class Call> bool NatHelper::managed(NatTableManager& mgr, Call&& call) {
-    mgr.refusalIs(std::string());
+    mgr.refusalDel();
     const bool ok = call();
-    refusal_ = ok ? std::string() : mgr.refusal();
+    if (ok) {
+        refusal_.clear();
+    } else {
+        refusal_ = mgr.refusal();
+    }
     return ok;
 }
 
@@ -43,10 +47,9 @@ bool NatHelper::refused(std::string why) {
 }
 
 bool NatHelper::staticChecks(Ip::IpAndPort oldAddr, Ip::IpAndPort newAddr, uint16_t profileId) {
-    const uint32_t profiles = tableMgr_->profileCapabilities().natProfileTableSize();
-    if (profileId >= profiles) {
+    if (profileId >= natProfiles_) {
         return refused("NAT profile " + std::to_string(profileId) + " beyond the chip's " +
-                       std::to_string(profiles));
+                       std::to_string(natProfiles_));
     }
     // An address-only entry cannot give the translated side a port: the status would say one.
     if (oldAddr.port == 0 && newAddr.port != 0) {
@@ -79,6 +82,7 @@ NatHelper::NatHelper(Ert::Ptr<Ip::Nat::Status> natStatus, Ert::Ptr<Ip::Status> i
 NatHelper::~NatHelper() = default;
 
 void NatHelper::handleInitialized() {
+    natProfiles_ = tableMgr_->profileCapabilities().natProfileTableSize();
     auto scheduler = Tasking::EventLoop::current().scheduler("root");
     natHelperSm_ = std::make_unique<NatHelperSm>(this, ipStatus_, natStatus_, scheduler);
     initialized_ = true;
@@ -323,10 +327,9 @@ bool NatHelper::updateVrfSourcePolicer(uint32_t insideVrfId, uint32_t rate, uint
 bool NatHelper::setNatProfile(uint16_t vlan, uint16_t profile, const std::string& vrfName) {
     VTRACE(th, 2, " vlan: " << vlan << " profile: " << profile << " vrf: " << vrfName);
     RINGLOG(2, "setNatProfile vlan: %u profile: %u vrf: %s", vlan, profile, vrfName);
-    const uint32_t profiles = tableMgr_->profileCapabilities().natProfileTableSize();
-    if ((tableMgr_->tableMgrStatic() || egrMcNat()) && profile >= profiles) {
+    if ((tableMgr_->tableMgrStatic() || egrMcNat()) && profile >= natProfiles_) {
         return refused("NAT profile " + std::to_string(profile) + " beyond the chip's " +
-                       std::to_string(profiles));
+                       std::to_string(natProfiles_));
     }
     // The first table that refuses the binding ends it: the caller clears what was written.
     bool ok = true;

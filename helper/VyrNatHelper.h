@@ -141,6 +141,7 @@ private:
     bool fullConeHwDnatUdpEntries_ = false;
     bool fullConeHwSnatUdpEntries_ = false;
     bool initialized_ = false;
+    uint32_t natProfiles_ = 0; // NAT profile ids the chip has, 0 to natProfiles_ - 1
     std::string refusal_;
 };
 

@@ -51,6 +51,7 @@ public:
     const std::string& refusal() const { return refusal_; }
     void refusalIs(std::string why) { refusal_ = std::move(why); }
     void refusalIs(const WriteRefusal& refused) { refusal_ = refused.reason(); }
+    void refusalDel() { refusal_.clear(); }
 
 protected:
     // `tableMgr` is the owner, which owns this manager; `trace` is the manager's trace handle.

@@ -71,23 +71,22 @@ template <class Side>
 void StaticNatOps<Side>::deleteAcl(M& m, const HwStaticNatAclKey& key, bool addrOnly) {
     auto& table = Side::aclTable(m);
     VYR_CHECK(table, Side::kAclTableCheck);
-    auto& acls = Side::acls(m);
-    auto* acl = acls.find(key);
-    VYR_CHECK(acl, "aclEntry");
-    VYR_CHECK(acl->refCount > 0, "rc > 0");
-    const uint16_t id = acl->aclId;
-    if (acl->refCount > 1 && addrOnly) {
-        VYR_CHECK(acl->addrOnly > 0, "aclEntry->addrOnly() > 0");
-        acl->addrOnlyDec(1);
-    }
-    if (const auto* left =
-            acls.release(key, [&](const auto& rec) { table->entryDel(rec.matchSpec); })) {
+    const bool held = Side::acls(m).release(key, [&](auto& acl, bool last) {
+        VYR_CHECK(acl.refCount > 0, "rc > 0");
+        if (last) {
+            table->entryDel(acl.matchSpec);
+            VTRACE(staticTrace, 3, "Released aclId " << acl.aclId);
+            return;
+        }
+        if (addrOnly) {
+            VYR_CHECK(acl.addrOnly > 0, "aclEntry->addrOnly() > 0");
+            acl.addrOnlyDec(1);
+        }
         VTRACE(staticTrace, 3,
-               "AclId " << id << " refCount: " << left->refCount
-                        << ", addrOnly refCount: " << left->addrOnly);
-    } else {
-        VTRACE(staticTrace, 3, "Released aclId " << id);
-    }
+               "AclId " << acl.aclId << " refCount: " << acl.refCount - 1
+                        << ", addrOnly refCount: " << acl.addrOnly);
+    });
+    VYR_CHECK(held, "aclEntry");
 }
 
 template <class Side>
