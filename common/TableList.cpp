@@ -15,11 +15,10 @@ void TableList::onCreated(const char* name, Then then) {
 }
 
 uint8_t TableList::listWith(VyrAgentLib::VyrTableMgr* owner) const {
-    const VyrAgentLib::HwTableScope wholeChip{true, 0};
     uint8_t count = 0;
     for (const Decl& d : decls_) {
         if (!d.listed || d.listed()) {
-            owner->hwTablesIs(d.name, wholeChip, true, true, false, owner);
+            owner->hwTablesIs(d.name, d.scope, true, true, false, owner);
             ++count;
         }
     }

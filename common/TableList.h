@@ -28,12 +28,17 @@ public:
     // Whether the profile has a table; asked when the tables are listed.
     using Condition = std::function<bool()>;
 
+    // The whole chip, as the NAT tables are listed unless a manager says otherwise.
+    static constexpr VyrAgentLib::HwTableScope kWholeChip{true, 0};
+
     // Declares the table `name`, built by `factory` into `slot`; listed only when `listed` holds
-    // (always without one). Tables are listed in declaration order.
+    // (always without one), for `scope`. Tables are listed in declaration order.
     template <class T, class Factory>
-    void add(const char* name, std::shared_ptr<T>& slot, Factory factory, Condition listed = {}) {
+    void add(const char* name, std::shared_ptr<T>& slot, Factory factory, Condition listed = {},
+             VyrAgentLib::HwTableScope scope = kWholeChip) {
         decls_.push_back(
             {name,
+             scope,
              std::move(listed),
              [&slot, factory](const TableCreation& c) {
                  slot = factory(c.keyManager, c.statusManager, c.handle, c.count, c.tableKey.key8,
@@ -46,7 +51,7 @@ public:
     using Then = std::function<void(const TableCreation&)>;
     void onCreated(const char* name, Then then);
 
-    // Lists every table the profile has with the owner, for the whole chip; returns how many.
+    // Lists every table the profile has with the owner; returns how many.
     uint8_t listWith(VyrAgentLib::VyrTableMgr* owner) const;
     // Builds the table the key names; false when it is not one of these.
     bool create(const TableCreation& c) const;
@@ -63,6 +68,7 @@ public:
 private:
     struct Decl {
         const char* name;
+        VyrAgentLib::HwTableScope scope;
         Condition listed;
         std::function<void(const TableCreation&)> create;
         std::function<VyrP4::TableEngine*()> engine;
