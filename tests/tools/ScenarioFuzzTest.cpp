@@ -50,85 +50,38 @@ class Mutator {
 public:
     Mutator(uint64_t seed, const std::string& demo) : rng_(seed) {
         for (const auto& l : lines(demo)) {
-            if (l.rfind('#', 0) == 0) {
-                continue;
-            }
-            for (const auto& w : words(l)) {
+            for (const auto& w : l.rfind('#', 0) == 0 ? std::vector<std::string>{} : words(l)) {
                 tokens_.push_back(w);
             }
         }
         // Values and keys that reach further into the loader and the agent.
-        for (const char* t : {"noNat",
-                              "partitioned",
-                              "egressNat",
-                              "vrfNatHop",
-                              "fields:",
-                              "at:",
-                              "say:",
-                              "settle:",
-                              "natDpdk:",
-                              "natHitfullRestart:",
-                              "natTcpSynAckRequired:",
-                              "true",
-                              "false",
-                              "0",
-                              "1",
-                              "-1",
-                              "0x10",
-                              "0x",
-                              "4294967295",
-                              "4294967296",
-                              "1e400",
-                              "nan",
-                              "1e6",
-                              "2.5",
-                              "~",
-                              "null",
-                              "[",
-                              "]",
-                              "{",
-                              "}",
-                              "-",
-                              ":",
-                              "\"",
-                              "'",
-                              "&a",
-                              "*a",
-                              "!!map",
-                              "|",
-                              ">",
-                              "#",
-                              "intfNat:",
-                              "vrfNatHop:",
-                              "egrUcNatSupported:",
-                              "egrUcNatTableSize:",
-                              "snatAclTableSize:",
-                              "egressNatProfileTableSize:",
-                              "natSupported:"}) {
-            tokens_.push_back(t);
+        for (const auto& w : words(R"(noNat partitioned egressNat vrfNatHop fields: at: say: settle:
+            natDpdk: natHitfullRestart: natTcpSynAckRequired: true false 0 1 -1 0x10 0x 4294967295
+            4294967296 1e400 nan 1e6 2.5 ~ null [ ] { } - : " ' &a *a !!map | > # intfNat:
+            vrfNatHop: egrUcNatSupported: egrUcNatTableSize: snatAclTableSize:
+            egressNatProfileTableSize: natSupported:)")) {
+            tokens_.push_back(w);
         }
-        for (const char* l : {"  fields: {vrfNatHop: true}",
-                              "  fields: {egrUcNatTableSize: 0}",
-                              "  fields: {egrUcNatSupported: true}",
-                              "  fields: {natSupported: false}",
-                              "  fields: {snatAclTableSize: 0}",
-                              "  fields:",
-                              "    intfNat: false",
-                              "    egrUcNatTableSize: 64",
-                              "  - at: 0.5",
-                              "  - at: 2",
-                              "    natConfig: {natTcpSynAckRequired: true}",
-                              "  natHitfullRestart: true",
-                              "settle: 1e6",
-                              "chip: {profile: noNat}",
-                              "a: &a [*a]",
-                              "<<: *b",
-                              "\t",
-                              "---",
-                              "...",
-                              "%YAML 1.2"}) {
-            extraLines_.push_back(l);
-        }
+        extraLines_ = lines(R"(  fields: {vrfNatHop: true}
+  fields: {egrUcNatTableSize: 0}
+  fields: {egrUcNatSupported: true}
+  fields: {natSupported: false}
+  fields: {snatAclTableSize: 0}
+  fields:
+    intfNat: false
+    egrUcNatTableSize: 64
+  - at: 0.5
+  - at: 2
+    natConfig: {natTcpSynAckRequired: true}
+  natHitfullRestart: true
+settle: 1e6
+chip: {profile: noNat}
+a: &a [*a]
+<<: *b
+---
+...
+%YAML 1.2)");
+        extraLines_.push_back("\t");
     }
 
     std::string mutate(std::vector<std::string> ls) {
