@@ -2,11 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -142,23 +138,6 @@ TEST(ScenarioFile, EachFaultIsRefusedWithOneMessageNamingFileAndLine) {
         EXPECT_NE(error.find(c.says), std::string::npos) << error;
         EXPECT_EQ(error.find('\n'), std::string::npos) << error;
     }
-}
-
-TEST(ScenarioFile, FilesAreNamedByTheirPath) {
-    const std::string path = (std::filesystem::temp_directory_path() /
-                              ("vyrnat-scenario-" + std::to_string(::getpid()) + ".yaml"))
-                                 .string();
-    {
-        std::ofstream out(path);
-        out << "chip:\n  profile: default\nsteps:\n  - at: x\n";
-    }
-    std::string error;
-    EXPECT_FALSE(Scenario::loadFile(path, error));
-    EXPECT_EQ(error, path + ":4: 'at' must be a number of seconds, not 'x'");
-    std::filesystem::remove(path);
-
-    EXPECT_FALSE(Scenario::loadFile(path, error));
-    EXPECT_EQ(error.rfind(path + ": ", 0), 0u) << error;
 }
 
 } // namespace
