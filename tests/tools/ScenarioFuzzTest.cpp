@@ -85,57 +85,44 @@ a: &a [*a]
     }
 
     std::string mutate(std::vector<std::string> ls) {
-        // Mostly one change, so that many mutants still get as far as the agent.
-        const std::size_t n = pick(10) < 6 ? 1 : 2 + pick(2);
-        std::string text;
+        // Mostly one change, so that many mutants still get as far as the agent. The demo is
+        // long enough that a few changes never empty it.
+        auto line = [&]() -> std::string& { return ls[pick(ls.size())]; };
         bool truncate = false;
-        for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t i = 0, n = pick(10) < 6 ? 1 : 2 + pick(2); i < n; ++i) {
             switch (pick(8)) {
             case 0:
-                if (!ls.empty()) {
-                    ls.erase(ls.begin() + pick(ls.size()));
-                }
+                ls.erase(ls.begin() + pick(ls.size()));
                 break;
-            case 1:
-                if (!ls.empty()) {
-                    const std::size_t at = pick(ls.size());
-                    ls.insert(ls.begin() + at, ls[at]);
-                }
+            case 1: {
+                const std::size_t at = pick(ls.size());
+                ls.insert(ls.begin() + at, ls[at]);
                 break;
+            }
             case 2:
-                if (ls.size() > 1) {
-                    std::swap(ls[pick(ls.size())], ls[pick(ls.size())]);
-                }
+                std::swap(line(), line());
                 break;
             case 3:
             case 4:
-                if (!ls.empty()) {
-                    std::string& l = ls[pick(ls.size())];
-                    replaceWord(l, pick(2) ? tokens_[pick(tokens_.size())] : junk());
-                }
+                replaceWord(line(), pick(2) ? tokens_[pick(tokens_.size())] : junk());
                 break;
             case 5:
                 ls.insert(ls.begin() + pick(ls.size() + 1), extraLines_[pick(extraLines_.size())]);
                 break;
-            case 6:
-                if (!ls.empty()) {
-                    std::string& l = ls[pick(ls.size())];
-                    if (pick(2) && l.rfind("  ", 0) == 0) {
-                        l.erase(0, 2);
-                    } else {
-                        l.insert(0, "  ");
-                    }
-                }
-                break;
-            default:
-                truncate = true;
+            case 6: {
+                std::string& l = line();
+                l = pick(2) && l.rfind("  ", 0) == 0 ? l.substr(2) : "  " + l;
                 break;
             }
+            default:
+                truncate = true;
+            }
         }
+        std::string text;
         for (const auto& l : ls) {
             text += l + "\n";
         }
-        if (truncate && !text.empty()) {
+        if (truncate) {
             text.resize(pick(text.size()));
         }
         return text;
@@ -156,24 +143,18 @@ private:
     }
 
     void replaceWord(std::string& line, const std::string& with) {
-        std::vector<std::pair<std::size_t, std::size_t>> spans;
-        for (std::size_t i = 0; i < line.size();) {
-            if (line[i] == ' ') {
-                ++i;
-                continue;
+        std::vector<std::size_t> starts;
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            if (line[i] != ' ' && (i == 0 || line[i - 1] == ' ')) {
+                starts.push_back(i);
             }
-            const std::size_t start = i;
-            while (i < line.size() && line[i] != ' ') {
-                ++i;
-            }
-            spans.emplace_back(start, i - start);
         }
-        if (spans.empty()) {
+        if (starts.empty()) {
             line += with;
             return;
         }
-        const auto [at, len] = spans[pick(spans.size())];
-        line.replace(at, len, with);
+        const std::size_t at = starts[pick(starts.size())];
+        line.replace(at, line.find(' ', at) - at, with);
     }
 
     std::mt19937_64 rng_;
