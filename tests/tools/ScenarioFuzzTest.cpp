@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -20,13 +21,6 @@
 namespace {
 
 constexpr int kMutants = 500;
-
-std::string demoText() {
-    std::ifstream in(std::string(VYRNAT_SOURCE_DIR) + "/scenarios/demo.yaml");
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
@@ -162,18 +156,13 @@ private:
     std::vector<std::string> extraLines_;
 };
 
-uint64_t seed() {
-    if (const char* s = std::getenv("VYRNAT_SEED")) {
-        return std::strtoull(s, nullptr, 10);
-    }
-    return 2862342644u;
-}
-
 TEST(ScenarioFuzz, MutatedDemosAreRefusedCleanlyOrPlayedToACleanEnd) {
     Host::ThrowOnAssert throwing;
-    const std::string demo = demoText();
+    std::ifstream in(std::string(VYRNAT_SOURCE_DIR) + "/scenarios/demo.yaml");
+    const std::string demo((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     ASSERT_FALSE(demo.empty());
-    const uint64_t s = seed();
+    const char* env = std::getenv("VYRNAT_SEED");
+    const uint64_t s = env ? std::strtoull(env, nullptr, 10) : 2862342644u;
     SCOPED_TRACE("seed " + std::to_string(s) + " (VYRNAT_SEED=" + std::to_string(s) +
                  " repeats this run)");
     RecordProperty("seed", std::to_string(s));
