@@ -43,19 +43,12 @@ std::vector<std::string> words(const std::string& line) {
 class Mutator {
 public:
     Mutator(uint64_t seed, const std::string& demo) : rng_(seed) {
-        for (const auto& l : lines(demo)) {
-            for (const auto& w : l.rfind('#', 0) == 0 ? std::vector<std::string>{} : words(l)) {
-                tokens_.push_back(w);
-            }
-        }
-        // Values and keys that reach further into the loader and the agent.
-        for (const auto& w : words(R"(noNat partitioned egressNat vrfNatHop fields: at: say: settle:
+        // The demo's words, and values and keys that reach further into the loader and the agent.
+        tokens_ = words(demo + R"(noNat partitioned egressNat vrfNatHop fields: at: say: settle:
             natDpdk: natHitfullRestart: natTcpSynAckRequired: true false 0 1 -1 0x10 0x 4294967295
             4294967296 1e400 nan 1e6 2.5 ~ null [ ] { } - : " ' &a *a !!map | > # intfNat:
             vrfNatHop: egrUcNatSupported: egrUcNatTableSize: snatAclTableSize:
-            egressNatProfileTableSize: natSupported:)")) {
-            tokens_.push_back(w);
-        }
+            egressNatProfileTableSize: natSupported:)");
         extraLines_ = lines(R"(  fields: {vrfNatHop: true}
   fields: {egrUcNatTableSize: 0}
   fields: {egrUcNatSupported: true}
