@@ -103,8 +103,7 @@ TEST(AgentStartup, MountsItsStateInOrderThenTheBaseMountsAndFetchesEachEntity) {
             {ag.hitBitStatusDir().get(), "hardware/vyr/hitBit/status"},
         };
         for (const auto& [entity, path] : attributes) {
-            EXPECT_NE(entity, nullptr) << path;
-            EXPECT_EQ(entity, db.getEntity(path).get()) << path;
+            EXPECT_TRUE(entity && entity == db.getEntity(path).get()) << path;
         }
         ASSERT_NE(ag.vyrNatSmData(), nullptr);
         EXPECT_EQ(ag.vyrNatSmData()->natMeterConfig().get(),

@@ -21,10 +21,6 @@ Ert::Ptr<Ip::Nat::HwStatus> publishHwStatus(BootedAgent& a) {
     return hw;
 }
 
-Ert::Ptr<Ip::Nat::Config> natConfig(BootedAgent& a) {
-    return a.sysdb().getEntity<Ip::Nat::Config>("ip/nat/config");
-}
-
 // Attaching to a configuration that already traps SYN-ACK, or setting it again, is no change;
 // before the table managers exist, a change does nothing either.
 TEST(AgentStateMachine, SynAckChangeOnceRunningRestartsThroughTheCleanExit) {
@@ -40,11 +36,12 @@ TEST(AgentStateMachine, SynAckChangeOnceRunningRestartsThroughTheCleanExit) {
         TraceCapture trace;
         a.boot();
         ASSERT_EQ(a.agent->natAgentSm()->tableMgrsInitialized(), running);
-        natConfig(a)->natTcpSynAckRequired.set(true);
+        const auto config = a.sysdb().getEntity<Ip::Nat::Config>("ip/nat/config");
+        config->natTcpSynAckRequired.set(true);
         a.loop.runPending();
         EXPECT_FALSE(a.runner.process().code());
 
-        natConfig(a)->natTcpSynAckRequired.set(false);
+        config->natTcpSynAckRequired.set(false);
         a.loop.runPending();
         EXPECT_EQ(a.runner.process().code(), running ? std::optional<int>(0) : std::nullopt);
         EXPECT_EQ(hw->intfStatus.size() + hw->vrfStatus.size(), running ? 0u : 2u);
