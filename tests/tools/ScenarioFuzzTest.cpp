@@ -158,7 +158,6 @@ TEST(ScenarioFuzz, MutatedDemosAreRefusedCleanlyOrPlayedToACleanEnd) {
     const uint64_t s = env ? std::strtoull(env, nullptr, 10) : 2862342644u;
     SCOPED_TRACE("seed " + std::to_string(s) + " (VYRNAT_SEED=" + std::to_string(s) +
                  " repeats this run)");
-    RecordProperty("seed", std::to_string(s));
     Mutator mutator(s, demo);
     const std::regex clean(R"(mutant\.yaml:[0-9]+: [^\n]+)");
 
