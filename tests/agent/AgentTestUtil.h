@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <initializer_list>
 #include <optional>
 #include <sstream>
@@ -24,44 +23,17 @@ public:
         if (const char* old = std::getenv(name)) {
             old_ = old;
         }
-        if (value) {
-            ::setenv(name, value, 1);
-        } else {
-            ::unsetenv(name);
-        }
+        set(value);
     }
-    ~EnvVar() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
+    ~EnvVar() { set(old_ ? old_->c_str() : nullptr); }
     EnvVar(const EnvVar&) = delete;
     EnvVar& operator=(const EnvVar&) = delete;
 
 private:
+    void set(const char* value) { value ? ::setenv(name_, value, 1) : ::unsetenv(name_); }
+
     const char* name_;
     std::optional<std::string> old_;
-};
-
-// A new empty directory, removed with its contents.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vyrnat-test-XXXXXX");
-        path_ = ::mkdtemp(pattern.data()) ? pattern : "";
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
 };
 
 // Every level of the agent's trace handles, captured.

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -20,13 +21,6 @@
 namespace {
 
 constexpr int kMutants = 500;
-
-std::string demoText() {
-    std::ifstream in(std::string(VYRNAT_SOURCE_DIR) + "/scenarios/demo.yaml");
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
@@ -49,140 +43,73 @@ std::vector<std::string> words(const std::string& line) {
 class Mutator {
 public:
     Mutator(uint64_t seed, const std::string& demo) : rng_(seed) {
-        for (const auto& l : lines(demo)) {
-            if (l.rfind('#', 0) == 0) {
-                continue;
-            }
-            for (const auto& w : words(l)) {
-                tokens_.push_back(w);
-            }
-        }
-        // Values and keys that reach further into the loader and the agent.
-        for (const char* t : {"noNat",
-                              "partitioned",
-                              "egressNat",
-                              "vrfNatHop",
-                              "fields:",
-                              "at:",
-                              "say:",
-                              "settle:",
-                              "natDpdk:",
-                              "natHitfullRestart:",
-                              "natTcpSynAckRequired:",
-                              "true",
-                              "false",
-                              "0",
-                              "1",
-                              "-1",
-                              "0x10",
-                              "0x",
-                              "4294967295",
-                              "4294967296",
-                              "1e400",
-                              "nan",
-                              "1e6",
-                              "2.5",
-                              "~",
-                              "null",
-                              "[",
-                              "]",
-                              "{",
-                              "}",
-                              "-",
-                              ":",
-                              "\"",
-                              "'",
-                              "&a",
-                              "*a",
-                              "!!map",
-                              "|",
-                              ">",
-                              "#",
-                              "intfNat:",
-                              "vrfNatHop:",
-                              "egrUcNatSupported:",
-                              "egrUcNatTableSize:",
-                              "snatAclTableSize:",
-                              "egressNatProfileTableSize:",
-                              "natSupported:"}) {
-            tokens_.push_back(t);
-        }
-        for (const char* l : {"  fields: {vrfNatHop: true}",
-                              "  fields: {egrUcNatTableSize: 0}",
-                              "  fields: {egrUcNatSupported: true}",
-                              "  fields: {natSupported: false}",
-                              "  fields: {snatAclTableSize: 0}",
-                              "  fields:",
-                              "    intfNat: false",
-                              "    egrUcNatTableSize: 64",
-                              "  - at: 0.5",
-                              "  - at: 2",
-                              "    natConfig: {natTcpSynAckRequired: true}",
-                              "  natHitfullRestart: true",
-                              "settle: 1e6",
-                              "chip: {profile: noNat}",
-                              "a: &a [*a]",
-                              "<<: *b",
-                              "\t",
-                              "---",
-                              "...",
-                              "%YAML 1.2"}) {
-            extraLines_.push_back(l);
-        }
+        // The demo's words, and values and keys that reach further into the loader and the agent.
+        tokens_ = words(demo + R"(noNat partitioned egressNat vrfNatHop fields: at: say: settle:
+            natDpdk: natHitfullRestart: natTcpSynAckRequired: true false 0 1 -1 0x10 0x 4294967295
+            4294967296 1e400 nan 1e6 2.5 ~ null [ ] { } - : " ' &a *a !!map | > # intfNat:
+            vrfNatHop: egrUcNatSupported: egrUcNatTableSize: snatAclTableSize:
+            egressNatProfileTableSize: natSupported:)");
+        extraLines_ = lines(R"(  fields: {vrfNatHop: true}
+  fields: {egrUcNatTableSize: 0}
+  fields: {egrUcNatSupported: true}
+  fields: {natSupported: false}
+  fields: {snatAclTableSize: 0}
+  fields:
+    intfNat: false
+    egrUcNatTableSize: 64
+  - at: 0.5
+  - at: 2
+    natConfig: {natTcpSynAckRequired: true}
+  natHitfullRestart: true
+settle: 1e6
+chip: {profile: noNat}
+a: &a [*a]
+<<: *b
+---
+...
+%YAML 1.2)");
+        extraLines_.push_back("\t");
     }
 
     std::string mutate(std::vector<std::string> ls) {
-        // Mostly one change, so that many mutants still get as far as the agent.
-        const std::size_t n = pick(10) < 6 ? 1 : 2 + pick(2);
-        std::string text;
+        // Mostly one change, so that many mutants still get as far as the agent. The demo is
+        // long enough that a few changes never empty it.
+        auto line = [&]() -> std::string& { return ls[pick(ls.size())]; };
         bool truncate = false;
-        for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t i = 0, n = pick(10) < 6 ? 1 : 2 + pick(2); i < n; ++i) {
             switch (pick(8)) {
             case 0:
-                if (!ls.empty()) {
-                    ls.erase(ls.begin() + pick(ls.size()));
-                }
+                ls.erase(ls.begin() + pick(ls.size()));
                 break;
-            case 1:
-                if (!ls.empty()) {
-                    const std::size_t at = pick(ls.size());
-                    ls.insert(ls.begin() + at, ls[at]);
-                }
+            case 1: {
+                const std::size_t at = pick(ls.size());
+                ls.insert(ls.begin() + at, ls[at]);
                 break;
+            }
             case 2:
-                if (ls.size() > 1) {
-                    std::swap(ls[pick(ls.size())], ls[pick(ls.size())]);
-                }
+                std::swap(line(), line());
                 break;
             case 3:
             case 4:
-                if (!ls.empty()) {
-                    std::string& l = ls[pick(ls.size())];
-                    replaceWord(l, pick(2) ? tokens_[pick(tokens_.size())] : junk());
-                }
+                replaceWord(line(), pick(2) ? tokens_[pick(tokens_.size())] : junk());
                 break;
             case 5:
                 ls.insert(ls.begin() + pick(ls.size() + 1), extraLines_[pick(extraLines_.size())]);
                 break;
-            case 6:
-                if (!ls.empty()) {
-                    std::string& l = ls[pick(ls.size())];
-                    if (pick(2) && l.rfind("  ", 0) == 0) {
-                        l.erase(0, 2);
-                    } else {
-                        l.insert(0, "  ");
-                    }
-                }
-                break;
-            default:
-                truncate = true;
+            case 6: {
+                std::string& l = line();
+                l = pick(2) && l.rfind("  ", 0) == 0 ? l.substr(2) : "  " + l;
                 break;
             }
+            default:
+                truncate = true;
+            }
         }
+        std::string text;
         for (const auto& l : ls) {
             text += l + "\n";
         }
-        if (truncate && !text.empty()) {
+        if (truncate) {
             text.resize(pick(text.size()));
         }
         return text;
@@ -203,24 +130,18 @@ private:
     }
 
     void replaceWord(std::string& line, const std::string& with) {
-        std::vector<std::pair<std::size_t, std::size_t>> spans;
-        for (std::size_t i = 0; i < line.size();) {
-            if (line[i] == ' ') {
-                ++i;
-                continue;
+        std::vector<std::size_t> starts;
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            if (line[i] != ' ' && (i == 0 || line[i - 1] == ' ')) {
+                starts.push_back(i);
             }
-            const std::size_t start = i;
-            while (i < line.size() && line[i] != ' ') {
-                ++i;
-            }
-            spans.emplace_back(start, i - start);
         }
-        if (spans.empty()) {
+        if (starts.empty()) {
             line += with;
             return;
         }
-        const auto [at, len] = spans[pick(spans.size())];
-        line.replace(at, len, with);
+        const std::size_t at = starts[pick(starts.size())];
+        line.replace(at, line.find(' ', at) - at, with);
     }
 
     std::mt19937_64 rng_;
@@ -228,21 +149,15 @@ private:
     std::vector<std::string> extraLines_;
 };
 
-uint64_t seed() {
-    if (const char* s = std::getenv("VYRNAT_SEED")) {
-        return std::strtoull(s, nullptr, 10);
-    }
-    return 2862342644u;
-}
-
 TEST(ScenarioFuzz, MutatedDemosAreRefusedCleanlyOrPlayedToACleanEnd) {
     Host::ThrowOnAssert throwing;
-    const std::string demo = demoText();
+    std::ifstream in(std::string(VYRNAT_SOURCE_DIR) + "/scenarios/demo.yaml");
+    const std::string demo((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     ASSERT_FALSE(demo.empty());
-    const uint64_t s = seed();
+    const char* env = std::getenv("VYRNAT_SEED");
+    const uint64_t s = env ? std::strtoull(env, nullptr, 10) : 2862342644u;
     SCOPED_TRACE("seed " + std::to_string(s) + " (VYRNAT_SEED=" + std::to_string(s) +
                  " repeats this run)");
-    RecordProperty("seed", std::to_string(s));
     Mutator mutator(s, demo);
     const std::regex clean(R"(mutant\.yaml:[0-9]+: [^\n]+)");
 
