@@ -4,6 +4,7 @@
 
 #include "host/Trace.h"
 #include "tests/support/AgentFixture.h"
+#include "tests/support/TraceCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -36,23 +37,7 @@ private:
     std::optional<std::string> old_;
 };
 
-// Every level of the agent's trace handles, captured.
-class TraceCapture {
-public:
-    TraceCapture() {
-        Trace::configure("VyrNat*/0-9");
-        Trace::streamIs(&out_);
-    }
-    ~TraceCapture() {
-        Trace::configure("");
-        Trace::streamIs(nullptr);
-    }
-    std::string text() const { return out_.str(); }
-    bool has(const std::string& s) const { return text().find(s) != std::string::npos; }
-
-private:
-    std::ostringstream out_;
-};
+using TestSupport::TraceCapture;
 
 // A named profile with fields set from text, as a scenario's "fields" would.
 inline Scenario::Scenario

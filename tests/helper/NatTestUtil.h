@@ -43,54 +43,37 @@ inline Ip::Nat::NatStaticConnection conn(Ip::IpAndPort global, bool source, uint
     return c;
 }
 
-// A booted agent on a named chip profile; internal checks throw instead of aborting.
-class NatAgent {
+// The booted agent, made before the host state that publishes into its state database.
+struct BootedHolder {
+    Host::ThrowOnAssert asserts;
+    std::unique_ptr<TestSupport::BootedAgent> agent;
+};
+
+// A booted agent on a named chip profile, with the host's state the NAT state machine follows
+// and writes; internal checks throw instead of aborting.
+class NatAgent : private BootedHolder, public Scenario::HostState {
 public:
     explicit NatAgent(Scenario::Scenario s)
-        : agent_(std::make_unique<TestSupport::BootedAgent>(s)) {
+        : BootedHolder{{}, std::make_unique<TestSupport::BootedAgent>(s)},
+          HostState(agent->sysdb()) {
         Log::reset();
-        agent_->boot();
+        agent->boot();
     }
     explicit NatAgent(const std::string& profile)
         : NatAgent(TestSupport::BootedAgent::scenarioFor(profile)) {}
 
-    TestSupport::BootedAgent& booted() { return *agent_; }
-    VyrNat::VyrNatTableMgr& owner() { return *agent_->owner(); }
-    VyrNat::VyrNatAgentSm& sm() { return *agent_->agent->natAgentSm(); }
+    TestSupport::BootedAgent& booted() { return *agent; }
+    VyrNat::VyrNatTableMgr& owner() { return *agent->owner(); }
+    VyrNat::VyrNatAgentSm& sm() { return *agent->agent->natAgentSm(); }
     VyrNat::NatHelper& helper() { return *sm().natHelper(); }
     Oma::NatSm& natSm() { return *sm().omaNatSm(); }
-    VyrP4::Chip& chip() { return *agent_->chip; }
-    void run() { agent_->loop.runPending(); }
-
-    // The host's state the NAT state machine follows and writes.
-    Scenario::HostState& host() { return host_; }
-    Ert::Ptr<Ip::Nat::Status> status() { return host_.status(); }
-    Ert::Ptr<Ip::Nat::HwStatus> hwStatus() { return host_.hwStatus(); }
-    Ert::Ptr<Oma::NextHopMapStatus> nextHops() { return host_.nextHops(); }
-    void staticIs(const std::string& intf, const Ip::Nat::StaticKey& key,
-                  const Ip::Nat::NatStaticConnection& c) {
-        host_.staticIs(intf, key, c);
-    }
-    void staticDel(const std::string& intf, const Ip::Nat::StaticKey& key) {
-        host_.staticDel(intf, key);
-    }
-    Ert::Ptr<Ip::Nat::VrfStatus> vrf(const std::string& name) { return host_.vrf(name); }
-    std::optional<bool> programmed(const std::string& intf, const Ip::Nat::StaticKey& key) {
-        return host_.programmed(intf, key);
-    }
-    std::string reason(const std::string& intf, const Ip::Nat::StaticKey& key) {
-        return host_.reason(intf, key);
-    }
-    std::string leftOver() const { return agent_->leftOver(); }
+    VyrP4::Chip& chip() { return *agent->chip; }
+    void run() { agent->loop.runPending(); }
+    std::string leftOver() const { return agent->leftOver(); }
     std::size_t entries(const char* table) {
         const auto* t = chip().table(table);
         return t ? t->entryCount() : 0;
     }
-
-private:
-    Host::ThrowOnAssert asserts_;
-    std::unique_ptr<TestSupport::BootedAgent> agent_;
-    Scenario::HostState host_{agent_->sysdb()};
 };
 
 } // namespace HelperTest

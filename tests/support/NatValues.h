@@ -21,10 +21,6 @@ inline VyrNat::HwStaticNatAclKey aclKey(const char* pfx = "0.0.0.0/0", uint16_t 
                                         bool frag = false) {
     return {prefix(pfx), proto, frag};
 }
-inline VyrNat::HwStaticNatAclKey fragKey(VyrNat::HwStaticNatAclKey k) {
-    k.fragment = true;
-    return k;
-}
 
 inline VyrP4::AddrOnlySnatMatchSpec addrOnlySnat(uint16_t profile, uint16_t aclId,
                                                  const char* sip) {

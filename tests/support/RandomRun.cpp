@@ -27,6 +27,14 @@ void Faults::change(std::mt19937& rng, double probability) {
     }
 }
 
+void Faults::on(double probability, uint64_t seed, uint32_t fullAt) {
+    for (auto* e : engines_) {
+        e->failProbabilityIs(probability, seed++);
+        e->reportFullAtIs(fullAt);
+    }
+    on_ = true;
+}
+
 void Faults::clear() {
     for (auto* e : engines_) {
         e->faultsClear();

@@ -25,6 +25,8 @@ public:
     void add(VyrP4::TableEngine& engine) { engines_.push_back(&engine); }
     // Faults on (two times in three) with `probability` per write, of either kind, or off.
     void change(std::mt19937& rng, double probability = 0.15);
+    // Table-full faults with `probability` per write, and tables that hold only `fullAt`.
+    void on(double probability, uint64_t seed, uint32_t fullAt);
     void clear();
     bool on() const { return on_; }
     uint64_t injected() const;

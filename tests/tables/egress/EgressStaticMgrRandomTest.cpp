@@ -36,29 +36,15 @@ public:
         : rng_(seed), agent_(TestSupport::BootedAgent::scenarioFor("egressNat")) {
         agent_.boot();
         mgr_ = agent_.owner()->tableMgrEgressStatic();
-        engines_ = {&mgr_->egrAddrSnatTable()->engine(), &mgr_->egrAddrPortSnatTable()->engine(),
-                    &mgr_->egrAddrDnatTable()->engine(), &mgr_->egrAddrPortDnatTable()->engine()};
+        for (const auto* t : {"egrAddrSnat", "egrAddrPortSnat", "egrAddrDnat", "egrAddrPortDnat"}) {
+            faults_.add(*agent_.chip->table(t));
+        }
     }
 
     // Write faults at random, and tables that take fewer entries than the universe needs.
-    void faultsOn() {
-        for (auto* engine : engines_) {
-            engine->failProbabilityIs(0.2, rng_());
-            engine->reportFullAtIs(6);
-        }
-    }
-    void faultsOff() {
-        for (auto* engine : engines_) {
-            engine->faultsClear();
-        }
-    }
-    uint64_t injected() const {
-        uint64_t n = 0;
-        for (auto* engine : engines_) {
-            n += engine->injectedFaults();
-        }
-        return n;
-    }
+    void faultsOn() { faults_.on(0.2, rng_(), 6); }
+    void faultsOff() { faults_.clear(); }
+    uint64_t injected() const { return faults_.injected(); }
 
     std::string step() {
         static const IpAddr olds[] = {*IpAddr::parse("10.0.0.1"), *IpAddr::parse("10.0.0.2"),
@@ -164,7 +150,7 @@ private:
     std::mt19937_64 rng_;
     TestSupport::BootedAgent agent_;
     VyrNatTableMgrEgressStatic* mgr_ = nullptr;
-    std::vector<VyrP4::TableEngine*> engines_;
+    TestSupport::Faults faults_;
     std::map<Translation, IpAndPort> configured_;
     // Address-and-port translations the manager took, with the address in hardware.
     std::map<Translation, IpAndPort> accepted_;
