@@ -21,6 +21,8 @@ const char* chipErrorStr(ChipError e) {
         return "staleHandle";
     case ChipError::noHitBits:
         return "noHitBits";
+    case ChipError::entryExists:
+        return "entryExists";
     }
     return "unknown";
 }
@@ -32,6 +34,9 @@ TableError::TableError(ChipError error, const char* table)
 void throwTableError(ChipError error, const char* table) {
     if (error == ChipError::noSysResources) {
         throw NoSysResources(table);
+    }
+    if (error == ChipError::entryExists) {
+        throw EntryExists(table);
     }
     VYR_CHIP_CHECK(error == ChipError::tableFull);
     throw TableFull(table);
@@ -109,12 +114,17 @@ ChipError TableEngine::refused(ChipError e) {
 }
 
 ChipError TableEngine::install(const std::uint64_t* key, std::uint16_t action,
-                               const std::uint64_t* data) {
+                               const std::uint64_t* data, bool addOnly) {
     VYR_CHIP_CHECK(action < desc_.actions.size());
     const std::size_t words = desc_.actions[action]->words;
     const std::optional<std::uint32_t> found = findSlot(key);
-    if (ChipError e = injectedFault(); e != ChipError::ok) {
-        return refused(e);
+    if (found && addOnly) {
+        return refused(ChipError::entryExists);
+    }
+    if (!found || replaceFaults_) {
+        if (ChipError e = injectedFault(); e != ChipError::ok) {
+            return refused(e);
+        }
     }
     std::uint32_t slot;
     // A replaced entry as it was, for the observer.
@@ -370,6 +380,7 @@ void TableEngine::faultsClear() {
     failNext_ = 0;
     failProbability_ = 0;
     reportFullAt_.reset();
+    replaceFaults_ = true;
 }
 
 std::string TableEngine::entryStr(const EntryView& e) const {

@@ -18,7 +18,8 @@
 //
 // Replace: installing under a match key that is present replaces the action in place. The entry
 // keeps its handle and its hit bit, since it is the same hardware entry; it never fails for lack
-// of room, but injected faults apply to it like to any write.
+// of room, but injected faults apply to it like to any write unless replaceFaultsIs(false). An
+// add-only install refuses a key that is present (entryExists), as the chip's add call does.
 //
 // Handles: a slot number and a version. Deleting an entry bumps its slot's version, so a handle
 // kept past the delete is reported stale rather than reading whatever reuses the slot.
@@ -47,6 +48,7 @@ enum class ChipError : std::uint8_t {
     invalidHandle,
     staleHandle,
     noHitBits,
+    entryExists, // an add-only install under a key that is present
 };
 const char* chipErrorStr(ChipError e);
 
@@ -71,6 +73,10 @@ public:
 class NoSysResources : public TableError {
 public:
     explicit NoSysResources(const char* table) : TableError(ChipError::noSysResources, table) {}
+};
+class EntryExists : public TableError {
+public:
+    explicit EntryExists(const char* table) : TableError(ChipError::entryExists, table) {}
 };
 [[noreturn]] void throwTableError(ChipError error, const char* table);
 
@@ -119,9 +125,10 @@ public:
     std::uint32_t capacity() const { return capacity_; }
     std::size_t entryCount() const { return index_.size(); }
 
-    // Installs or replaces the entry with this key (keyWords() words). Returns ok, tableFull or
-    // noSysResources; on failure nothing changed.
-    ChipError install(const std::uint64_t* key, std::uint16_t action, const std::uint64_t* data);
+    // Installs or, unless `addOnly`, replaces the entry with this key (keyWords() words). Returns
+    // ok, tableFull, noSysResources or (addOnly) entryExists; on failure nothing changed.
+    ChipError install(const std::uint64_t* key, std::uint16_t action, const std::uint64_t* data,
+                      bool addOnly = false);
     // Removes the entry with this key; false when there was none.
     bool remove(const std::uint64_t* key);
 
@@ -144,6 +151,9 @@ public:
                            ChipError kind = ChipError::tableFull);
     // Reports table full once the table holds this many entries (below its capacity).
     void reportFullAtIs(std::optional<std::uint32_t> entries) { reportFullAt_ = entries; }
+    // Whether injected faults also fail replaces of present entries (they do by default).
+    void replaceFaultsIs(bool on) { replaceFaults_ = on; }
+    // Injected faults off, replaces included again.
     void faultsClear();
     std::uint64_t injectedFaults() const { return injectedFaults_; }
 
@@ -219,6 +229,7 @@ private:
     ChipError failProbabilityKind_ = ChipError::tableFull;
     std::uint64_t rng_ = 0;
     std::optional<std::uint32_t> reportFullAt_;
+    bool replaceFaults_ = true;
     std::uint64_t injectedFaults_ = 0;
     EntryObserver observer_;
 };

@@ -97,17 +97,10 @@ public:
     // Installs the entry, or replaces the action of the entry with the same match spec.
     // Throws TableFull (no room) or NoSysResources; the table is then unchanged.
     void entryIs(const Entry& e) { entryIs(e.match(), e.action()); }
-    void entryIs(const M& match, const Action& action) {
-        const ChipError e = std::visit(
-            [&](const auto& a) {
-                return engine_->install(match.words().data(), std::uint16_t(action.index()),
-                                        a.words().data());
-            },
-            action);
-        if (e != ChipError::ok) {
-            throwTableError(e, engine_->name());
-        }
-    }
+    void entryIs(const M& match, const Action& action) { write(match, action, false); }
+    // Installs a new entry only: throws EntryExists when the match spec is present, TableFull
+    // or NoSysResources as entryIs does.
+    void entryAdd(const M& match, const Action& action) { write(match, action, true); }
     // Removes the entry with this match spec, if any.
     void entryDel(const M& match) { engine_->remove(match.words().data()); }
     std::optional<Entry> entry(const M& match) const {
@@ -139,6 +132,18 @@ public:
     TableEngine& engine() const { return *engine_; }
 
 private:
+    void write(const M& match, const Action& action, bool addOnly) {
+        const ChipError e = std::visit(
+            [&](const auto& a) {
+                return engine_->install(match.words().data(), std::uint16_t(action.index()),
+                                        a.words().data(), addOnly);
+            },
+            action);
+        if (e != ChipError::ok) {
+            throwTableError(e, engine_->name());
+        }
+    }
+
     using Maker = Action (*)(const std::uint64_t*);
     template <std::size_t... I>
     static constexpr std::array<Maker, sizeof...(I)> makers(std::index_sequence<I...>) {

@@ -20,9 +20,20 @@ public:
     VyrP4::ChipError error() const { return error_; }
     // The fault's short name: "tableFull", "noSysResources".
     const char* name() const { return VyrP4::chipErrorStr(error_); }
-    // As traces say it: "Table full", "No system resources".
+    // As traces say it: "Table full", "No system resources", "Entry exists".
     const char* text() const {
-        return error_ == VyrP4::ChipError::noSysResources ? "No system resources" : "Table full";
+        switch (error_) {
+        case VyrP4::ChipError::noSysResources:
+            return "No system resources";
+        case VyrP4::ChipError::entryExists:
+            return "Entry exists";
+        default:
+            return "Table full";
+        }
+    }
+    // The table is out of room or resources, as opposed to holding the entry already.
+    bool outOfResource() const {
+        return error_ == VyrP4::ChipError::tableFull || error_ == VyrP4::ChipError::noSysResources;
     }
     // What the host reports of a translation refused for it: "Table full in addrOnlySnat".
     std::string reason() const { return std::string(text()) + " in " + table_; }

@@ -146,6 +146,15 @@ TYPED_TEST(TableKindTest, HandlesOrderAndFaultKinds) {
     engine.faultsClear();
     t.entryIs(this->entry(5, 1));
     EXPECT_EQ(t.entryCount(), 4u);
+
+    // An add never writes over a present entry; faults may be kept off replaces.
+    const auto present = this->entry(5, 2);
+    EXPECT_THROW(t.entryAdd(present.match(), present.action()), EntryExists);
+    engine.failNextWritesIs(1);
+    engine.replaceFaultsIs(false);
+    t.entryIs(present);
+    EXPECT_EQ(t.entry(present.match()), present);
+    EXPECT_THROW(t.entryIs(this->entry(6, 1)), TableFull);
 }
 
 TYPED_TEST(TableKindTest, RandomOperationsAgreeWithAModel) {
