@@ -4,6 +4,7 @@
 #include "helper/VyrNatHelper.h"
 #include "host/Duolog.h"
 #include "tables/VyrNatTableMgr.h"
+#include "tables/dynamic/VyrNatTableMgrDynamic.h"
 
 namespace VyrNat {
 
@@ -252,7 +253,8 @@ void VyrNatAgentSm::maybeStartStateMachines() {
     natHelper_->dynamicCounterPollingIntervalIs(kCounterPollingInterval);
 
     // Without a dynamic manager there is no full cone.
-    const bool fullCone = false;
+    const bool fullCone =
+        tableMgr->tableMgrDynamic() && tableMgr->tableMgrDynamic()->snatDynFullConeSupported();
     const bool natDpdk = tableMgr->natDpdk();
     natHelper_->globalHwDynamicEntriesIs(!natDpdk);
     natHelper_->fullConeHwDnatUdpEntriesIs(natDpdk ? !fullCone : true);
@@ -264,6 +266,7 @@ void VyrNatAgentSm::maybeStartStateMachines() {
     omaNatSm_->initializedIs(true);
     if (intfNat_) {
         VYR_ASSERT(tableMgr->tableMgrStatic());
+        VYR_ASSERT(tableMgr->tableMgrDynamic());
         tableMgr->omaNatSmStatusIs(omaNatSm_->status());
     }
     if (!started_) {

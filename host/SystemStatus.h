@@ -2,6 +2,7 @@
 // The platform's system status: the capabilities of every chip profile, by profile name.
 
 #include "chip/Profile.h"
+#include "host/Assert.h"
 #include "host/Entity.h"
 
 #include <cstdint>
@@ -27,6 +28,20 @@ template <> struct std::hash<VyrDriver::VyrDevProfile> {
 namespace VyrSystem {
 
 using ProfileCapabilities = VyrP4::ProfileCapabilities;
+
+// The number of one of the chip's table banks: 0 to 31.
+class TableBankId {
+public:
+    static constexpr uint32_t invalid = 32;
+    explicit TableBankId(uint32_t value) : value_(value) {
+        VYR_CHECK(value < invalid, "VyrSystem::TableBankId::value < 0 or > "
+                                   "VyrSystem::TableBankId::invalid not allowed");
+    }
+    uint32_t value() const { return value_; }
+
+private:
+    uint32_t value_;
+};
 
 class SystemStatus : public Ert::Entity {
 public:

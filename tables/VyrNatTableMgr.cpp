@@ -2,6 +2,7 @@
 
 #include "host/Assert.h"
 #include "host/Trace.h"
+#include "tables/dynamic/VyrNatTableMgrDynamic.h"
 #include "tables/egress/VyrNatTableMgrEgressStatic.h"
 #include "tables/static/VyrNatTableMgrStatic.h"
 #include "tables/vrf/VyrNatTableMgrVrf.h"
@@ -36,6 +37,9 @@ void VyrNatTableMgr::handleInitialized() {
         VYR_ASSERT(!vrfNatHop());
         tableMgrStatic_ =
             adopt(vyrNatTableMgrStaticFactory(this, inputs_.vyrNatConfig, resourceInfo_));
+        tableMgrDynamic_ = adopt(vyrNatTableMgrDynamicFactory(
+            this, inputs_.natConfig, inputs_.hitBitConfig, inputs_.hitBitStatusDir,
+            inputs_.entityManager, resourceInfo_, natDpdk()));
     } else if (vrfNatHop()) {
         tableMgrVrf_ = adopt(vyrNatTableMgrVrfFactory(this, inputs_.meterTable));
     }
@@ -75,8 +79,8 @@ void VyrNatTableMgr::initializeTable(const VyrP4::TableKey& tableKey, VyrP4::Dev
 }
 
 bool VyrNatTableMgr::allManagersPresent() const {
-    return (!intfNat() || tableMgrStatic_) && (!vrfNatHop() || tableMgrVrf_) &&
-           (!egrMcNat() || tableMgrEgressStatic_);
+    return (!intfNat() || (tableMgrStatic_ && tableMgrDynamic_)) &&
+           (!vrfNatHop() || tableMgrVrf_) && (!egrMcNat() || tableMgrEgressStatic_);
 }
 
 void VyrNatTableMgr::omaNatSmStatusIs(const Ert::Ptr<Oma::NatSmStatus>& status) {

@@ -17,6 +17,7 @@
 namespace VyrNat {
 
 class VyrNatTableMgrStatic;
+class VyrNatTableMgrDynamic;
 class VyrNatTableMgrVrf;
 class VyrNatTableMgrEgressStatic;
 
@@ -64,6 +65,7 @@ public:
     // The managers, in the order tables are offered to them.
     const std::vector<Ert::Ptr<NatTableManager>>& managers() const { return managers_; }
     VyrNatTableMgrStatic* tableMgrStatic() const { return tableMgrStatic_; }
+    VyrNatTableMgrDynamic* tableMgrDynamic() const { return tableMgrDynamic_; }
     VyrNatTableMgrVrf* tableMgrVrf() const { return tableMgrVrf_; }
     VyrNatTableMgrEgressStatic* tableMgrEgressStatic() const { return tableMgrEgressStatic_; }
 
@@ -80,6 +82,7 @@ private:
     std::shared_ptr<VyrP4::ResourceInfo> resourceInfo_;
     std::vector<Ert::Ptr<NatTableManager>> managers_;
     VyrNatTableMgrStatic* tableMgrStatic_ = nullptr;
+    VyrNatTableMgrDynamic* tableMgrDynamic_ = nullptr;
     VyrNatTableMgrVrf* tableMgrVrf_ = nullptr;
     VyrNatTableMgrEgressStatic* tableMgrEgressStatic_ = nullptr;
 };

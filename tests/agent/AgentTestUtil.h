@@ -43,12 +43,7 @@ using TestSupport::TraceCapture;
 inline Scenario::Scenario
 scenarioWith(const std::string& profile,
              std::initializer_list<std::pair<const char*, const char*>> fields = {}) {
-    Scenario::Scenario s = TestSupport::BootedAgent::scenarioFor(profile);
-    for (const auto& [field, value] : fields) {
-        std::string error;
-        EXPECT_TRUE(s.profile.fieldIs(field, value, error)) << error;
-    }
-    return s;
+    return TestSupport::BootedAgent::scenarioFor(profile, fields);
 }
 
 } // namespace AgentTest

@@ -23,10 +23,26 @@ const std::vector<std::string> kEgressPipe = {"egrAddrDnat",
                                               "ingressNatProfileEgressPipe",
                                               "egressNatProfileEgressPipe"};
 
+const std::vector<std::string> kFullCone = {"dynamicFullCone", "dynamicFullConeDip",
+                                            "dynamicFullConeDnat", "dynamicFullConeCompressDip",
+                                            "dynamicSnatAcl"};
+const std::vector<std::string> kFiveTuple = {"dynamicDnat1", "dynamicDnat2", "dynamicSnat1",
+                                             "dynamicSnat2"};
+const std::vector<std::string> kAddrOnly = {"dynamicAddrOnlySnat", "dynamicAddrOnlyDnat"};
+
 std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
+
+// The dynamic manager's tables: those the profile sizes, the trap tables, the partition banks
+// and the trap header.
+std::vector<std::string> dynamicTables(const std::vector<std::string>& sized,
+                                       const std::vector<std::string>& banks = {}) {
+    return sized + std::vector<std::string>{"natTcpFlags", "natCpuTrapAcl", "natCpuReasonCode"} +
+           banks + std::vector<std::string>{"egressNatCpuTrapHeader"};
+}
+const std::vector<std::string> kDynamicDefault = dynamicTables(kFullCone + kFiveTuple + kAddrOnly);
 
 // The tables listed on the owner's profile entry, in listing order.
 std::vector<std::string> listed(const VyrNat::VyrNatTableMgr& owner) {
@@ -45,7 +61,7 @@ std::vector<std::string> onChip(const VyrP4::Chip& chip) {
     return names;
 }
 
-TEST(StaticTableList, RegistersTheIngressTablesThenWhatTheProfileHas) {
+TEST(TableList, EachManagerRegistersTheTablesItsProfileHasInTheOwnersOrder) {
     struct Case {
         Scenario::Scenario scenario;
         std::vector<std::string> tables;
@@ -53,27 +69,32 @@ TEST(StaticTableList, RegistersTheIngressTablesThenWhatTheProfileHas) {
     const std::vector<Case> cases = {
         {scenarioWith("default", {{"egressNatProfileTableSize", "0"},
                                   {"dynamicEgressNatProfileTableSize", "0"}}),
-         kIngress},
+         kIngress + kDynamicDefault},
         {scenarioWith("default", {{"dynamicEgressNatProfileTableSize", "0"}}),
-         kIngress + std::vector<std::string>{"egressNatProfile"}},
+         kIngress + std::vector<std::string>{"egressNatProfile"} + kDynamicDefault},
         {scenarioWith("default", {{"egressNatProfileTableSize", "0"}}),
-         kIngress + std::vector<std::string>{"dynamicEgressNatProfile"}},
+         kIngress + std::vector<std::string>{"dynamicEgressNatProfile"} + kDynamicDefault},
+        // Banks: two DNAT, and SNAT 0, 1 and 3 (bank 2 is empty and gets no table).
         {scenarioWith("partitioned", {{"egressNatProfileTableSize", "0"},
                                       {"dynamicEgressNatProfileTableSize", "0"},
                                       {"egrUcNatSupported", "true"},
                                       {"egrUcNatTableSize", "64"}}),
-         kIngress + std::vector<std::string>{"egrUcSnat", "egrUcDnat"}},
+         kIngress + std::vector<std::string>{"egrUcSnat", "egrUcDnat"} +
+             dynamicTables(kAddrOnly, {"dynamicDnatPartition0", "dynamicDnatPartition1",
+                                       "dynamicSnatPartition0", "dynamicSnatPartition1",
+                                       "dynamicSnatPartition3"})},
         // With the egress-pipeline static tables, whose ingress profile table comes with egress
         // unicast NAT.
         {scenarioWith("egressNat"),
          kIngress +
              std::vector<std::string>{"egressNatProfile", "dynamicEgressNatProfile", "egrUcSnat",
                                       "egrUcDnat"} +
-             kEgressPipe},
+             dynamicTables(kFiveTuple + kAddrOnly) + kEgressPipe},
         {scenarioWith("egressNat", {{"egrUcNatSupported", "false"}, {"egrUcNatTableSize", "0"}}),
-         kIngress + std::vector<std::string>{"egressNatProfile", "dynamicEgressNatProfile",
-                                             "egrAddrDnat", "egrAddrPortDnat", "egrAddrSnat",
-                                             "egrAddrPortSnat", "egressNatProfileEgressPipe"}},
+         kIngress + std::vector<std::string>{"egressNatProfile", "dynamicEgressNatProfile"} +
+             dynamicTables(kFiveTuple + kAddrOnly) +
+             std::vector<std::string>{"egrAddrDnat", "egrAddrPortDnat", "egrAddrSnat",
+                                      "egrAddrPortSnat", "egressNatProfileEgressPipe"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.scenario.profile.name() + ", " + std::to_string(c.tables.size()) +
@@ -164,20 +185,24 @@ TEST(TableMgrChecks, InconsistentProfilesAndUnknownTablesStopWithTheConditionsTe
               "tableMgr()->profileCapabilities().egrUcNatTableSize() > 0");
     EXPECT_EQ(failure(scenarioWith("default", {{"egrUcNatTableSize", "2048"}})),
               "tableMgr()->profileCapabilities().egrUcNatTableSize() == 0");
+    EXPECT_EQ(failure(scenarioWith("partitioned", {{"snatPartitionBankSize", "4096"}})),
+              "dnatPartitionTotalSize == snatPartitionTotalSize");
+    EXPECT_EQ(failure(scenarioWith("egressNat", {{"snat2TableSize", "16384"}})),
+              "dnat1TableSize() + dnat2TableSize() >= snat1TableSize() + snat2TableSize()");
 
     // The service offers a table no manager listed.
     BootedAgent a(scenarioWith("default"));
     a.boot();
     ASSERT_NE(a.owner(), nullptr);
     try {
-        a.owner()->initializeTable(VyrP4::TableKey{"dynamicSnat1", 0, 99}, a.chip->handle(),
+        a.owner()->initializeTable(VyrP4::TableKey{"twiceNatAddrOnly", 0, 99}, a.chip->handle(),
                                    VyrDriver::VyrDevProfile{"default"}, 1, nullptr, nullptr);
         ADD_FAILURE() << "no assertion for an unknown table";
     } catch (const Host::AssertionFailure& e) {
-        EXPECT_STREQ(e.what(), "Unknown table name dynamicSnat1");
+        EXPECT_STREQ(e.what(), "Unknown table name twiceNatAddrOnly");
     }
     EXPECT_EQ(a.owner()->pendingTableCount(), 0u);
-    EXPECT_EQ(a.chip->table("dynamicSnat1"), nullptr);
+    EXPECT_EQ(a.chip->table("twiceNatAddrOnly"), nullptr);
 }
 
 } // namespace

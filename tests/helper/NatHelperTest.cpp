@@ -79,22 +79,25 @@ TEST(NatHelper, StartingTheStateMachinesTwiceKeepsThemAndWhatTheyProgrammed) {
     EXPECT_TRUE(Log::written().empty()) << "nothing was programmed twice";
 }
 
-TEST(NatHelper, SettingsFollowTheSoftwareDataPlaneFlag) {
+TEST(NatHelper, SettingsFollowTheSoftwareDataPlaneAndFullConeFlags) {
     for (bool dpdk : {false, true}) {
-        SCOPED_TRACE(dpdk ? "natDpdk" : "hardware data plane");
-        auto s = TestSupport::BootedAgent::scenarioFor("default");
-        s.hwCapabilities.natDpdk = dpdk;
-        NatAgent a(s);
-        const auto& h = a.helper();
-        EXPECT_TRUE(h.hwNatProfileSupported());
-        EXPECT_EQ(h.staticCounterPollingInterval(), 23.0);
-        EXPECT_EQ(h.dynamicCounterPollingInterval(), 23.0);
-        EXPECT_EQ(h.globalHwDynamicEntries(), !dpdk);
-        // No dynamic manager yet: the full-cone flag is false.
-        EXPECT_TRUE(h.fullConeHwDnatUdpEntries());
-        EXPECT_FALSE(h.fullConeHwSnatUdpEntries());
-        EXPECT_TRUE(h.initialized());
-        EXPECT_NE(h.natHelperSm(), nullptr);
+        for (bool fullCone : {false, true}) {
+            SCOPED_TRACE(std::string(dpdk ? "natDpdk" : "hardware data plane") +
+                         (fullCone ? ", full cone" : ""));
+            auto s = TestSupport::BootedAgent::scenarioFor("default");
+            s.hwCapabilities.natDpdk = dpdk;
+            s.profile.snatDynFullConeSupportedIs(fullCone);
+            NatAgent a(s);
+            const auto& h = a.helper();
+            EXPECT_TRUE(h.hwNatProfileSupported());
+            EXPECT_EQ(h.staticCounterPollingInterval(), 23.0);
+            EXPECT_EQ(h.dynamicCounterPollingInterval(), 23.0);
+            EXPECT_EQ(h.globalHwDynamicEntries(), !dpdk);
+            EXPECT_EQ(h.fullConeHwDnatUdpEntries(), dpdk ? !fullCone : true);
+            EXPECT_EQ(h.fullConeHwSnatUdpEntries(), dpdk ? false : fullCone);
+            EXPECT_TRUE(h.initialized());
+            EXPECT_NE(h.natHelperSm(), nullptr);
+        }
     }
 }
 

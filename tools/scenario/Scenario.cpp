@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <map>
+#include <numeric>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -186,6 +187,21 @@ std::string inconsistency(const VyrP4::ProfileCapabilities& p) {
     }
     if (!p.egrUcNatSupported() && p.egrUcNatTableSize() != 0) {
         return "egrUcNatTableSize must be 0 without egrUcNatSupported";
+    }
+    if (p.intfNat()) {
+        auto total = [](const std::vector<uint32_t>& banks) {
+            return std::accumulate(banks.begin(), banks.end(), uint64_t(0));
+        };
+        if (total(p.dnatPartitionBankSize()) != total(p.snatPartitionBankSize())) {
+            return "dnatPartitionBankSize and snatPartitionBankSize must hold as many entries in "
+                   "all";
+        }
+        if (!p.dynFullConeDnatSupported() &&
+            uint64_t(p.dnat1TableSize()) + p.dnat2TableSize() <
+                uint64_t(p.snat1TableSize()) + p.snat2TableSize()) {
+            return "without dynFullConeDnatSupported, dnat1TableSize and dnat2TableSize must hold "
+                   "as many entries as snat1TableSize and snat2TableSize";
+        }
     }
     return {};
 }
