@@ -7,11 +7,18 @@
 
 namespace TestSupport {
 
-Scenario::Scenario BootedAgent::scenarioFor(const std::string& profileName) {
+Scenario::Scenario
+BootedAgent::scenarioFor(const std::string& profileName,
+                         std::initializer_list<std::pair<const char*, const char*>> fields) {
     Scenario::Scenario s;
     auto profile = VyrP4::namedProfile(profileName);
     if (!profile) {
         throw std::invalid_argument("no chip profile named " + profileName);
+    }
+    for (const auto& [field, value] : fields) {
+        if (std::string error; !profile->fieldIs(field, value, error)) {
+            throw std::invalid_argument(error);
+        }
     }
     s.profile = *profile;
     s.file = "test";

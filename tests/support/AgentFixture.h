@@ -7,6 +7,7 @@
 #include "tables/VyrNatTableMgr.h"
 #include "tools/scenario/Player.h"
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -16,8 +17,11 @@ class BootedAgent {
 public:
     // The scenario gives the chip profile and the host's state; its steps are not played.
     explicit BootedAgent(Scenario::Scenario scenario);
-    // A named chip profile with everything else at its defaults.
-    static Scenario::Scenario scenarioFor(const std::string& profileName);
+    // A named chip profile, with some fields set from text as a scenario's "fields" would, and
+    // everything else at its defaults.
+    static Scenario::Scenario
+    scenarioFor(const std::string& profileName,
+                std::initializer_list<std::pair<const char*, const char*>> fields = {});
 
     // Starts the agent and runs the loop until nothing is pending; `started` then holds the
     // tables as start-up left them.

@@ -388,6 +388,9 @@ std::string invariants(const VyrNatTableMgr& owner) {
     if (const auto* vrf = owner.tableMgrVrf()) {
         out += vrfInvariants(*vrf);
     }
+    if (const auto* dyn = owner.tableMgrDynamic()) {
+        out += dynamicInvariants(*dyn);
+    }
     return out;
 }
 

@@ -14,6 +14,7 @@ namespace VyrNat {
 class VyrNatTableMgrStatic;
 class VyrNatTableMgrEgressStatic;
 class VyrNatTableMgrVrf;
+class VyrNatTableMgrDynamic;
 } // namespace VyrNat
 
 namespace TestSupport {
@@ -21,6 +22,7 @@ namespace TestSupport {
 std::string staticInvariants(const VyrNat::VyrNatTableMgrStatic& mgr);
 std::string egressStaticInvariants(const VyrNat::VyrNatTableMgrEgressStatic& mgr);
 std::string vrfInvariants(const VyrNat::VyrNatTableMgrVrf& mgr);
+std::string dynamicInvariants(const VyrNat::VyrNatTableMgrDynamic& mgr);
 // Every manager the owner has.
 std::string invariants(const VyrNat::VyrNatTableMgr& owner);
 

@@ -14,19 +14,6 @@ std::string seedNote(unsigned seed) {
            ")";
 }
 
-void Faults::change(std::mt19937& rng, double probability) {
-    clear();
-    on_ = rng() % 3 != 0;
-    if (!on_) {
-        return;
-    }
-    for (auto* e : engines_) {
-        const auto kind =
-            rng() % 2 ? VyrP4::ChipError::tableFull : VyrP4::ChipError::noSysResources;
-        e->failProbabilityIs(probability, rng(), kind);
-    }
-}
-
 void Faults::on(double probability, uint64_t seed, uint32_t fullAt) {
     for (auto* e : engines_) {
         e->failProbabilityIs(probability, seed++);

@@ -24,7 +24,20 @@ class Faults {
 public:
     void add(VyrP4::TableEngine& engine) { engines_.push_back(&engine); }
     // Faults on (two times in three) with `probability` per write, of either kind, or off.
-    void change(std::mt19937& rng, double probability = 0.15);
+    // Without `replaces` they spare writes over present entries.
+    template <class Rng> void change(Rng& rng, double probability = 0.15, bool replaces = true) {
+        clear();
+        on_ = rng() % 3 != 0;
+        if (!on_) {
+            return;
+        }
+        for (auto* e : engines_) {
+            const auto kind =
+                rng() % 2 ? VyrP4::ChipError::tableFull : VyrP4::ChipError::noSysResources;
+            e->failProbabilityIs(probability, rng(), kind);
+            e->replaceFaultsIs(replaces);
+        }
+    }
     // Table-full faults with `probability` per write, and tables that hold only `fullAt`.
     void on(double probability, uint64_t seed, uint32_t fullAt);
     void clear();
