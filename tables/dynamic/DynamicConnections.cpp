@@ -7,8 +7,8 @@
 #include "host/Trace.h"
 #include "tables/dynamic/VyrNatTableMgrDynamic.h"
 
-#include <algorithm>
 #include <array>
+#include <utility>
 
 namespace VyrNat {
 
@@ -256,9 +256,12 @@ bool VyrNatTableMgrDynamic::createDynamicSnat(const ConnTuple& flow, IpAndPort s
              int64_t(dynamicDnatTable_.count(D::dynDnat1Dnat)),
          S::dynDnat1Snat},
     }};
-    // Largest free count first; the listed order on a tie.
-    std::stable_sort(candidates.begin(), candidates.end(),
-                     [](const Candidate& a, const Candidate& b) { return a.free > b.free; });
+    // Largest free count first; the listed order on a tie (an insertion sort, stable).
+    for (std::size_t i = 1; i < candidates.size(); ++i) {
+        for (std::size_t j = i; j > 0 && candidates[j - 1].free < candidates[j].free; --j) {
+            std::swap(candidates[j - 1], candidates[j]);
+        }
+    }
     bool ok = false;
     for (const Candidate& c : candidates) {
         ok = c.table == S::dynDnat1Snat ? createDynamicDnat1TableForSnat(f, src, dst, newSrc, vrfId)
@@ -365,9 +368,7 @@ bool VyrNatTableMgrDynamic::deleteDynamicSnat(uint16_t profile, const ConnTuple&
     }
     if (snat1TableSize_ == 0) {
         // Only what was added is deleted: a connection the partitions refused has no entry.
-        auto& partitioned = *dynamicSnatPartitionedTable_;
-        return !partitioned.partition().empty() && partitioned.flowToMatchSpecMapHas({f, vrfId}) &&
-               partitioned.deleteEntry(f, vrfId);
+        return dynamicSnatPartitionedTable_->removeEntry(f, vrfId);
     }
     const auto found = dynamicSnatTable_.take(f, vrfId);
     if (!found) {
@@ -407,9 +408,7 @@ bool VyrNatTableMgrDynamic::deleteDynamicDnat(uint16_t profile, const ConnTuple&
         f.src = fullConePeer(profile);
     }
     if (dnat1TableSize_ == 0) {
-        auto& partitioned = *dynamicDnatPartitionedTable_;
-        return !partitioned.partition().empty() && partitioned.flowToMatchSpecMapHas({f, vrfId}) &&
-               partitioned.deleteEntry(f, vrfId);
+        return dynamicDnatPartitionedTable_->removeEntry(f, vrfId);
     }
     const auto found = dynamicDnatTable_.take(f, vrfId);
     if (!found) {

@@ -24,9 +24,14 @@ constexpr uint64_t mixHash(uint64_t h) {
     return h ^ (h >> 31);
 }
 
-inline uint64_t connTupleHash(const ConnTuple& t) {
-    return mixHash((uint64_t(t.src.ip.value) << 32 | t.dst.ip.value) ^
-                   mixHash(uint64_t(t.src.port) << 24 | uint64_t(t.dst.port) << 8 | t.protocol));
+// Two multiplications: the tables reduce hashes modulo a prime, which spreads them further.
+inline uint64_t connTupleHash(const ConnTuple& t, uint32_t extra) {
+    const uint64_t a = (uint64_t(t.src.ip.value) << 32 | t.dst.ip.value) * 0x9e3779b97f4a7c15ull;
+    const uint64_t b = (uint64_t(extra) << 40 | uint64_t(t.src.port) << 24 |
+                        uint64_t(t.dst.port) << 8 | t.protocol) *
+                       0xc2b2ae3d27d4eb4full;
+    const uint64_t h = a ^ b;
+    return h ^ (h >> 29);
 }
 
 // The key of every per-connection collection.
@@ -118,12 +123,12 @@ uint32_t getDynamicNatType(uint32_t value, bool fullCone, bool addrOnly);
 
 template <> struct std::hash<VyrNat::FlowAndVrfType> {
     std::size_t operator()(const VyrNat::FlowAndVrfType& k) const noexcept {
-        return VyrNat::mixHash(VyrNat::connTupleHash(k.flow) + k.vrfId);
+        return VyrNat::connTupleHash(k.flow, k.vrfId);
     }
 };
 template <> struct std::hash<VyrNat::FlowAndProfileType> {
     std::size_t operator()(const VyrNat::FlowAndProfileType& k) const noexcept {
-        return VyrNat::mixHash(VyrNat::connTupleHash(k.flow) + k.profile);
+        return VyrNat::connTupleHash(k.flow, k.profile);
     }
 };
 template <> struct std::hash<VyrNat::IpAndProfileType> {

@@ -99,11 +99,19 @@ bool DynamicPartitionedTableOf<Dir>::addEntry(const ConnTuple& flow, IpAndPort s
 
 template <class Dir>
 bool DynamicPartitionedTableOf<Dir>::deleteEntry(const ConnTuple& flow, uint32_t vrfId) {
+    VYR_CHECK(removeEntry(flow, vrfId), "flowToMatchSpecMapHas( key )");
+    return true;
+}
+
+template <class Dir>
+bool DynamicPartitionedTableOf<Dir>::removeEntry(const ConnTuple& flow, uint32_t vrfId) {
     VTRACE(th, 5,
            "deleteEntry"
                << ", flow: " << flow.toString() << ", vrfId: " << vrfId);
     const auto found = flowToMatchSpecMap_.take(flow, vrfId);
-    VYR_CHECK(found, "flowToMatchSpecMapHas( key )");
+    if (!found) {
+        return false;
+    }
     Partition* p = typedPartition(found->place);
     VYR_ASSERT(p && p->table());
     p->table()->entryDel(matchSpec(flow.protocol, found->addrs));

@@ -109,6 +109,9 @@ public:
     bool addEntry(const ConnTuple& flow, IpAndPort src, IpAndPort dst, IpAndPort newIp,
                   uint32_t vrfId) override;
     bool deleteEntry(const ConnTuple& flow, uint32_t vrfId) override;
+    // deleteEntry of a connection that may have no entry (one the partitions refused): false
+    // for those.
+    bool removeEntry(const ConnTuple& flow, uint32_t vrfId);
     // The match spec of a recorded connection.
     static typename Table::MatchSpec matchSpec(uint8_t protocol, const MatchAddrs& addrs);
 };
