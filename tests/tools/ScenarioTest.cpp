@@ -107,6 +107,10 @@ TEST(ScenarioFile, EachFaultIsRefusedWithOneMessageNamingFileAndLine) {
          "egrUcNatSupported needs an egrUcNatTableSize above 0"},
         {chip + "  fields: {egrUcNatTableSize: 64}\n", 3,
          "egrUcNatTableSize must be 0 without egrUcNatSupported"},
+        {"chip:\n  profile: partitioned\n  fields: {snatPartitionBankSize: \"8\"}\n", 3,
+         "must hold as many entries in all"},
+        {"chip:\n  profile: egressNat\n  fields: {snat1TableSize: 65536}\n", 3,
+         "dnat2TableSize must hold as many entries as snat1TableSize"},
     };
     for (const auto& [text, line, says] : cases) {
         SCOPED_TRACE(text);

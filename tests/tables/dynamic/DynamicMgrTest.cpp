@@ -97,6 +97,13 @@ TEST(DynamicMgr, CandidatesByFreeCountWithTheDnat1SplitAndFallThrough) {
         EXPECT_EQ(d.agent.leftOver(), "");
     }
     {
+        // With full-cone DNAT, DNAT1 keeps nothing for SNAT, however small the SNAT tables.
+        Dyn d(BootedAgent::scenarioFor("default",
+                                       {{"snat1TableSize", "4"}, {"snat2TableSize", "4"}}));
+        EXPECT_EQ(d.mgr->dnat1SnatEntriesMax(), 0u);
+        EXPECT_EQ(d.mgr->dnat1DnatEntriesMax(), d.mgr->dnat1TableSize());
+    }
+    {
         // Equal free counts: SNAT1, then SNAT2, then DNAT1. A refused SNAT1 write falls
         // through to the next candidate in the same call.
         Dyn d(fiveTuple("4", "12", "4", "4"));
