@@ -100,60 +100,46 @@ template <class Add> bool preload(VyrNatTableMgrDynamic& m, uint32_t n, Add add)
     return true;
 }
 
-void BM_DynamicSnatAddDelete(benchmark::State& state) {
-    auto a = bootFiveTuple();
+bool deleteSnat(VyrNatTableMgrDynamic& m, uint32_t i) {
+    const ConnTuple f = flowAt(i);
+    return m.deleteDynamicSnat(kProfile, f, f.dst, false, kVrf);
+}
+bool deleteDnat(VyrNatTableMgrDynamic& m, uint32_t i) {
+    const ConnTuple f = flowAt(i);
+    return m.deleteDynamicDnat(kProfile, f, f.dst, false, kVrf);
+}
+
+// One connection added then deleted through the manager, beside n already there.
+template <class Boot, class Add, class Delete>
+void addDelete(benchmark::State& state, Boot boot, Add add, Delete remove) {
+    auto a = boot();
     auto& m = *a->owner()->tableMgrDynamic();
     const auto n = uint32_t(state.range(0));
-    if (!preload(m, n, addSnat)) {
+    if (!preload(m, n, add)) {
         state.SkipWithError("preload refused");
         return;
     }
-    const ConnTuple f = flowAt(n);
     for (auto _ : state) {
-        if (!addSnat(m, n)) {
+        if (!add(m, n)) {
             state.SkipWithError("refused");
             break;
         }
-        m.deleteDynamicSnat(kProfile, f, f.dst, false, kVrf);
+        remove(m, n);
     }
+}
+
+void BM_DynamicSnatAddDelete(benchmark::State& state) {
+    addDelete(state, bootFiveTuple, addSnat, deleteSnat);
 }
 BENCHMARK(BM_DynamicSnatAddDelete)->Arg(1)->Arg(10000)->Arg(100000)->Arg(1000000);
 
 void BM_DynamicDnatAddDelete(benchmark::State& state) {
-    auto a = bootFiveTuple();
-    auto& m = *a->owner()->tableMgrDynamic();
-    const auto n = uint32_t(state.range(0));
-    if (!preload(m, n, addDnat)) {
-        state.SkipWithError("preload refused");
-        return;
-    }
-    const ConnTuple f = flowAt(n);
-    for (auto _ : state) {
-        if (!addDnat(m, n)) {
-            state.SkipWithError("refused");
-            break;
-        }
-        m.deleteDynamicDnat(kProfile, f, f.dst, false, kVrf);
-    }
+    addDelete(state, bootFiveTuple, addDnat, deleteDnat);
 }
 BENCHMARK(BM_DynamicDnatAddDelete)->Arg(1)->Arg(10000)->Arg(100000)->Arg(1000000);
 
 void BM_PartitionedSnatAddDelete(benchmark::State& state) {
-    auto a = bootPartitioned();
-    auto& m = *a->owner()->tableMgrDynamic();
-    const auto n = uint32_t(state.range(0));
-    if (!preload(m, n, addSnat)) {
-        state.SkipWithError("preload refused");
-        return;
-    }
-    const ConnTuple f = flowAt(n);
-    for (auto _ : state) {
-        if (!addSnat(m, n)) {
-            state.SkipWithError("refused");
-            break;
-        }
-        m.deleteDynamicSnat(kProfile, f, f.dst, false, kVrf);
-    }
+    addDelete(state, bootPartitioned, addSnat, deleteSnat);
 }
 BENCHMARK(BM_PartitionedSnatAddDelete)->Arg(1)->Arg(10000)->Arg(100000)->Arg(1000000);
 

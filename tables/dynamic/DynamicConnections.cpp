@@ -83,6 +83,13 @@ bool VyrNatTableMgrDynamic::writeConnEntry(Table& table, const typename Table::M
     return false;
 }
 
+template <class Table>
+void VyrNatTableMgrDynamic::eraseEntry(Table* table, const ConnTuple& flow, const MatchAddrs& addrs,
+                                       uint32_t vrfId) {
+    VYR_CHECK(table, "the table of a recorded connection exists");
+    table->entryDel(matchSpec<typename Table::MatchSpec>(flow.protocol, addrs, vrfId));
+}
+
 // --- One entry in one table ---
 
 bool VyrNatTableMgrDynamic::createDynamicSnat1Table(const ConnTuple& flow, IpAndPort src,
@@ -376,17 +383,14 @@ bool VyrNatTableMgrDynamic::deleteDynamicSnat(uint16_t profile, const ConnTuple&
     }
     switch (found->place) {
     case S::dynDnat1Snat:
-        VYR_ASSERT(dynamicDnat1Table());
-        dnat1_->entryDel(matchSpec<VyrP4::DynamicDnat1MatchSpec>(f.protocol, found->addrs, vrfId));
+        eraseEntry(dnat1_.get(), f, found->addrs, vrfId);
         --dnat1SnatEntries_;
         break;
     case S::dynSnat1:
-        VYR_ASSERT(dynamicSnat1Table());
-        snat1_->entryDel(matchSpec<VyrP4::DynamicSnat1MatchSpec>(f.protocol, found->addrs, vrfId));
+        eraseEntry(snat1_.get(), f, found->addrs, vrfId);
         break;
     case S::dynSnat2:
-        VYR_ASSERT(dynamicSnat2Table());
-        snat2_->entryDel(matchSpec<VyrP4::DynamicSnat2MatchSpec>(f.protocol, found->addrs, vrfId));
+        eraseEntry(snat2_.get(), f, found->addrs, vrfId);
         break;
     default:
         VYR_FAIL("dynamicSnatTable holds an entry of no five-tuple table");
@@ -416,13 +420,11 @@ bool VyrNatTableMgrDynamic::deleteDynamicDnat(uint16_t profile, const ConnTuple&
     }
     switch (found->place) {
     case D::dynDnat1Dnat:
-        VYR_ASSERT(dynamicDnat1Table());
-        dnat1_->entryDel(matchSpec<VyrP4::DynamicDnat1MatchSpec>(f.protocol, found->addrs, vrfId));
+        eraseEntry(dnat1_.get(), f, found->addrs, vrfId);
         --dnat1DnatEntries_;
         break;
     case D::dynDnat2:
-        VYR_ASSERT(dynamicDnat2Table());
-        dnat2_->entryDel(matchSpec<VyrP4::DynamicDnat2MatchSpec>(f.protocol, found->addrs, vrfId));
+        eraseEntry(dnat2_.get(), f, found->addrs, vrfId);
         break;
     default:
         VYR_FAIL("dynamicDnatTable holds an entry of no five-tuple table");

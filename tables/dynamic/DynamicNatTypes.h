@@ -1,8 +1,8 @@
 #pragma once
 // The value types of dynamic NAT: the keys of the per-connection records, the tables a
 // connection's entries can live in, and the record kept for each entry. A record keeps the
-// addresses its match spec was written with rather than the spec itself: with the flow's
-// protocol, the VRF and the profile's flags they rebuild the spec of any dynamic table, in a
+// addresses its match was written with rather than the whole match: with the flow's protocol,
+// the VRF and the profile's flags they rebuild the match of any dynamic table, in a
 // quarter of the room.
 
 #include "host/IpTypes.h"

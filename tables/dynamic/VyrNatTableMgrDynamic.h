@@ -172,9 +172,9 @@ private:
     template <class Table, class Action>
     bool writeConnEntry(Table& table, const typename Table::MatchSpec& ms, const Action& action,
                         bool update, const char* op);
-    template <class Records, class Table>
-    bool deleteConnEntry(Records& records, Table* table, const ConnTuple& flow, uint32_t vrfId,
-                         uint32_t* dnat1Entries);
+    // Removes the entry a recorded connection was written with.
+    template <class Table>
+    void eraseEntry(Table* table, const ConnTuple& flow, const MatchAddrs& addrs, uint32_t vrfId);
     bool createSnatInto(DynamicSnatTable table, const ConnTuple& flow, IpAndPort src, IpAndPort dst,
                         IpAndPort newSrc, uint32_t vrfId);
     bool createDnatInto(DynamicDnatTable table, const ConnTuple& flow, DynamicTableAction action,
