@@ -65,49 +65,49 @@ std::string dynamicInvariants(const VyrNatTableMgrDynamic& mgr) {
     std::vector<VyrP4::DynamicSnat2MatchSpec> snat2;
     std::vector<VyrP4::DynamicDnat1MatchSpec> dnat1;
     std::vector<VyrP4::DynamicDnat2MatchSpec> dnat2;
-    std::size_t snatCount = 0;
-    std::size_t dnatCount = 0;
-    mgr.dynamicSnatTable().forEach([&](const FlowAndVrfType& c, const auto& found) {
-        const uint8_t proto = c.flow.protocol;
-        ++snatCount;
-        if (found.place == S::dynSnat1) {
-            snat1.push_back(
-                mgr.matchSpec<VyrP4::DynamicSnat1MatchSpec>(proto, found.addrs, c.vrfId));
-        } else if (found.place == S::dynSnat2) {
-            snat2.push_back(
-                mgr.matchSpec<VyrP4::DynamicSnat2MatchSpec>(proto, found.addrs, c.vrfId));
-        } else if (found.place == S::dynDnat1Snat) {
-            dnat1.push_back(
-                mgr.matchSpec<VyrP4::DynamicDnat1MatchSpec>(proto, found.addrs, c.vrfId));
-        } else {
-            out += line("SNAT record in no five-tuple table: " + c.str());
-        }
-        if (mgr.dynamicSnatTable().place(c.flow, c.vrfId) != found.place) {
-            out += line("SNAT record not found by its connection: " + c.str());
-        }
-    });
-    mgr.dynamicDnatTable().forEach([&](const FlowAndVrfType& c, const auto& found) {
-        const uint8_t proto = c.flow.protocol;
-        ++dnatCount;
-        if (found.place == D::dynDnat1Dnat) {
-            dnat1.push_back(
-                mgr.matchSpec<VyrP4::DynamicDnat1MatchSpec>(proto, found.addrs, c.vrfId));
-        } else if (found.place == D::dynDnat2) {
-            dnat2.push_back(
-                mgr.matchSpec<VyrP4::DynamicDnat2MatchSpec>(proto, found.addrs, c.vrfId));
-        } else {
-            out += line("DNAT record in no five-tuple table: " + c.str());
-        }
-        if (mgr.dynamicDnatTable().place(c.flow, c.vrfId) != found.place) {
-            out += line("DNAT record not found by its connection: " + c.str());
-        }
-    });
+    // Each record's match, in the table its place names; a record its connection does not
+    // find again is lost.
+    auto collect = [&](const auto& records, const char* side, auto&& into) {
+        std::size_t n = 0;
+        records.forEach([&](const FlowAndVrfType& c, const auto& found) {
+            ++n;
+            if (!into(found.place, c.flow.protocol, found.addrs, c.vrfId)) {
+                out += line(std::string(side) + " record in no five-tuple table: " + c.str());
+            }
+            if (records.place(c.flow, c.vrfId) != found.place) {
+                out += line(std::string(side) + " record not found by its connection: " + c.str());
+            }
+        });
+        out += counted(side, records.size(), n);
+    };
+    collect(mgr.dynamicSnatTable(), "SNAT",
+            [&](S place, uint8_t p, const MatchAddrs& a, uint32_t vrf) {
+                if (place == S::dynSnat1) {
+                    snat1.push_back(mgr.matchSpec<VyrP4::DynamicSnat1MatchSpec>(p, a, vrf));
+                } else if (place == S::dynSnat2) {
+                    snat2.push_back(mgr.matchSpec<VyrP4::DynamicSnat2MatchSpec>(p, a, vrf));
+                } else if (place == S::dynDnat1Snat) {
+                    dnat1.push_back(mgr.matchSpec<VyrP4::DynamicDnat1MatchSpec>(p, a, vrf));
+                } else {
+                    return false;
+                }
+                return true;
+            });
+    collect(mgr.dynamicDnatTable(), "DNAT",
+            [&](D place, uint8_t p, const MatchAddrs& a, uint32_t vrf) {
+                if (place == D::dynDnat1Dnat) {
+                    dnat1.push_back(mgr.matchSpec<VyrP4::DynamicDnat1MatchSpec>(p, a, vrf));
+                } else if (place == D::dynDnat2) {
+                    dnat2.push_back(mgr.matchSpec<VyrP4::DynamicDnat2MatchSpec>(p, a, vrf));
+                } else {
+                    return false;
+                }
+                return true;
+            });
     out += keysOf(mgr.dynamicSnat1Table(), snat1);
     out += keysOf(mgr.dynamicSnat2Table(), snat2);
     out += keysOf(mgr.dynamicDnat1Table(), dnat1);
     out += keysOf(mgr.dynamicDnat2Table(), dnat2);
-    out += counted("SNAT records", mgr.dynamicSnatTable().size(), snatCount);
-    out += counted("DNAT records", mgr.dynamicDnatTable().size(), dnatCount);
     out += counted("snat1", mgr.dynamicSnatTable().count(S::dynSnat1), snat1.size());
     out += counted("snat2", mgr.dynamicSnatTable().count(S::dynSnat2), snat2.size());
 

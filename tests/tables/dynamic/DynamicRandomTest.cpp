@@ -21,20 +21,50 @@ namespace {
 
 using namespace VyrNat;
 using TestSupport::BootedAgent;
+using Key = FlowAndVrfType;
 
-// What one programmed connection must translate.
+// What one programmed connection must translate: the addresses of its create after the
+// full-cone rewrite, and the match they were written with, which an update keeps.
 struct Expect {
-    IpAndPort src, dst, newIp; // the addresses of the create, after the full-cone rewrite
-    uint32_t nextHop = 0;
-    bool ecmp = false;
-    // The match's addresses: those of the create; an update keeps them.
+    IpAndPort src, dst, newIp;
+    NextHop nextHop;
     MatchAddrs match = MatchAddrs::of(src, dst);
 };
 
-struct Share {
-    std::set<FlowAndProfileType> users;
-    Expect last; // the shared entry follows the latest user
-};
+template <class Action, class Spec> constexpr bool holds = std::is_constructible_v<Action, Spec>;
+
+// The action a table holds for `e`: SNAT translates the source, DNAT the destination, through
+// the next hop where the table has one, with the port where the table has it.
+template <class Action> Action wanted(bool dnat, const Expect& e) {
+    using namespace VyrP4;
+    if constexpr (holds<Action, SetTranslatedDipActionSpec>) {
+        return translationByPort<SetTranslatedDipActionSpec, SetTranslatedDipPortActionSpec,
+                                 Action>(e.dst, e.newIp);
+    } else if constexpr (!holds<Action, SetTranslatedDipPortNextHopActionSpec> &&
+                         holds<Action, SetTranslatedDipNextHopActionSpec>) {
+        return dipTranslation<Action>(e.dst.ip, e.newIp.ip, e.nextHop);
+    } else if constexpr (!holds<Action, SetTranslatedSipPortActionSpec> &&
+                         holds<Action, SetTranslatedSipActionSpec>) {
+        return addrTranslation<SetTranslatedSipActionSpec>(e.src.ip, e.newIp.ip);
+    } else if constexpr (!holds<Action, SetTranslatedSipActionSpec>) {
+        return dipPortTranslation<Action>(e.dst, e.newIp, e.nextHop);
+    } else if constexpr (holds<Action, SetTranslatedDipNextHopActionSpec>) {
+        return dnat ? dipPortTranslation<Action>(e.dst, e.newIp, e.nextHop)
+                    : sipTranslation<Action>(e.src, e.newIp);
+    } else {
+        return sipTranslation<Action>(e.src, e.newIp);
+    }
+}
+
+template <class Table>
+std::string entryIs(const Table& table, const typename Table::MatchSpec& ms,
+                    const typename Table::Action& want) {
+    const auto e = table.entry(ms);
+    if (!e) {
+        return table.name() + " lacks " + ms.str() + "\n";
+    }
+    return e->action() == want ? "" : table.name() + " translates " + e->str() + "\n";
+}
 
 class RandomDynamic {
 public:
@@ -53,77 +83,56 @@ public:
         if (pick(500) == 0) {
             faults_.change(rng_, 0.1, false);
         }
-        switch (pick(8)) {
-        case 0:
-        case 1:
-            return snat();
-        case 2:
-            return removeSnat(randomFlow(), pick(2) == 0);
-        case 3:
-        case 4:
-            return dnat();
-        case 5:
-            return removeDnat(randomFlow(), pick(2) == 0);
-        case 6:
-            return addrOnlySnat();
-        default:
-            return addrOnlyDnat();
+        const size_t what = pick(8);
+        if (what < 6) {
+            return connection(what % 2 == 1, what >= 4);
         }
+        return what == 6 ? addrOnlySnat() : addrOnlyDnat();
     }
 
     // Every model entry in the chip with its translation, and nothing recorded beyond them.
     std::string check() const {
         std::string out = TestSupport::dynamicInvariants(*mgr_);
-        const auto& sp = *mgr_->dynamicSnatPartitionedTable();
-        const auto& dp = *mgr_->dynamicDnatPartitionedTable();
-        if (mgr_->dynamicSnatTable().size() + sp.flowToMatchSpecMap().size() != snat_.size() ||
-            mgr_->dynamicDnatTable().size() + dp.flowToMatchSpecMap().size() != dnat_.size()) {
-            out += "records beyond the connections taken\n";
+        for (bool dnat : {false, true}) {
+            const auto& parts = partitioned(dnat);
+            const auto& recs =
+                dnat ? mgr_->dynamicDnatTable().size() : mgr_->dynamicSnatTable().size();
+            if (recs + parts.flowToMatchSpecMap().size() != conns_[dnat].size()) {
+                out += "records beyond the connections taken\n";
+            }
+            for (const auto& [key, e] : conns_[dnat]) {
+                out += entryOf(dnat, key, e);
+            }
         }
-        for (const auto& [key, e] : snat_) {
-            out += snatEntry(key, e);
-        }
-        for (const auto& [key, e] : dnat_) {
-            out += dnatEntry(key, e);
-        }
-        if (mgr_->dynamicAddrOnlySnatKeyToMatchSpec().size() != addrSnat_.size()) {
-            out += "address-only SNAT records beyond the connections taken\n";
+        const auto& snatRecs = mgr_->dynamicAddrOnlySnatKeyToMatchSpec();
+        const auto& shareRecs = mgr_->dynamicAddrOnlyDnatKeyToMatchSpecAndRefCount();
+        if (snatRecs.size() != addrSnat_.size() || shareRecs.size() != shares_.size()) {
+            out += "address-only records beyond the connections taken\n";
         }
         for (const auto& [key, e] : addrSnat_) {
-            auto ms = mgr_->dynamicAddrOnlySnatKeyToMatchSpec().find(key);
-            if (ms == mgr_->dynamicAddrOnlySnatKeyToMatchSpec().end()) {
-                out += "address-only SNAT not recorded\n";
-                continue;
-            }
-            out +=
-                entryIs(*mgr_->dynamicAddrOnlySnatTable(), ms->second,
-                        addrTranslation<VyrP4::SetTranslatedSipActionSpec>(e.src.ip, e.newIp.ip));
+            auto ms = snatRecs.find(key);
+            out += ms == snatRecs.end()
+                       ? "address-only SNAT not recorded\n"
+                       : entryIs(*mgr_->dynamicAddrOnlySnatTable(), ms->second,
+                                 wanted<VyrP4::DynamicAddrOnlySnatTable::Action>(false, e));
         }
         for (const auto& [key, share] : shares_) {
-            const auto& rec = mgr_->dynamicAddrOnlyDnatKeyToMatchSpecAndRefCount();
-            auto it = rec.find(key);
-            if (it == rec.end() || it->second.refCount != share.users.size()) {
-                out += "shared address-only DNAT entry counts wrong\n";
-                continue;
-            }
-            const Expect& e = share.last;
-            out += entryIs(*mgr_->dynamicAddrOnlyDnatTable(), it->second.matchSpec,
-                           dipTranslation<VyrP4::DynamicAddrOnlyDnatTable::Action>(
-                               e.dst.ip, e.newIp.ip, NextHop{e.nextHop, e.ecmp}));
-        }
-        if (mgr_->dynamicAddrOnlyDnatKeyToMatchSpecAndRefCount().size() != shares_.size()) {
-            out += "shared address-only DNAT entries beyond the users\n";
+            auto it = shareRecs.find(key);
+            out += it == shareRecs.end() || it->second.refCount != share.users.size()
+                       ? "shared address-only DNAT entry counts wrong\n"
+                       : entryIs(*mgr_->dynamicAddrOnlyDnatTable(), it->second.matchSpec,
+                                 wanted<VyrP4::DynamicAddrOnlyDnatTable::Action>(true, share.last));
         }
         return out;
     }
 
     void removeAll() {
         faults_.clear();
-        while (!snat_.empty()) {
-            removeSnat(snat_.begin()->first.flow, false, snat_.begin()->first.vrfId);
-        }
-        while (!dnat_.empty()) {
-            removeDnat(dnat_.begin()->first.flow, false, dnat_.begin()->first.vrfId);
+        for (bool dnat : {false, true}) {
+            while (!conns_[dnat].empty()) {
+                const Key key = conns_[dnat].begin()->first;
+                remove(dnat, key.flow, false, key.vrfId, 1);
+            }
         }
         while (!addrSnat_.empty()) {
             const auto key = addrSnat_.begin()->first;
@@ -143,45 +152,53 @@ public:
     uint64_t taken() const { return taken_; }
 
 private:
-    using Key = FlowAndVrfType;
-
     size_t pick(size_t n) { return size_t(rng_() % n); }
     uint16_t profile() { return uint16_t(1 + pick(2)); }
-    uint32_t vrf() { return pick(50) == 0 ? 0x10001 : uint32_t(1 + pick(2)); }
-    IpAndPort endpoint(const char* const (&ips)[2], const uint16_t (&ports)[2]) {
-        return {*IpAddr::parse(ips[pick(2)]), ports[pick(2)]};
+    IpAndPort endpoint(uint8_t net, uint16_t port) {
+        return {IpAddr(net, 0, 0, uint8_t(1 + pick(2))), pick(2) ? port : uint16_t(53)};
     }
     ConnTuple randomFlow() {
-        static const char* const inside[] = {"10.0.0.1", "10.0.0.2"};
-        static const char* const outside[] = {"8.8.8.8", "9.9.9.9"};
-        static const uint16_t ports[] = {1000, 53};
-        return {endpoint(inside, ports), endpoint(outside, ports), uint8_t(pick(2) ? 6 : 17)};
+        return {endpoint(10, 1000), endpoint(8, 1000), uint8_t(pick(2) ? 6 : 17)};
     }
     // Usually the flow's own address; now and then another, as a caller may pass.
     IpAndPort orOther(IpAndPort own) {
         return pick(20) == 0 ? IpAndPort{IpAddr(10, 0, 0, 3), own.port} : own;
     }
-    IpAndPort newAddr(bool withPort) {
-        return {IpAddr(1, 1, 1, uint8_t(1 + pick(3))), uint16_t(withPort ? 7000 + pick(3) : 0)};
+    IpAndPort newAddr(uint8_t net, bool withPort) {
+        return {IpAddr(net, 1, 1, uint8_t(1 + pick(3))), uint16_t(withPort ? 7000 + pick(3) : 0)};
     }
 
-    bool snatSharedKey(bool fullCone) const { return fullCone && caps_.snatDynFullConeSupported(); }
-    bool dnatSharedKey(bool fullCone) const {
-        return fullCone && (caps_.dynFullConeSupported() || caps_.dynFullConeDnatSupported());
+    // The peer of a full-cone key is (0.0.0.0, profile): the destination for SNAT, the source
+    // for DNAT.
+    bool sharedKey(bool dnat, bool fullCone) const {
+        return fullCone && (dnat ? caps_.dynFullConeSupported() || caps_.dynFullConeDnatSupported()
+                                 : caps_.snatDynFullConeSupported());
     }
-    static IpAndPort peer(uint16_t profile) { return {IpAddr(0), profile}; }
+    bool helperTakes(bool dnat, bool fullCone) const {
+        return dnat && fullCone && caps_.dynFullConeDnatSupported();
+    }
+    Key keyOf(bool dnat, ConnTuple flow, bool fullCone, uint32_t vrfId, uint16_t prof) const {
+        if (sharedKey(dnat, fullCone)) {
+            (dnat ? flow.src : flow.dst) = {IpAddr(0), prof};
+        }
+        return {flow, vrfId};
+    }
+    const DynamicNatPartitionedTable& partitioned(bool dnat) const {
+        if (dnat) {
+            return *mgr_->dynamicDnatPartitionedTable();
+        }
+        return *mgr_->dynamicSnatPartitionedTable();
+    }
 
     // Runs a create and checks that a false one recorded nothing.
     template <class Create> bool create(Create&& call) {
         const auto before = counts();
         const std::size_t entries = agent_.chip->entryCount();
         const bool ok = call();
+        ++(ok ? taken_ : refused_);
         if (!ok) {
-            ++refused_;
             EXPECT_EQ(counts(), before);
             EXPECT_EQ(agent_.chip->entryCount(), entries);
-        } else {
-            ++taken_;
         }
         return ok;
     }
@@ -193,96 +210,54 @@ private:
         return c;
     }
 
-    std::string snat() {
-        ConnTuple flow = randomFlow();
-        IpAndPort src = orOther(flow.src);
-        IpAndPort dst = flow.dst;
+    // A create, an update or a delete of a connection with ports.
+    std::string connection(bool dnat, bool removing) {
+        const ConnTuple flow = randomFlow();
         const bool fullCone = pick(3) == 0;
         const uint16_t prof = profile();
-        const uint32_t vrfId = vrf();
-        const IpAndPort newSrc = newAddr(pick(4) != 0);
-        Key key{flow, vrfId};
-        if (snatSharedKey(fullCone)) {
-            key.flow.dst = dst = peer(prof);
+        const uint32_t vrfId = pick(50) == 0 ? 0x10001 : uint32_t(1 + pick(2));
+        const Key key = keyOf(dnat, flow, fullCone, vrfId, prof);
+        auto& conns = conns_[dnat];
+        const bool had = conns.count(key) != 0;
+        const bool update = dnat && had && pick(2) == 0;
+        if (removing || (had && !update && !sharedKey(dnat, fullCone))) {
+            return remove(dnat, flow, fullCone, vrfId, prof);
         }
-        const bool had = snat_.count(key) != 0;
-        if (had && !snatSharedKey(fullCone)) {
-            return removeSnat(flow, fullCone, vrfId, prof);
-        }
+        Expect e{dnat ? key.flow.src : orOther(flow.src), dnat ? orOther(flow.dst) : key.flow.dst,
+                 newAddr(dnat ? 192 : 1, pick(4) != 0),
+                 dnat ? NextHop{uint32_t(1 + pick(4)), pick(3) == 0} : NextHop{}};
         const bool ok = create([&] {
-            return mgr_->createDynamicSnat(flow, src, flow.dst, newSrc, prof, fullCone, vrfId);
+            return dnat
+                       ? mgr_->createDynamicDnat(prof, flow, flow.src, e.dst, e.newIp, e.nextHop.id,
+                                                 e.nextHop.ecmp, update, fullCone, vrfId)
+                       : mgr_->createDynamicSnat(flow, e.src, flow.dst, e.newIp, prof, fullCone,
+                                                 vrfId);
         });
         // A VRF too wide for the five-tuple tables' field is refused; partitions match none.
-        const bool tooWide =
-            vrfId > 0xffff && caps_.natInVrfSupported() && caps_.snat1TableSize() != 0;
-        EXPECT_FALSE(ok && (had || tooWide));
-        if (ok) {
-            snat_[key] = Expect{src, dst, newSrc};
-        }
-        return "snat " + key.str() + (ok ? " taken" : " refused");
-    }
-
-    std::string removeSnat(ConnTuple flow, bool fullCone, uint32_t vrfId = 1, uint16_t prof = 1) {
-        Key key{flow, vrfId};
-        if (snatSharedKey(fullCone)) {
-            key.flow.dst = peer(prof);
-        }
-        const bool ok = mgr_->deleteDynamicSnat(prof, flow, flow.dst, fullCone, vrfId);
-        EXPECT_EQ(ok, snat_.erase(key) == 1) << key.str();
-        return "delete snat " + key.str();
-    }
-
-    std::string dnat() {
-        ConnTuple flow = randomFlow();
-        IpAndPort src = flow.src;
-        const IpAndPort dstOld = orOther(flow.dst);
-        const bool fullCone = pick(3) == 0;
-        const uint16_t prof = profile();
-        const uint32_t vrfId = vrf();
-        const IpAndPort dstNew = {IpAddr(192, 168, 0, uint8_t(1 + pick(3))),
-                                  uint16_t(pick(4) ? 80 + pick(2) : 0)};
-        const uint32_t nextHop = uint32_t(1 + pick(4));
-        const bool ecmp = pick(3) == 0;
-        Key key{flow, vrfId};
-        if (dnatSharedKey(fullCone)) {
-            key.flow.src = src = peer(prof);
-        }
-        const bool had = dnat_.count(key) != 0;
-        const bool update = had && pick(2) == 0;
-        if (had && !update && !dnatSharedKey(fullCone)) {
-            return removeDnat(flow, fullCone, vrfId, prof);
-        }
-        const bool ok = create([&] {
-            return mgr_->createDynamicDnat(prof, flow, flow.src, dstOld, dstNew, nextHop, ecmp,
-                                           update, fullCone, vrfId);
-        });
-        const bool helperTakes = fullCone && caps_.dynFullConeDnatSupported();
-        if (update && !helperTakes) {
-            // An update rewrites what is there; faults spare it.
-            EXPECT_TRUE(ok) << key.str();
-        }
-        EXPECT_FALSE(ok && helperTakes);
+        const bool tooWide = vrfId > 0xffff && caps_.natInVrfSupported() &&
+                             (dnat ? caps_.dnat1TableSize() : caps_.snat1TableSize()) != 0;
+        EXPECT_FALSE(ok && ((had && !update) || tooWide || helperTakes(dnat, fullCone)));
+        // An update rewrites what is there, which faults spare.
+        EXPECT_TRUE(ok || !update || helperTakes(dnat, fullCone)) << key.str();
         // The partitions keep their first translation: their entries carry no next hop.
         if (ok && !(update && caps_.dnat1TableSize() == 0)) {
-            Expect e{src, dstOld, dstNew, nextHop, ecmp};
             if (update) {
-                e.match = dnat_[key].match;
+                e.match = conns[key].match;
             }
-            dnat_[key] = e;
+            conns[key] = e;
         }
-        return std::string(update ? "update" : "dnat") + " " + key.str() +
-               (ok ? " taken" : " refused");
+        return std::string(update ? "update "
+                           : dnat ? "dnat "
+                                  : "snat ") +
+               key.str() + (ok ? " taken" : " refused");
     }
 
-    std::string removeDnat(ConnTuple flow, bool fullCone, uint32_t vrfId = 1, uint16_t prof = 1) {
-        Key key{flow, vrfId};
-        if (dnatSharedKey(fullCone)) {
-            key.flow.src = peer(prof);
-        }
-        const bool ok = mgr_->deleteDynamicDnat(prof, flow, flow.dst, fullCone, vrfId);
-        const bool helperTakes = fullCone && caps_.dynFullConeDnatSupported();
-        EXPECT_EQ(ok, !helperTakes && dnat_.erase(key) == 1) << key.str();
-        return "delete dnat " + key.str();
+    std::string remove(bool dnat, ConnTuple flow, bool fullCone, uint32_t vrfId, uint16_t prof) {
+        const Key key = keyOf(dnat, flow, fullCone, vrfId, prof);
+        const bool ok = dnat ? mgr_->deleteDynamicDnat(prof, flow, flow.dst, fullCone, vrfId)
+                             : mgr_->deleteDynamicSnat(prof, flow, flow.dst, fullCone, vrfId);
+        EXPECT_EQ(ok, !helperTakes(dnat, fullCone) && conns_[dnat].erase(key) == 1) << key.str();
+        return std::string(dnat ? "delete dnat " : "delete snat ") + key.str();
     }
 
     std::string addrOnlySnat() {
@@ -295,12 +270,11 @@ private:
             addrSnat_.erase(key);
             return "delete address-only snat";
         }
-        const IpAndPort newSrc = newAddr(false);
+        const Expect e{flow.src, flow.dst, newAddr(1, false), {}};
         if (create([&] {
-                return mgr_->createDynamicAddrOnlySnat(flow, flow.src, flow.dst, newSrc,
-                                                       key.profile);
+                return mgr_->createDynamicAddrOnlySnat(flow, e.src, e.dst, e.newIp, key.profile);
             })) {
-            addrSnat_[key] = Expect{flow.src, flow.dst, newSrc};
+            addrSnat_[key] = e;
         }
         return "address-only snat";
     }
@@ -311,23 +285,19 @@ private:
         flow.dst.port = 0;
         const FlowAndProfileType user{flow, profile()};
         const bool isUser = users_.count(user) != 0;
-        if (isUser && pick(2) == 0) {
-            EXPECT_TRUE(mgr_->deleteDynamicAddrOnlyDnat(flow, flow.dst.ip, user.profile));
-            dropUser(user);
+        if (pick(3) == 0) {
+            // Only a user gives a reference back.
+            EXPECT_EQ(mgr_->deleteDynamicAddrOnlyDnat(flow, flow.dst.ip, user.profile), isUser);
+            if (isUser) {
+                dropUser(user);
+            }
             return "delete address-only dnat";
         }
-        if (!isUser && pick(4) == 0) {
-            EXPECT_FALSE(mgr_->deleteDynamicAddrOnlyDnat(flow, flow.dst.ip, user.profile));
-            return "delete address-only dnat of no user";
-        }
-        const Expect e{flow.src,
-                       flow.dst,
-                       {IpAddr(192, 168, 1, uint8_t(1 + pick(3))), 0},
-                       uint32_t(1 + pick(4)),
-                       pick(2) == 0};
+        const Expect e{
+            flow.src, flow.dst, newAddr(192, false), {uint32_t(1 + pick(4)), pick(2) == 0}};
         if (create([&] {
-                return mgr_->createDynamicAddrOnlyDnat(flow, flow.src, flow.dst, e.newIp, e.nextHop,
-                                                       e.ecmp, isUser, user.profile);
+                return mgr_->createDynamicAddrOnlyDnat(flow, e.src, e.dst, e.newIp, e.nextHop.id,
+                                                       e.nextHop.ecmp, isUser, user.profile);
             })) {
             const IpAndProfileType key{flow.dst.ip, user.profile};
             shares_[key].users.insert(user);
@@ -340,87 +310,55 @@ private:
     void dropUser(const FlowAndProfileType& user) {
         const IpAndProfileType key = users_.at(user);
         users_.erase(user);
-        shares_[key].users.erase(user);
-        if (shares_[key].users.empty()) {
+        if (shares_[key].users.erase(user), shares_[key].users.empty()) {
             shares_.erase(key);
         }
     }
 
-    template <class Table>
-    static std::string entryIs(const Table& table, const typename Table::MatchSpec& ms,
-                               const typename Table::Action& want) {
-        const auto e = table.entry(ms);
-        if (!e) {
-            return table.name() + " lacks " + ms.str() + "\n";
-        }
-        if (!(e->action() == want)) {
-            return table.name() + " translates " + e->str() + "\n";
-        }
-        return "";
-    }
-
-    std::string snatEntry(const Key& key, const Expect& e) const {
-        const MatchAddrs addrs = e.match;
+    // The connection's record, and the chip's entry under the match it was written with.
+    std::string entryOf(bool dnat, const Key& key, const Expect& e) const {
         const uint8_t proto = key.flow.protocol;
-        if (caps_.snat1TableSize() == 0) {
-            const auto& parts = *mgr_->dynamicSnatPartitionedTable();
-            const auto rec = parts.flowToMatchSpecMap(key);
-            if (!rec || !(rec->addrs == addrs)) {
-                return "SNAT not in a partition: " + key.str() + "\n";
+        const auto& a = e.match;
+        if ((dnat ? caps_.dnat1TableSize() : caps_.snat1TableSize()) == 0) {
+            const auto rec = partitioned(dnat).flowToMatchSpecMap(key);
+            if (!rec || !(rec->addrs == a)) {
+                return "not in a partition: " + key.str() + "\n";
             }
-            return entryIs(
-                *parts.typedPartition(rec->partitionId)->table(), parts.matchSpec(proto, addrs),
-                sipTranslation<VyrP4::DynamicSnatPartitionCmnTable::Action>(e.src, e.newIp));
+            auto in = [&](const auto& parts) {
+                const auto& table = *parts.typedPartition(rec->partitionId)->table();
+                return entryIs(
+                    table, parts.matchSpec(proto, a),
+                    wanted<typename std::remove_cvref_t<decltype(table)>::Action>(dnat, e));
+            };
+            return dnat ? in(*mgr_->dynamicDnatPartitionedTable())
+                        : in(*mgr_->dynamicSnatPartitionedTable());
+        }
+        auto in = [&](const auto& table) {
+            using Table = std::remove_cvref_t<decltype(table)>;
+            return entryIs(table, mgr_->matchSpec<typename Table::MatchSpec>(proto, a, key.vrfId),
+                           wanted<typename Table::Action>(dnat, e));
+        };
+        const std::string missing = "not recorded: " + key.str() + "\n";
+        if (dnat) {
+            const auto found = mgr_->dynamicDnatTable().find(key.flow, key.vrfId);
+            if (!found || !(found->addrs == a)) {
+                return missing;
+            }
+            return found->place == DynamicDnatTable::dynDnat1Dnat ? in(*mgr_->dynamicDnat1Table())
+                                                                  : in(*mgr_->dynamicDnat2Table());
         }
         const auto found = mgr_->dynamicSnatTable().find(key.flow, key.vrfId);
-        if (!found || !(found->addrs == addrs)) {
-            return "SNAT not recorded: " + key.str() + "\n";
+        if (!found || !(found->addrs == a)) {
+            return missing;
         }
         switch (found->place) {
         case DynamicSnatTable::dynSnat1:
-            return entryIs(*mgr_->dynamicSnat1Table(),
-                           mgr_->matchSpec<VyrP4::DynamicSnat1MatchSpec>(proto, addrs, key.vrfId),
-                           sipTranslation<VyrP4::DynamicSnat1Table::Action>(e.src, e.newIp));
+            return in(*mgr_->dynamicSnat1Table());
         case DynamicSnatTable::dynSnat2:
-            return entryIs(*mgr_->dynamicSnat2Table(),
-                           mgr_->matchSpec<VyrP4::DynamicSnat2MatchSpec>(proto, addrs, key.vrfId),
-                           sipTranslation<VyrP4::DynamicSnat2Table::Action>(e.src, e.newIp));
+            return in(*mgr_->dynamicSnat2Table());
         default:
-            return entryIs(*mgr_->dynamicDnat1Table(),
-                           mgr_->matchSpec<VyrP4::DynamicDnat1MatchSpec>(proto, addrs, key.vrfId),
-                           sipTranslation<VyrP4::DynamicDnat1Table::Action>(e.src, e.newIp));
+            return in(*mgr_->dynamicDnat1Table());
         }
-    }
-
-    std::string dnatEntry(const Key& key, const Expect& e) const {
-        const MatchAddrs addrs = e.match;
-        const uint8_t proto = key.flow.protocol;
-        const NextHop nh{e.nextHop, e.ecmp};
-        if (caps_.dnat1TableSize() == 0) {
-            const auto& parts = *mgr_->dynamicDnatPartitionedTable();
-            const auto rec = parts.flowToMatchSpecMap(key);
-            if (!rec || !(rec->addrs == addrs)) {
-                return "DNAT not in a partition: " + key.str() + "\n";
-            }
-            using Action = VyrP4::DynamicDnatPartitionCmnTable::Action;
-            return entryIs(
-                *parts.typedPartition(rec->partitionId)->table(), parts.matchSpec(proto, addrs),
-                translationByPort<VyrP4::SetTranslatedDipActionSpec,
-                                  VyrP4::SetTranslatedDipPortActionSpec, Action>(e.dst, e.newIp));
-        }
-        const auto found = mgr_->dynamicDnatTable().find(key.flow, key.vrfId);
-        if (!found || !(found->addrs == addrs)) {
-            return "DNAT not recorded: " + key.str() + "\n";
-        }
-        if (found->place == DynamicDnatTable::dynDnat1Dnat) {
-            return entryIs(
-                *mgr_->dynamicDnat1Table(),
-                mgr_->matchSpec<VyrP4::DynamicDnat1MatchSpec>(proto, addrs, key.vrfId),
-                dipPortTranslation<VyrP4::DynamicDnat1Table::Action>(e.dst, e.newIp, nh));
-        }
-        return entryIs(*mgr_->dynamicDnat2Table(),
-                       mgr_->matchSpec<VyrP4::DynamicDnat2MatchSpec>(proto, addrs, key.vrfId),
-                       dipPortTranslation<VyrP4::DynamicDnat2Table::Action>(e.dst, e.newIp, nh));
     }
 
     std::mt19937_64 rng_;
@@ -428,9 +366,12 @@ private:
     BootedAgent agent_;
     VyrNatTableMgrDynamic* mgr_ = nullptr;
     TestSupport::Faults faults_;
-    std::map<Key, Expect> snat_;
-    std::map<Key, Expect> dnat_;
+    std::map<Key, Expect> conns_[2]; // SNAT, DNAT
     std::map<FlowAndProfileType, Expect> addrSnat_;
+    struct Share {
+        std::set<FlowAndProfileType> users;
+        Expect last; // the shared entry follows the latest user
+    };
     std::map<IpAndProfileType, Share> shares_;
     std::map<FlowAndProfileType, IpAndProfileType> users_;
     uint64_t refused_ = 0;
@@ -438,33 +379,34 @@ private:
 };
 
 TEST(DynamicMgrRandom, ConnectionsAgreeWithTheModelThroughFullTablesAndFaults) {
+    using F = std::initializer_list<std::pair<const char*, const char*>>;
     const std::pair<const char*, Scenario::Scenario> profiles[] = {
         {"five-tuple tables",
-         BootedAgent::scenarioFor("egressNat", {{"dnat1TableSize", "8"},
-                                                {"dnat2TableSize", "6"},
-                                                {"snat1TableSize", "4"},
-                                                {"snat2TableSize", "4"},
-                                                {"dynamicAddrOnlySnatTableSize", "5"},
-                                                {"dynamicAddrOnlyDnatTableSize", "3"}})},
+         BootedAgent::scenarioFor("egressNat", F{{"dnat1TableSize", "8"},
+                                                 {"dnat2TableSize", "6"},
+                                                 {"snat1TableSize", "4"},
+                                                 {"snat2TableSize", "4"},
+                                                 {"dynamicAddrOnlySnatTableSize", "5"},
+                                                 {"dynamicAddrOnlyDnatTableSize", "3"}})},
         {"no VRF in the match",
-         BootedAgent::scenarioFor("egressNat", {{"natInVrfSupported", "false"},
-                                                {"dnat1TableSize", "6"},
-                                                {"dnat2TableSize", "6"},
-                                                {"snat1TableSize", "5"},
-                                                {"snat2TableSize", "3"}})},
-        {"full cone", BootedAgent::scenarioFor("default", {{"dynFullConeDnatSupported", "false"},
-                                                           {"dnat1TableSize", "8"},
-                                                           {"dnat2TableSize", "4"},
-                                                           {"snat1TableSize", "8"},
-                                                           {"snat2TableSize", "4"}})},
-        {"full-cone DNAT", BootedAgent::scenarioFor("default", {{"dnat1TableSize", "6"},
-                                                                {"dnat2TableSize", "6"},
-                                                                {"snat1TableSize", "6"},
-                                                                {"snat2TableSize", "6"}})},
+         BootedAgent::scenarioFor("egressNat", F{{"natInVrfSupported", "false"},
+                                                 {"dnat1TableSize", "6"},
+                                                 {"dnat2TableSize", "6"},
+                                                 {"snat1TableSize", "5"},
+                                                 {"snat2TableSize", "3"}})},
+        {"full cone", BootedAgent::scenarioFor("default", F{{"dynFullConeDnatSupported", "false"},
+                                                            {"dnat1TableSize", "8"},
+                                                            {"dnat2TableSize", "4"},
+                                                            {"snat1TableSize", "8"},
+                                                            {"snat2TableSize", "4"}})},
+        {"full-cone DNAT", BootedAgent::scenarioFor("default", F{{"dnat1TableSize", "6"},
+                                                                 {"dnat2TableSize", "6"},
+                                                                 {"snat1TableSize", "6"},
+                                                                 {"snat2TableSize", "6"}})},
         {"partitions",
-         BootedAgent::scenarioFor("partitioned", {{"dnatPartitionBankSize", "4, 4"},
-                                                  {"snatPartitionBankSize", "3, 0, 5"},
-                                                  {"dynamicAddrOnlySnatTableSize", "4"}})},
+         BootedAgent::scenarioFor("partitioned", F{{"dnatPartitionBankSize", "4, 4"},
+                                                   {"snatPartitionBankSize", "3, 0, 5"},
+                                                   {"dynamicAddrOnlySnatTableSize", "4"}})},
     };
     const unsigned first = TestSupport::testSeed(1);
     for (unsigned i = 0; i < std::size(profiles); ++i) {
