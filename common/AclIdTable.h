@@ -1,8 +1,10 @@
 #pragma once
-// ACL entries shared by reference count, each holding an id from a bitmap that its action
-// writes into the chip. The first user takes the lowest free id and writes the entry; later
-// users of the same key only count; the last one deletes the entry and gives the id back. Id 0
-// is never handed out. A record has `aclId`, `refCount` and the `matchSpec` it was written with.
+// Entries shared by reference count, each holding an id from a bitmap that the chip matches or
+// an action writes (ACL ids, rewrite ids). The first user takes the lowest free id and writes the
+// entry; later users of the same key only count; the last one deletes the entry and gives the id
+// back. Id 0 is never handed out. A record has `aclKey`, `aclId`, `refCount` and the `matchSpec`
+// it was written with; a record of another kind names its key and id fields as `keyField` and
+// `idField`. `Map` is the container of the records by key.
 
 #include "common/IdBitmap.h"
 #include "common/TableWrite.h"
@@ -11,10 +13,28 @@
 #include <cstdint>
 #include <limits>
 #include <map>
+#include <type_traits>
+#include <utility>
 
 namespace VyrNat {
 
-template <class Key, class Record> class AclIdTable {
+template <class Key, class Record, class Map = std::map<Key, Record>> class AclIdTable {
+    static constexpr auto idField() {
+        if constexpr (requires { Record::idField; }) {
+            return Record::idField;
+        } else {
+            return &Record::aclId;
+        }
+    }
+    static constexpr auto keyField() {
+        if constexpr (requires { Record::keyField; }) {
+            return Record::keyField;
+        } else {
+            return &Record::aclKey;
+        }
+    }
+    using Id = std::remove_cvref_t<decltype(std::declval<Record&>().*idField())>;
+
 public:
     // What became of a request for a reference.
     enum class Outcome : uint8_t {
@@ -45,7 +65,7 @@ public:
             rec.refCountInc(1);
             return {Outcome::shared, &rec, {}};
         }
-        const auto id = static_cast<decltype(Record::aclId)>(ids_.allocate());
+        const auto id = static_cast<Id>(ids_.allocate());
         if (id == 0) {
             return {Outcome::idsFull, nullptr, {}};
         }
@@ -56,8 +76,8 @@ public:
             return {Outcome::refused, nullptr, refused};
         }
         Record& rec = records_[key];
-        rec.aclKey = key;
-        rec.aclId = id;
+        rec.*keyField() = key;
+        rec.*idField() = id;
         rec.refCount = 1;
         rec.matchSpec = spec;
         return {Outcome::created, &rec, {}};
@@ -78,7 +98,7 @@ public:
             rec.refCountDec(1);
             return true;
         }
-        ids_.clear(rec.aclId);
+        ids_.clear(rec.*idField());
         records_.erase(it);
         return true;
     }
@@ -91,11 +111,11 @@ public:
         auto it = records_.find(key);
         return it == records_.end() ? nullptr : &it->second;
     }
-    const std::map<Key, Record>& records() const { return records_; }
+    const Map& records() const { return records_; }
     const IdBitmap& ids() const { return ids_; }
 
 private:
-    std::map<Key, Record> records_;
+    Map records_;
     IdBitmap ids_;
 };
 

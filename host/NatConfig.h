@@ -47,6 +47,8 @@ public:
     Ert::Attr<uint32_t> addrOnlySnatNonFragmentReserve{this, "addrOnlySnatNonFragmentReserve"};
     Ert::Attr<uint32_t> addrOnlyDnatNonFragmentReserve{this, "addrOnlyDnatNonFragmentReserve"};
     Ert::Attr<uint32_t> egressNonFragmentReserve{this, "egressNonFragmentReserve"};
+    Ert::Attr<uint32_t> twiceNatAddrOnlyNonFragmentReserve{this,
+                                                           "twiceNatAddrOnlyNonFragmentReserve"};
 };
 
 } // namespace VyrNat

@@ -5,6 +5,7 @@
 #include "tables/dynamic/VyrNatTableMgrDynamic.h"
 #include "tables/egress/VyrNatTableMgrEgressStatic.h"
 #include "tables/static/VyrNatTableMgrStatic.h"
+#include "tables/twice/VyrNatTableMgrTwice.h"
 #include "tables/vrf/VyrNatTableMgrVrf.h"
 
 namespace VyrNat {
@@ -37,6 +38,11 @@ void VyrNatTableMgr::handleInitialized() {
         VYR_ASSERT(!vrfNatHop());
         tableMgrStatic_ =
             adopt(vyrNatTableMgrStaticFactory(this, inputs_.vyrNatConfig, resourceInfo_));
+        if (twiceNat()) {
+            tableMgrTwice_ = adopt(vyrNatTableMgrTwiceFactory(
+                this, inputs_.vyrNatConfig, inputs_.hitBitConfig, inputs_.hitBitStatusDir,
+                inputs_.entityManager, natDpdk()));
+        }
         tableMgrDynamic_ = adopt(vyrNatTableMgrDynamicFactory(
             this, inputs_.natConfig, inputs_.hitBitConfig, inputs_.hitBitStatusDir,
             inputs_.entityManager, resourceInfo_, natDpdk()));
@@ -79,7 +85,8 @@ void VyrNatTableMgr::initializeTable(const VyrP4::TableKey& tableKey, VyrP4::Dev
 }
 
 bool VyrNatTableMgr::allManagersPresent() const {
-    return (!intfNat() || (tableMgrStatic_ && tableMgrDynamic_)) &&
+    return (!intfNat() ||
+            (tableMgrStatic_ && tableMgrDynamic_ && (!twiceNat() || tableMgrTwice_))) &&
            (!vrfNatHop() || tableMgrVrf_) && (!egrMcNat() || tableMgrEgressStatic_);
 }
 

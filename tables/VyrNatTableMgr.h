@@ -18,6 +18,7 @@ namespace VyrNat {
 
 class VyrNatTableMgrStatic;
 class VyrNatTableMgrDynamic;
+class VyrNatTableMgrTwice;
 class VyrNatTableMgrVrf;
 class VyrNatTableMgrEgressStatic;
 
@@ -66,6 +67,7 @@ public:
     const std::vector<Ert::Ptr<NatTableManager>>& managers() const { return managers_; }
     VyrNatTableMgrStatic* tableMgrStatic() const { return tableMgrStatic_; }
     VyrNatTableMgrDynamic* tableMgrDynamic() const { return tableMgrDynamic_; }
+    VyrNatTableMgrTwice* tableMgrTwice() const { return tableMgrTwice_; }
     VyrNatTableMgrVrf* tableMgrVrf() const { return tableMgrVrf_; }
     VyrNatTableMgrEgressStatic* tableMgrEgressStatic() const { return tableMgrEgressStatic_; }
 
@@ -83,6 +85,7 @@ private:
     std::vector<Ert::Ptr<NatTableManager>> managers_;
     VyrNatTableMgrStatic* tableMgrStatic_ = nullptr;
     VyrNatTableMgrDynamic* tableMgrDynamic_ = nullptr;
+    VyrNatTableMgrTwice* tableMgrTwice_ = nullptr;
     VyrNatTableMgrVrf* tableMgrVrf_ = nullptr;
     VyrNatTableMgrEgressStatic* tableMgrEgressStatic_ = nullptr;
 };

@@ -43,6 +43,10 @@ std::vector<std::string> dynamicTables(const std::vector<std::string>& sized,
            banks + std::vector<std::string>{"egressNatCpuTrapHeader"};
 }
 const std::vector<std::string> kDynamicDefault = dynamicTables(kFullCone + kFiveTuple + kAddrOnly);
+// The twice manager's tables, on a profile with both single-port tables.
+const std::vector<std::string> kTwice = {
+    "twiceNatAddrOnly",    "twiceNatAddrPort", "twiceNatAddrSrcPort", "twiceNatAddrDstPort",
+    "twiceNatResultCheck", "twiceNatRewrite",  "twiceNatAclId",       "twiceNatCpuTrapAcl"};
 
 // The tables listed on the owner's profile entry, in listing order.
 std::vector<std::string> listed(const VyrNat::VyrNatTableMgr& owner) {
@@ -69,11 +73,11 @@ TEST(TableList, EachManagerRegistersTheTablesItsProfileHasInTheOwnersOrder) {
     const std::vector<Case> cases = {
         {scenarioWith("default", {{"egressNatProfileTableSize", "0"},
                                   {"dynamicEgressNatProfileTableSize", "0"}}),
-         kIngress + kDynamicDefault},
+         kIngress + kTwice + kDynamicDefault},
         {scenarioWith("default", {{"dynamicEgressNatProfileTableSize", "0"}}),
-         kIngress + std::vector<std::string>{"egressNatProfile"} + kDynamicDefault},
+         kIngress + std::vector<std::string>{"egressNatProfile"} + kTwice + kDynamicDefault},
         {scenarioWith("default", {{"egressNatProfileTableSize", "0"}}),
-         kIngress + std::vector<std::string>{"dynamicEgressNatProfile"} + kDynamicDefault},
+         kIngress + std::vector<std::string>{"dynamicEgressNatProfile"} + kTwice + kDynamicDefault},
         // Banks: two DNAT, and SNAT 0, 1 and 3 (bank 2 is empty and gets no table).
         {scenarioWith("partitioned", {{"egressNatProfileTableSize", "0"},
                                       {"dynamicEgressNatProfileTableSize", "0"},
@@ -195,14 +199,14 @@ TEST(TableMgrChecks, InconsistentProfilesAndUnknownTablesStopWithTheConditionsTe
     a.boot();
     ASSERT_NE(a.owner(), nullptr);
     try {
-        a.owner()->initializeTable(VyrP4::TableKey{"twiceNatAddrOnly", 0, 99}, a.chip->handle(),
+        a.owner()->initializeTable(VyrP4::TableKey{"noSuchTable", 0, 99}, a.chip->handle(),
                                    VyrDriver::VyrDevProfile{"default"}, 1, nullptr, nullptr);
         ADD_FAILURE() << "no assertion for an unknown table";
     } catch (const Host::AssertionFailure& e) {
-        EXPECT_STREQ(e.what(), "Unknown table name twiceNatAddrOnly");
+        EXPECT_STREQ(e.what(), "Unknown table name noSuchTable");
     }
     EXPECT_EQ(a.owner()->pendingTableCount(), 0u);
-    EXPECT_EQ(a.chip->table("twiceNatAddrOnly"), nullptr);
+    EXPECT_EQ(a.chip->table("noSuchTable"), nullptr);
 }
 
 } // namespace

@@ -43,17 +43,22 @@ void ChipJournal::note(const VyrP4::TableEngine& table, const VyrP4::EntryView& 
     }
 }
 
-std::string ChipJournal::takeChanges() {
+std::string ChipJournal::takeChanges(std::size_t most) {
     std::string out;
     for (const auto& [table, entries] : pending_) {
-        for (const auto& [entry, delta] : entries) {
-            for (int i = delta; i < 0; ++i) {
-                out += "  - " + table + "  " + entry + "\n";
+        for (const char* sign : {"-", "+"}) {
+            std::size_t lines = 0;
+            for (const auto& [entry, delta] : entries) {
+                const int n = *sign == '-' ? -delta : delta;
+                for (int i = 0; i < n; ++i, ++lines) {
+                    if (lines < most) {
+                        out += std::string("  ") + sign + " " + table + "  " + entry + "\n";
+                    }
+                }
             }
-        }
-        for (const auto& [entry, delta] : entries) {
-            for (int i = 0; i < delta; ++i) {
-                out += "  + " + table + "  " + entry + "\n";
+            if (lines > most) {
+                out += std::string("  ") + sign + " " + table + "  (" +
+                       std::to_string(lines - most) + " more entries; --dump lists them)\n";
             }
         }
     }

@@ -5,6 +5,7 @@
 #include "chip/Chip.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <string>
 
@@ -20,8 +21,8 @@ public:
 
     // The entries removed ("  - table  entry") and added ("  + table  entry") since the last
     // call, by table name, then entry; what came and went in between shows nothing. Empty when
-    // nothing changed.
-    std::string takeChanges();
+    // nothing changed. Beyond `most` lines of one table and sign, one line counts the rest.
+    std::string takeChanges(std::size_t most = SIZE_MAX);
     bool changed() const { return !pending_.empty(); }
 
     // Totals since the journal began.

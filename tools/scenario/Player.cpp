@@ -117,6 +117,8 @@ void seedHostState(Hubdb::EntityManager& db, const Scenario& scenario) {
     cfg->addrOnlySnatNonFragmentReserve.set(scenario.vyrNatConfig.addrOnlySnatNonFragmentReserve);
     cfg->addrOnlyDnatNonFragmentReserve.set(scenario.vyrNatConfig.addrOnlyDnatNonFragmentReserve);
     cfg->egressNonFragmentReserve.set(scenario.vyrNatConfig.egressNonFragmentReserve);
+    cfg->twiceNatAddrOnlyNonFragmentReserve.set(
+        scenario.vyrNatConfig.twiceNatAddrOnlyNonFragmentReserve);
 
     HostState(db).apply(scenario.natConfig);
 }
@@ -148,9 +150,9 @@ void Player::header(const std::string& title) {
     out_ << "== t=" << secondsText(loop_->nowSeconds()) << "s  " << title << "\n" << std::flush;
 }
 
-Player::Changes Player::takeChanges() {
+Player::Changes Player::takeChanges(std::size_t most) {
     lastReport_ = loop_->nowSeconds();
-    Changes c{logLines_.str(), journal_->takeChanges(), hw_->takeChanges()};
+    Changes c{logLines_.str(), journal_->takeChanges(most), hw_->takeChanges()};
     logLines_.str("");
     return c;
 }
@@ -238,7 +240,8 @@ int Player::play(const AgentFactory& factory) {
     runner_->start(factory());
     loop_->runPending();
     if (!runner_->process().code()) {
-        print(takeChanges());
+        // The fixed entries a table gets at start-up are many and alike: a few show what they are.
+        print(takeChanges(kStartLinesPerTable));
         out_ << "tables up:\n" << tableSummary() << std::flush;
         started_ = snapshot(*chip_);
     }

@@ -60,6 +60,8 @@ public:
     // Exits in a row, with no step played in between, after which the agent is not started
     // again: a chip profile without NAT would stop it at every start.
     static constexpr int kMaxRestartsInARow = 3;
+    // The chip entries of one table the start-up report lists before it counts the rest.
+    static constexpr std::size_t kStartLinesPerTable = 2;
 
     Player(Scenario scenario, PlayOptions options, std::ostream& out);
     ~Player();
@@ -86,7 +88,8 @@ private:
     void apply(const Step& step);
     // A report starts with its header, printed before what it reports happens.
     void header(const std::string& title);
-    Changes takeChanges();
+    // Beyond `most` lines of one table and sign, the chip's changes are counted.
+    Changes takeChanges(std::size_t most = SIZE_MAX);
     void print(const Changes& changes);
     std::string exitReason() const;
     bool synAckRequired() const;

@@ -458,8 +458,13 @@ Scenario read(const YAML::Node& root, const std::string& file) {
                              cfg.addrOnlyDnatNonFragmentReserve =
                                  toU32(x, "addrOnlyDnatNonFragmentReserve");
                          }},
-                        {"egressNonFragmentReserve", [&](const YAML::Node& x) {
+                        {"egressNonFragmentReserve",
+                         [&](const YAML::Node& x) {
                              cfg.egressNonFragmentReserve = toU32(x, "egressNonFragmentReserve");
+                         }},
+                        {"twiceNatAddrOnlyNonFragmentReserve", [&](const YAML::Node& x) {
+                             cfg.twiceNatAddrOnlyNonFragmentReserve =
+                                 toU32(x, "twiceNatAddrOnlyNonFragmentReserve");
                          }}});
           }},
          {"natConfig", [&](const YAML::Node& v) { readNatConfig(v, s.natConfig); }},

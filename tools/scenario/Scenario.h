@@ -26,6 +26,7 @@ struct VyrNatConfig {
     uint32_t addrOnlySnatNonFragmentReserve = 0;
     uint32_t addrOnlyDnatNonFragmentReserve = 0;
     uint32_t egressNonFragmentReserve = 0;
+    uint32_t twiceNatAddrOnlyNonFragmentReserve = 0;
 };
 
 struct NatConfig {
