@@ -391,6 +391,9 @@ std::string invariants(const VyrNatTableMgr& owner) {
     if (const auto* dyn = owner.tableMgrDynamic()) {
         out += dynamicInvariants(*dyn);
     }
+    if (const auto* twice = owner.tableMgrTwice()) {
+        out += twiceInvariants(*twice);
+    }
     return out;
 }
 
