@@ -158,8 +158,9 @@ bool VyrNatTableMgrTwice::createPortEntry(Table* table, const AddrPortKey& key, 
                                           uint16_t rewriteId, uint8_t proto, uint32_t nextHop,
                                           bool ecmp, uint32_t profile, bool update, bool dynamic) {
     VYR_CHECK(table, "the port table exists");
-    auto it = addrPortEntry_.find(key);
-    if (it != addrPortEntry_.end()) {
+    // One lookup: a new key's record is made here and dropped again if the chip refuses it.
+    auto [it, fresh] = addrPortEntry_.try_emplace(key);
+    if (!fresh) {
         if (!update) {
             VTRACE(twiceTrace, 1, "Addr" << kind << " entry exists");
             return false;
@@ -168,6 +169,7 @@ bool VyrNatTableMgrTwice::createPortEntry(Table* table, const AddrPortKey& key, 
         VTRACE(twiceTrace, 5, "Updating Addr" << kind << " entry, rwId " << rewriteId);
     } else if (update) {
         VTRACE(twiceTrace, 1, "Addr" << kind << " entry not found");
+        addrPortEntry_.erase(it);
         return false;
     }
     const AddrPortAction action{getProtocolType(proto), nextHop, ecmp, rewriteId};
@@ -182,9 +184,12 @@ bool VyrNatTableMgrTwice::createPortEntry(Table* table, const AddrPortKey& key, 
         })) {
         VTRACE(twiceTrace, 1, refused.text());
         refusalIs(refused);
+        if (fresh) {
+            addrPortEntry_.erase(it);
+        }
         return false;
     }
-    AddrPortEntry& e = addrPortEntry_[key];
+    AddrPortEntry& e = it->second;
     if (!update) {
         e.profiles.insert(profile);
     }
