@@ -20,6 +20,7 @@ class VyrNatTableMgrStatic;
 class VyrNatTableMgrDynamic;
 class VyrNatTableMgrVrf;
 class VyrNatTableMgrEgressStatic;
+class VyrNatTableMgrNatFlow;
 
 // What the owner is built from: the profile, its flags and the entities the managers use.
 struct VyrNatTableMgrInputs {
@@ -68,6 +69,7 @@ public:
     VyrNatTableMgrDynamic* tableMgrDynamic() const { return tableMgrDynamic_; }
     VyrNatTableMgrVrf* tableMgrVrf() const { return tableMgrVrf_; }
     VyrNatTableMgrEgressStatic* tableMgrEgressStatic() const { return tableMgrEgressStatic_; }
+    VyrNatTableMgrNatFlow* tableMgrNatFlow() const { return tableMgrNatFlow_; }
 
     // Every manager the profile calls for exists (the CLI answers only then).
     bool allManagersPresent() const;
@@ -85,6 +87,7 @@ private:
     VyrNatTableMgrDynamic* tableMgrDynamic_ = nullptr;
     VyrNatTableMgrVrf* tableMgrVrf_ = nullptr;
     VyrNatTableMgrEgressStatic* tableMgrEgressStatic_ = nullptr;
+    VyrNatTableMgrNatFlow* tableMgrNatFlow_ = nullptr;
 };
 
 Ert::Ptr<VyrNatTableMgr> vyrNatTableMgrFactory(const VyrNatTableMgrInputs& inputs);

@@ -43,6 +43,8 @@ std::vector<std::string> dynamicTables(const std::vector<std::string>& sized,
            banks + std::vector<std::string>{"egressNatCpuTrapHeader"};
 }
 const std::vector<std::string> kDynamicDefault = dynamicTables(kFullCone + kFiveTuple + kAddrOnly);
+// The default profile's tables after the dynamic manager's.
+const std::vector<std::string> kFlow = {"natFlow"};
 
 // The tables listed on the owner's profile entry, in listing order.
 std::vector<std::string> listed(const VyrNat::VyrNatTableMgr& owner) {
@@ -69,11 +71,11 @@ TEST(TableList, EachManagerRegistersTheTablesItsProfileHasInTheOwnersOrder) {
     const std::vector<Case> cases = {
         {scenarioWith("default", {{"egressNatProfileTableSize", "0"},
                                   {"dynamicEgressNatProfileTableSize", "0"}}),
-         kIngress + kDynamicDefault},
+         kIngress + kDynamicDefault + kFlow},
         {scenarioWith("default", {{"dynamicEgressNatProfileTableSize", "0"}}),
-         kIngress + std::vector<std::string>{"egressNatProfile"} + kDynamicDefault},
+         kIngress + std::vector<std::string>{"egressNatProfile"} + kDynamicDefault + kFlow},
         {scenarioWith("default", {{"egressNatProfileTableSize", "0"}}),
-         kIngress + std::vector<std::string>{"dynamicEgressNatProfile"} + kDynamicDefault},
+         kIngress + std::vector<std::string>{"dynamicEgressNatProfile"} + kDynamicDefault + kFlow},
         // Banks: two DNAT, and SNAT 0, 1 and 3 (bank 2 is empty and gets no table).
         {scenarioWith("partitioned", {{"egressNatProfileTableSize", "0"},
                                       {"dynamicEgressNatProfileTableSize", "0"},
@@ -131,6 +133,7 @@ TEST(TableList, EachManagerRegistersTheTablesItsProfileHasInTheOwnersOrder) {
         EXPECT_EQ(st.egressSnatTable() != nullptr, has("egrUcSnat"));
         EXPECT_EQ(st.egressDnatTable() != nullptr, has("egrUcDnat"));
         EXPECT_EQ(st.egressTableSize(), c.scenario.profile.egrUcNatTableSize());
+        EXPECT_EQ(owner.tableMgrNatFlow() != nullptr, has("natFlow"));
     }
 }
 
