@@ -1,6 +1,7 @@
 #include "tests/support/Invariants.h"
 
 #include "tables/egress/EgressStaticSides.h"
+#include "tables/flow/VyrNatTableMgrNatFlow.h"
 #include "tables/static/StaticNatDirection.h"
 #include "tables/static/StaticNatOps.h"
 #include "tables/vrf/VyrNatTableMgrVrf.h"
@@ -390,6 +391,9 @@ std::string invariants(const VyrNatTableMgr& owner) {
     }
     if (const auto* dyn = owner.tableMgrDynamic()) {
         out += dynamicInvariants(*dyn);
+    }
+    if (const auto* flow = owner.tableMgrNatFlow()) {
+        out += flowInvariants(*flow);
     }
     return out;
 }

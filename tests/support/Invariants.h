@@ -15,6 +15,7 @@ class VyrNatTableMgrStatic;
 class VyrNatTableMgrEgressStatic;
 class VyrNatTableMgrVrf;
 class VyrNatTableMgrDynamic;
+class VyrNatTableMgrNatFlow;
 } // namespace VyrNat
 
 namespace TestSupport {
@@ -23,6 +24,7 @@ std::string staticInvariants(const VyrNat::VyrNatTableMgrStatic& mgr);
 std::string egressStaticInvariants(const VyrNat::VyrNatTableMgrEgressStatic& mgr);
 std::string vrfInvariants(const VyrNat::VyrNatTableMgrVrf& mgr);
 std::string dynamicInvariants(const VyrNat::VyrNatTableMgrDynamic& mgr);
+std::string flowInvariants(const VyrNat::VyrNatTableMgrNatFlow& mgr);
 // Every manager the owner has.
 std::string invariants(const VyrNat::VyrNatTableMgr& owner);
 
