@@ -4,6 +4,7 @@
 #include "host/Trace.h"
 #include "tables/dynamic/VyrNatTableMgrDynamic.h"
 #include "tables/egress/VyrNatTableMgrEgressStatic.h"
+#include "tables/flow/VyrNatTableMgrNatFlow.h"
 #include "tables/static/VyrNatTableMgrStatic.h"
 #include "tables/twice/VyrNatTableMgrTwice.h"
 #include "tables/vrf/VyrNatTableMgrVrf.h"
@@ -49,6 +50,10 @@ void VyrNatTableMgr::handleInitialized() {
     } else if (vrfNatHop()) {
         tableMgrVrf_ = adopt(vyrNatTableMgrVrfFactory(this, inputs_.meterTable));
     }
+    if (natFlowSupported()) {
+        tableMgrNatFlow_ = adopt(vyrNatTableMgrNatFlowFactory(
+            this, inputs_.vyrNatConfig, inputs_.vyrMcastConfigDir, inputs_.systemStatus));
+    }
     if (egrMcNat()) {
         tableMgrEgressStatic_ =
             adopt(vyrNatTableMgrEgressStaticFactory(this, inputs_.vyrNatConfig));
@@ -87,7 +92,8 @@ void VyrNatTableMgr::initializeTable(const VyrP4::TableKey& tableKey, VyrP4::Dev
 bool VyrNatTableMgr::allManagersPresent() const {
     return (!intfNat() ||
             (tableMgrStatic_ && tableMgrDynamic_ && (!twiceNat() || tableMgrTwice_))) &&
-           (!vrfNatHop() || tableMgrVrf_) && (!egrMcNat() || tableMgrEgressStatic_);
+           (!vrfNatHop() || tableMgrVrf_) && (!natFlowSupported() || tableMgrNatFlow_) &&
+           (!egrMcNat() || tableMgrEgressStatic_);
 }
 
 void VyrNatTableMgr::omaNatSmStatusIs(const Ert::Ptr<Oma::NatSmStatus>& status) {

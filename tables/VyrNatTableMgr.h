@@ -21,6 +21,7 @@ class VyrNatTableMgrDynamic;
 class VyrNatTableMgrTwice;
 class VyrNatTableMgrVrf;
 class VyrNatTableMgrEgressStatic;
+class VyrNatTableMgrNatFlow;
 
 // What the owner is built from: the profile, its flags and the entities the managers use.
 struct VyrNatTableMgrInputs {
@@ -70,6 +71,7 @@ public:
     VyrNatTableMgrTwice* tableMgrTwice() const { return tableMgrTwice_; }
     VyrNatTableMgrVrf* tableMgrVrf() const { return tableMgrVrf_; }
     VyrNatTableMgrEgressStatic* tableMgrEgressStatic() const { return tableMgrEgressStatic_; }
+    VyrNatTableMgrNatFlow* tableMgrNatFlow() const { return tableMgrNatFlow_; }
 
     // Every manager the profile calls for exists (the CLI answers only then).
     bool allManagersPresent() const;
@@ -88,6 +90,7 @@ private:
     VyrNatTableMgrTwice* tableMgrTwice_ = nullptr;
     VyrNatTableMgrVrf* tableMgrVrf_ = nullptr;
     VyrNatTableMgrEgressStatic* tableMgrEgressStatic_ = nullptr;
+    VyrNatTableMgrNatFlow* tableMgrNatFlow_ = nullptr;
 };
 
 Ert::Ptr<VyrNatTableMgr> vyrNatTableMgrFactory(const VyrNatTableMgrInputs& inputs);

@@ -47,6 +47,8 @@ const std::vector<std::string> kDynamicDefault = dynamicTables(kFullCone + kFive
 const std::vector<std::string> kTwice = {
     "twiceNatAddrOnly",    "twiceNatAddrPort", "twiceNatAddrSrcPort", "twiceNatAddrDstPort",
     "twiceNatResultCheck", "twiceNatRewrite",  "twiceNatAclId",       "twiceNatCpuTrapAcl"};
+// The default profile's tables after the dynamic manager's.
+const std::vector<std::string> kFlow = {"natFlow"};
 
 // The tables listed on the owner's profile entry, in listing order.
 std::vector<std::string> listed(const VyrNat::VyrNatTableMgr& owner) {
@@ -73,11 +75,13 @@ TEST(TableList, EachManagerRegistersTheTablesItsProfileHasInTheOwnersOrder) {
     const std::vector<Case> cases = {
         {scenarioWith("default", {{"egressNatProfileTableSize", "0"},
                                   {"dynamicEgressNatProfileTableSize", "0"}}),
-         kIngress + kTwice + kDynamicDefault},
+         kIngress + kTwice + kDynamicDefault + kFlow},
         {scenarioWith("default", {{"dynamicEgressNatProfileTableSize", "0"}}),
-         kIngress + std::vector<std::string>{"egressNatProfile"} + kTwice + kDynamicDefault},
+         kIngress + std::vector<std::string>{"egressNatProfile"} + kTwice + kDynamicDefault +
+             kFlow},
         {scenarioWith("default", {{"egressNatProfileTableSize", "0"}}),
-         kIngress + std::vector<std::string>{"dynamicEgressNatProfile"} + kTwice + kDynamicDefault},
+         kIngress + std::vector<std::string>{"dynamicEgressNatProfile"} + kTwice + kDynamicDefault +
+             kFlow},
         // Banks: two DNAT, and SNAT 0, 1 and 3 (bank 2 is empty and gets no table).
         {scenarioWith("partitioned", {{"egressNatProfileTableSize", "0"},
                                       {"dynamicEgressNatProfileTableSize", "0"},
@@ -135,6 +139,7 @@ TEST(TableList, EachManagerRegistersTheTablesItsProfileHasInTheOwnersOrder) {
         EXPECT_EQ(st.egressSnatTable() != nullptr, has("egrUcSnat"));
         EXPECT_EQ(st.egressDnatTable() != nullptr, has("egrUcDnat"));
         EXPECT_EQ(st.egressTableSize(), c.scenario.profile.egrUcNatTableSize());
+        EXPECT_EQ(owner.tableMgrNatFlow() != nullptr, has("natFlow"));
     }
 }
 

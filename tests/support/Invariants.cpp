@@ -1,6 +1,7 @@
 #include "tests/support/Invariants.h"
 
 #include "tables/egress/EgressStaticSides.h"
+#include "tables/flow/VyrNatTableMgrNatFlow.h"
 #include "tables/static/StaticNatDirection.h"
 #include "tables/static/StaticNatOps.h"
 #include "tables/vrf/VyrNatTableMgrVrf.h"
@@ -393,6 +394,9 @@ std::string invariants(const VyrNatTableMgr& owner) {
     }
     if (const auto* twice = owner.tableMgrTwice()) {
         out += twiceInvariants(*twice);
+    }
+    if (const auto* flow = owner.tableMgrNatFlow()) {
+        out += flowInvariants(*flow);
     }
     return out;
 }

@@ -16,6 +16,7 @@ class VyrNatTableMgrEgressStatic;
 class VyrNatTableMgrVrf;
 class VyrNatTableMgrDynamic;
 class VyrNatTableMgrTwice;
+class VyrNatTableMgrNatFlow;
 } // namespace VyrNat
 
 namespace TestSupport {
@@ -25,6 +26,7 @@ std::string egressStaticInvariants(const VyrNat::VyrNatTableMgrEgressStatic& mgr
 std::string vrfInvariants(const VyrNat::VyrNatTableMgrVrf& mgr);
 std::string dynamicInvariants(const VyrNat::VyrNatTableMgrDynamic& mgr);
 std::string twiceInvariants(const VyrNat::VyrNatTableMgrTwice& mgr);
+std::string flowInvariants(const VyrNat::VyrNatTableMgrNatFlow& mgr);
 // Every manager the owner has.
 std::string invariants(const VyrNat::VyrNatTableMgr& owner);
 

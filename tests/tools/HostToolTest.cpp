@@ -100,14 +100,14 @@ TEST(HostTool, TheDemoProgramsStaticNatAndEndsWithTheChipAsItStarted) {
           "  staticDnatAcl ", "  addrOnlySnat ", "  addrPortSnat ", "  addrOnlyDnat ",
           "  addrPortDnat ", "  egressNatProfile ", "  dynamicEgressNatProfile ",
           "  + twiceNatResultCheck  (22 more entries; --dump lists them)\n",
-          "\naddrPortSnat: 1 of 4 entries\n",
+          "\nnatFlow: 1 of 2048 entries\n", "\naddrPortSnat: 1 of 4 entries\n",
           "NatProfile3  source 10.0.0.5:80 <-> 192.0.2.7:8080: programmed",
           "log  %VYR_NAT_DUPLICATE_ENTRY-6: Found unexpected duplicate NAT rules for address "
           "10.0.0.5:80",
           "acl WEB-BACKUP: NOT programmed", "(egress tables): NOT programmed",
           "10.0.1.4:80 <-> 192.0.2.44:8080: NOT programmed",
-          "end: the chip's tables hold only the 24 fixed entries written at start-up\nsummary: 9 "
-          "of 9 steps played, 45 entries written, 20 removed, 7 translations programmed, 3 not, "
+          "end: the chip's tables hold only the 25 fixed entries written at start-up\nsummary: 9 "
+          "of 9 steps played, 46 entries written, 20 removed, 7 translations programmed, 3 not, "
           "faults: 1 write refused, 1 log message, 0 agent exits\n"}) {
         EXPECT_TRUE(has(r, expected)) << expected << " in:\n" << r.out;
     }

@@ -123,7 +123,8 @@ TEST(ScenarioPlay, AnAgentThatExitsIsStartedAgainAndTheScenarioPlaysOn) {
                         line + "withdrawn",
                         "== t=2.0s  agent started again (1 of at most 3 restarts in a row)",
                         line + "programmed", "step 3: after the restart", line + "withdrawn",
-                        "end: the chip's tables hold only the 24 fixed entries", "1 agent exit"});
+                        "end: the chip's tables hold only the 25 fixed entries written at start-up",
+                        "1 agent exit"});
     // The agent that exited is gone: only the new one follows the configuration.
     std::size_t followersOfOne = 0;
     play(head + tail, code, &followersOfOne);
