@@ -63,9 +63,4 @@ private:
     Entries entry_;
 };
 
-// The mask of a prefix length of 0 to 32.
-constexpr uint32_t prefixMask(uint8_t len) {
-    return len == 0 ? 0 : ~uint32_t(0) << (32 - len);
-}
-
 } // namespace VyrNat

@@ -16,7 +16,7 @@ Trace::Handle th("VyrNatTableMgrNatFlow");
 constexpr uint16_t kProfileMask = 0x00ff;
 
 Ip::Prefix masked(Ip::Prefix p) {
-    return {Ip::IpAddr(p.addr.value & prefixMask(p.len)), p.len};
+    return {Ip::IpAddr(p.addr.value & Ip::IpAddrWithFullMask::maskOfLength(p.len)), p.len};
 }
 
 } // namespace
@@ -60,8 +60,8 @@ VyrP4::NatFlowMatchSpec VyrNatTableMgrNatFlow::natFlowMatchSpec(const HwNatFlowM
     ms.ingMdNatProfileIdIs(key.profile, kProfileMask);
     ms.l3InfoUnicastIs(key.uc, key.ucMcMask);
     ms.l3InfoMulticastIs(key.mc, key.ucMcMask);
-    ms.outerIpv4HdrSipIs(key.sip.addr.value, prefixMask(key.sip.len));
-    ms.outerIpv4HdrDipIs(key.dip.addr.value, prefixMask(key.dip.len));
+    ms.outerIpv4HdrSipIs(key.sip.addr.value, Ip::IpAddrWithFullMask::maskOfLength(key.sip.len));
+    ms.outerIpv4HdrDipIs(key.dip.addr.value, Ip::IpAddrWithFullMask::maskOfLength(key.dip.len));
     ms.l4PortHdrSrcPortIs(key.srcPort, key.srcPortMask);
     ms.l4PortHdrDstPortIs(key.dstPort, key.dstPortMask);
     ms.outerIpv4HdrProtocolIs(key.protocol, key.protocol ? 0xff : 0);

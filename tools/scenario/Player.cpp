@@ -288,8 +288,8 @@ int Player::play(const AgentFactory& factory) {
     if (left == 0) {
         out_ << "end: the chip's tables are empty\n";
     } else if (snapshot(*chip_) == started_) {
-        out_ << "end: the chip's tables hold only the " << left
-             << " fixed entries written at start-up\n";
+        out_ << "end: the chip's tables hold only the "
+             << count(left, "fixed entry", "fixed entries") << " written at start-up\n";
     } else {
         out_ << "end: " << left << " entries left in the chip's tables\n";
     }
