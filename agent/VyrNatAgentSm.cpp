@@ -183,6 +183,7 @@ void VyrNatAgentSm::vyrNatProfileDataEntryDel(const VyrDriver::VyrDevProfile& pr
 void VyrNatAgentSm::acsdIs(const std::string& name) {
     if (!acsd_ || acsd_->name() != name) {
         acsd_ = Ert::make<Oma::OmaCommonSmData>(name);
+        l3Status_ = Ert::make<Oma::L3Status>("L3Status");
     }
 }
 
@@ -260,8 +261,22 @@ void VyrNatAgentSm::maybeStartStateMachines() {
     natHelper_->fullConeHwDnatUdpEntriesIs(natDpdk ? !fullCone : true);
     natHelper_->fullConeHwSnatUdpEntriesIs(natDpdk ? false : fullCone);
 
-    omaNatSmIs(acsd_, natStatus_, natHwStatus_, parent_->natHwCapabilities(), nhMapStatus_,
-               natHelper_);
+    Oma::NatSmInputs inputs;
+    inputs.acsd = acsd_;
+    inputs.natStatus = natStatus_;
+    inputs.natHwStatus = natHwStatus_;
+    inputs.dynamicConnectionStatus = parent_->dynamicConnectionStatus();
+    inputs.dynamicConnectionHwStatus = parent_->dynamicConnectionHwStatus();
+    inputs.connectionMappingStatus = parent_->connectionMappingStatus();
+    inputs.natHwCapabilities = parent_->natHwCapabilities();
+    inputs.nhMapConfig = nhMapConfig_;
+    inputs.nhMapStatus = nhMapStatus_;
+    inputs.routeStatus = parent_->routingHwRouteStatus();
+    inputs.helper = natHelper_;
+    inputs.staticNatInfo = staticNatInfo_;
+    inputs.l3IntfTable = parent_->omaL3IntfTable();
+    inputs.l3Status = l3Status_;
+    omaNatSmIs(inputs);
     omaNatSm_->hwConnEntryRqrdOnDeleteIs(true);
     omaNatSm_->initializedIs(true);
     if (intfNat_) {
@@ -280,18 +295,11 @@ void VyrNatAgentSm::natHelperIs(Ert::Ptr<Ip::Nat::Status> natStatus, Ert::Ptr<Ip
     rebuildUnlessSame(natHelper_, natStatus, ipStatus, tableMgr);
 }
 
-void VyrNatAgentSm::omaNatSmIs(Ert::Ptr<Oma::OmaCommonSmData> acsd,
-                               Ert::Ptr<Ip::Nat::Status> natStatus,
-                               Ert::Ptr<Ip::Nat::HwStatus> natHwStatus,
-                               Ert::Ptr<Ip::Nat::HwCapabilities> natHwCapabilities,
-                               Ert::Ptr<Oma::NextHopMapStatus> nhMapStatus,
-                               Ert::Ptr<OmaHelper::OmaHelperNat> helper) {
-    if (omaNatSm_ && omaNatSm_->builtFrom(acsd, natStatus, natHwStatus, natHwCapabilities,
-                                          nhMapStatus, helper)) {
+void VyrNatAgentSm::omaNatSmIs(const Oma::NatSmInputs& inputs) {
+    if (omaNatSm_ && omaNatSm_->builtFrom(inputs)) {
         return;
     }
-    omaNatSm_ =
-        Ert::make<Oma::NatSm>(acsd, natStatus, natHwStatus, natHwCapabilities, nhMapStatus, helper);
+    omaNatSm_ = Ert::make<Oma::NatSm>(inputs);
 }
 
 void VyrNatAgentSm::handleNatStatus() {

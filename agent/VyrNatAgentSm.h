@@ -66,11 +66,7 @@ public:
     void staticNatInfoIs();
     void natHelperIs(Ert::Ptr<Ip::Nat::Status> natStatus, Ert::Ptr<Ip::Status> ipStatus,
                      VyrNatTableMgr* tableMgr);
-    void omaNatSmIs(Ert::Ptr<Oma::OmaCommonSmData> acsd, Ert::Ptr<Ip::Nat::Status> natStatus,
-                    Ert::Ptr<Ip::Nat::HwStatus> natHwStatus,
-                    Ert::Ptr<Ip::Nat::HwCapabilities> natHwCapabilities,
-                    Ert::Ptr<Oma::NextHopMapStatus> nhMapStatus,
-                    Ert::Ptr<OmaHelper::OmaHelperNat> helper);
+    void omaNatSmIs(const Oma::NatSmInputs& inputs);
     void omaNatSmDel() { omaNatSm_.reset(); }
     const Ert::Ptr<NatHelper>& natHelper() const { return natHelper_; }
     const Ert::Ptr<Oma::NatSm>& omaNatSm() const { return omaNatSm_; }
@@ -116,6 +112,7 @@ private:
         profileEntries_;
 
     Ert::Ptr<Oma::OmaCommonSmData> acsd_;
+    Ert::Ptr<Oma::L3Status> l3Status_; // the ASIC layer's, made with its common data
     Ert::Ptr<NatHelper> natHelper_;
     Ert::Ptr<Oma::NatSm> omaNatSm_;
     Ert::Ptr<MrouteLib::StaticNatInfo> staticNatInfo_;

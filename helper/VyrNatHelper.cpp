@@ -29,27 +29,23 @@ HwStaticNatAclKey aclKeyOf(const Ip::IpAddrWithFullMask& filter, uint8_t protoco
 
 } // namespace
 
-template <class Call> bool NatHelper::managed(NatTableManager& mgr, Call&& call) {
-    mgr.refusalDel();
-    const bool ok = call();
-    if (ok) {
-        refusal_.clear();
-    } else {
-        refusal_ = mgr.refusal();
-    }
-    return ok;
-}
-
 bool NatHelper::refused(std::string why) {
     VTRACE(th, 1, "not programmed: " << why);
     refusal_ = std::move(why);
     return false;
 }
 
-bool NatHelper::staticChecks(Ip::IpAndPort oldAddr, Ip::IpAndPort newAddr, uint16_t profileId) {
+bool NatHelper::profileFits(uint16_t profileId) {
     if (profileId >= natProfiles_) {
         return refused("NAT profile " + std::to_string(profileId) + " beyond the chip's " +
                        std::to_string(natProfiles_));
+    }
+    return true;
+}
+
+bool NatHelper::staticChecks(Ip::IpAndPort oldAddr, Ip::IpAndPort newAddr, uint16_t profileId) {
+    if (!profileFits(profileId)) {
+        return false;
     }
     // An address-only entry cannot give the translated side a port: the status would say one.
     if (oldAddr.port == 0 && newAddr.port != 0) {
@@ -327,9 +323,8 @@ bool NatHelper::updateVrfSourcePolicer(uint32_t insideVrfId, uint32_t rate, uint
 bool NatHelper::setNatProfile(uint16_t vlan, uint16_t profile, const std::string& vrfName) {
     VTRACE(th, 2, " vlan: " << vlan << " profile: " << profile << " vrf: " << vrfName);
     RINGLOG(2, "setNatProfile vlan: %u profile: %u vrf: %s", vlan, profile, vrfName);
-    if ((tableMgr_->tableMgrStatic() || egrMcNat()) && profile >= natProfiles_) {
-        return refused("NAT profile " + std::to_string(profile) + " beyond the chip's " +
-                       std::to_string(natProfiles_));
+    if ((tableMgr_->tableMgrStatic() || egrMcNat()) && !profileFits(profile)) {
+        return false;
     }
     // The first table that refuses the binding ends it: the caller clears what was written.
     bool ok = true;

@@ -6,6 +6,7 @@
 #include "common/Rebuild.h"
 #include "helper/NatHelperSm.h"
 #include "host/OmaNatSm.h"
+#include "tables/NatTableManager.h"
 
 #include <cstdint>
 #include <memory>
@@ -14,7 +15,7 @@ namespace VyrNat {
 
 class VyrNatTableMgr;
 class VyrNatTableMgrStatic;
-class NatTableManager;
+class VyrNatTableMgrDynamic;
 
 // A counter attribute with its setter and increment.
 #define VYR_NAT_COUNTER(type, name)                                                                \
@@ -98,6 +99,57 @@ public:
     void commitHwTranslations() override;
     const std::string& refusal() const override { return refusal_; }
 
+    bool addDynamicSrcIpTranslation(const Ip::ConnTuple& flow, Ip::IpAndPort srcOld,
+                                    Ip::IpAndPort dst, Ip::IpAndPort srcNew, uint16_t profileId,
+                                    bool fullCone, Ip::VrfId vrfId) override;
+    bool deleteDynamicSrcIpTranslation(const Ip::ConnTuple& flow, Ip::IpAndPort srcOld,
+                                       Ip::IpAndPort dst, Ip::IpAndPort srcNew, uint16_t profileId,
+                                       bool fullCone, Ip::VrfId vrfId) override;
+    bool addDynamicDstIpTranslation(const Ip::ConnTuple& flow, Ip::IpAndPort src,
+                                    Ip::IpAndPort dstOld, Ip::IpAndPort dstNew,
+                                    const Oma::NatNextHopInfo* nextHopInfo, uint16_t profileId,
+                                    bool fullCone, Ip::VrfId vrfId) override;
+    bool updateDynamicDstIpTranslation(const Ip::ConnTuple& flow, Ip::IpAndPort src,
+                                       Ip::IpAndPort dstOld, Ip::IpAndPort dstNew,
+                                       const Oma::NatNextHopInfo* nextHopInfo, uint16_t profileId,
+                                       bool fullCone, Ip::VrfId vrfId) override;
+    bool deleteDynamicDstIpTranslation(const Ip::ConnTuple& flow, Ip::IpAndPort src,
+                                       Ip::IpAndPort dstOld, Ip::IpAndPort dstNew,
+                                       uint16_t profileId, bool fullCone, Ip::VrfId vrfId) override;
+
+    Ip::Nat::NatHwResult addTwiceNatTranslation(Ip::IpAndPort srcOld, Ip::IpAndPort srcNew,
+                                                Ip::IpAndPort dstOld, Ip::IpAndPort dstNew,
+                                                uint8_t protocol, uint16_t profileId,
+                                                const Oma::NatNextHopInfo* nextHopInfo,
+                                                const Oma::NatMulticastData* multicastData,
+                                                bool forward, uint16_t group, bool ingress,
+                                                Ip::VrfId vrf, bool dynamic) override;
+    Ip::Nat::NatHwResult updateTwiceNatTranslation(Ip::IpAndPort srcOld, Ip::IpAndPort srcNew,
+                                                   Ip::IpAndPort dstOld, Ip::IpAndPort dstNew,
+                                                   uint8_t protocol, uint16_t profileId,
+                                                   const Oma::NatNextHopInfo* nextHopInfo,
+                                                   const Oma::NatMulticastData* multicastData,
+                                                   bool forward, uint16_t group, bool ingress,
+                                                   Ip::VrfId vrf, bool dynamic) override;
+    bool delTwiceNatTranslation(Ip::IpAndPort srcOld, Ip::IpAndPort srcNew, Ip::IpAndPort dstOld,
+                                Ip::IpAndPort dstNew, uint8_t protocol, uint16_t profileId,
+                                bool forward, uint16_t group, bool ingress, Ip::VrfId vrf,
+                                bool dynamic) override;
+
+    bool addNatFlowEntry(const std::string& policy, const std::string& match, uint16_t profile,
+                         const Ip::Nat::NatFlow& flow, uint32_t groupUc, uint32_t groupMc) override;
+    bool delNatFlowEntry(const std::string& policy, const std::string& match, uint16_t profile,
+                         uint32_t groupUc, uint32_t groupMc) override;
+
+    // Twice-NAT translations keep no counters of their own: the host ages them by hit bits.
+    uint64_t getTwiceNatSrcCountersSinceLastPoll(uint16_t profile, uint8_t protocol, uint16_t group,
+                                                 Ip::IpAndPort a, Ip::IpAndPort b,
+                                                 Ip::VrfId vrf) const;
+    uint64_t getTwiceNatDstCountersSinceLastPoll(uint16_t profile, uint8_t protocol, uint16_t group,
+                                                 Ip::IpAndPort a, Ip::IpAndPort b,
+                                                 Ip::VrfId vrf) const;
+    void updateCounterStatus(bool on);
+
     // Static translations keep no per-entry counters.
     uint64_t getStaticSrcCountersSinceLastPoll(const Ip::Nat::StaticKey&) const { return 0; }
     uint64_t getStaticDstCountersSinceLastPoll(const Ip::Nat::StaticKey&) const { return 0; }
@@ -117,6 +169,8 @@ private:
     template <class Call> bool vrfWrite(const char* op, NatTableManager& mgr, Call&& call);
     // Refuses with the reason given; returns false.
     bool refused(std::string why);
+    // False, refused, for a NAT profile id the chip does not have.
+    bool profileFits(uint16_t profileId);
     // What no table can hold: a NAT profile the chip does not have, or an address-only side
     // translated to a port.
     bool staticChecks(Ip::IpAndPort oldAddr, Ip::IpAndPort newAddr, uint16_t profileId);
@@ -125,6 +179,17 @@ private:
     VyrNatTableMgrStatic* staticMgr() const;
     bool vrfTranslation(const char* op, Ip::IpAddr oldIp, Ip::IpAddr newIp, uint32_t insideVrf,
                         uint32_t outsideVrf, bool source, bool del);
+    // The dynamic manager; null, with the refusal set, on a chip without dynamic NAT.
+    VyrNatTableMgrDynamic* dynamicMgr();
+    bool dynamicDst(const char* op, const Ip::ConnTuple& flow, Ip::IpAndPort src,
+                    Ip::IpAndPort dstOld, Ip::IpAndPort dstNew,
+                    const Oma::NatNextHopInfo* nextHopInfo, uint16_t profileId, bool fullCone,
+                    Ip::VrfId vrfId, bool update);
+    Ip::Nat::NatHwResult twiceNat(const char* op, Ip::IpAndPort srcOld, Ip::IpAndPort srcNew,
+                                  Ip::IpAndPort dstOld, Ip::IpAndPort dstNew, uint8_t protocol,
+                                  uint16_t profileId, const Oma::NatNextHopInfo* nextHopInfo,
+                                  bool forward, uint16_t group, bool ingress, Ip::VrfId vrf,
+                                  bool dynamic, bool update);
     bool staticDst(const char* op, Ip::IpAndPort oldDst, Ip::IpAndPort newDst,
                    Ip::IpAddrWithFullMask src, uint8_t protocol, uint16_t profileId,
                    const Ip::Nat::StaticKey& key, const Oma::NatNextHopInfo* nextHopInfo,
@@ -146,5 +211,16 @@ private:
 };
 
 #undef VYR_NAT_COUNTER
+
+template <class Call> bool NatHelper::managed(NatTableManager& mgr, Call&& call) {
+    mgr.refusalDel();
+    const bool ok = call();
+    if (ok) {
+        refusal_.clear();
+    } else {
+        refusal_ = mgr.refusal();
+    }
+    return ok;
+}
 
 } // namespace VyrNat

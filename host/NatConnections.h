@@ -1,9 +1,15 @@
 #pragma once
 // What other agents publish about connections and flows the hardware carries: the dynamic
-// connections of the software NAT path, their hardware status and mapping, and the NAT flows'
-// hardware status.
+// connections that connection tracking translated, what the hardware holds of them, their
+// mapping, and the NAT flows' hardware status.
 
 #include "host/Entity.h"
+#include "host/IpTypes.h"
+#include "host/NatStatus.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
 
 namespace Ip::Nat {
 
@@ -13,16 +19,47 @@ public:
     ERT_ENTITY_TYPE("Ip::Nat::HwNatFlowStatus")
 };
 
+// One direction of a translated connection. A source translation's tuple is the inside host's
+// (destination 0.0.0.0 for an address-only translation towards every peer); a destination
+// translation's tuple is the peer's towards the untranslated address (source 0.0.0.0 for an
+// address-only translation from every peer).
+struct DynamicConnectionKey {
+    ConnTuple tuple;
+    VrfId vrfId = 0;
+    NatTarget target = kSourceTranslation;
+
+    bool sourceTranslation() const { return target == kSourceTranslation; }
+    // Address-only: the translated side is one address for every peer.
+    bool addrOnly() const {
+        return sourceTranslation() ? tuple.dst.ip.isZero() : tuple.src.ip.isZero();
+    }
+    auto operator<=>(const DynamicConnectionKey&) const = default;
+    std::string str() const;
+};
+
+struct DynamicConnection {
+    uint16_t profile = 0;
+    IpAndPort translated; // the new source, or the new destination
+    bool fullCone = false;
+    // The next-hop word of a destination translation (bit 31: ECMP group); 0 for none.
+    uint32_t nextHop = 0;
+    bool operator==(const DynamicConnection&) const = default;
+};
+
 class DynamicConnectionStatus : public Ert::Entity {
 public:
     using Entity::Entity;
     ERT_ENTITY_TYPE("Ip::Nat::DynamicConnectionStatus")
+    Ert::Collection<DynamicConnectionKey, DynamicConnection> connection{this, "connection"};
 };
 
+// What the hardware holds of each connection: programmed or not, and why not.
 class DynamicConnectionHwStatus : public Ert::Entity {
 public:
     using Entity::Entity;
     ERT_ENTITY_TYPE("Ip::Nat::DynamicConnectionHwStatus")
+    Ert::Collection<DynamicConnectionKey, bool> dynamicConnectionHw{this, "dynamicConnectionHw"};
+    Ert::Collection<DynamicConnectionKey, std::string> reason{this, "reason"};
 };
 
 class DynamicConnectionMappingStatus : public Ert::Entity {
@@ -32,3 +69,14 @@ public:
 };
 
 } // namespace Ip::Nat
+
+template <> struct std::hash<Ip::Nat::DynamicConnectionKey> {
+    std::size_t operator()(const Ip::Nat::DynamicConnectionKey& k) const noexcept {
+        const auto& t = k.tuple;
+        const uint64_t a = uint64_t(t.src.ip.value) << 32 | t.dst.ip.value;
+        const uint64_t b = uint64_t(t.src.port) << 48 | uint64_t(t.dst.port) << 32 |
+                           uint64_t(t.protocol) << 1 | k.target;
+        const uint64_t c = uint64_t(k.vrfId) * 0x165667B19E3779F9ull;
+        return (a * 0x9E3779B97F4A7C15ull) ^ (b * 0xC2B2AE3D27D4EB4Full) ^ c;
+    }
+};

@@ -76,6 +76,67 @@ struct NatProfileBinding {
     bool operator==(const NatProfileBinding&) const = default;
 };
 
+// What the hardware reports of a twice-NAT translation.
+enum class NatHwResult : uint8_t {
+    success = 0,
+    failure = 1,   // nothing of it is left programmed
+    duplicate = 2, // the untranslated addresses and ports translate otherwise already
+};
+
+// A twice-NAT translation: the untranslated source and destination (port 0: address only),
+// with the protocol, NAT profile and VRF it applies to.
+struct TwiceNatKey {
+    IpAndPort srcOld;
+    IpAndPort dstOld;
+    uint8_t protocol = 0;
+    uint16_t profile = 0;
+    VrfId vrf = 0;
+    auto operator<=>(const TwiceNatKey&) const = default;
+    std::string str() const;
+};
+
+struct TwiceNatTranslation {
+    IpAndPort srcNew;
+    IpAndPort dstNew;
+    uint32_t nextHop = 0; // the next-hop word (bit 31: ECMP group); 0 for none
+    bool dynamic = false; // made by the software NAT path, aged like a dynamic connection
+    bool forward = true;
+    uint16_t group = 0;
+    bool ingress = true;
+    bool operator==(const TwiceNatTranslation&) const = default;
+};
+
+// The match of a NAT flow: prefixes and port ranges of both sides, the IP protocol (0: any)
+// and the flow's priority among overlapping flows.
+struct NatFlow {
+    Prefix src;
+    uint16_t srcPortStart = 0;
+    uint16_t srcPortEnd = 0;
+    Prefix dst;
+    uint16_t dstPortStart = 0;
+    uint16_t dstPortEnd = 0;
+    uint8_t protocol = 0;
+    uint16_t priority = 0;
+    bool operator==(const NatFlow&) const = default;
+};
+
+// A NAT flow is named by its NAT profile, policy and match.
+struct NatFlowKey {
+    uint16_t profile = 0;
+    std::string policy;
+    std::string match;
+    auto operator<=>(const NatFlowKey&) const = default;
+    std::string str() const;
+};
+
+// What a flow's packets get: the unicast and the multicast group.
+struct NatFlowEntry {
+    NatFlow flow;
+    uint32_t groupUc = 0;
+    uint32_t groupMc = 0;
+    bool operator==(const NatFlowEntry&) const = default;
+};
+
 class Status : public Ert::Entity {
 public:
     using Entity::Entity;
@@ -83,6 +144,8 @@ public:
     Ert::Collection<std::string, Ert::Ptr<VrfStatus>> vrfStatus{this, "vrfStatus"};
     Ert::Collection<std::string, Ert::Ptr<IntfStatus>> intfStatus{this, "intfStatus"};
     Ert::Collection<uint16_t, NatProfileBinding> vlanNatProfile{this, "vlanNatProfile"};
+    Ert::Collection<TwiceNatKey, TwiceNatTranslation> twiceNat{this, "twiceNat"};
+    Ert::Collection<NatFlowKey, NatFlowEntry> natFlow{this, "natFlow"};
 };
 
 // What is programmed on one interface: each static translation, programmed or not.
@@ -114,6 +177,11 @@ public:
     ERT_ENTITY_TYPE("Ip::Nat::HwStatus")
     Ert::Collection<std::string, Ert::Ptr<HwVrfStatus>> vrfStatus{this, "vrfStatus"};
     Ert::Collection<std::string, Ert::Ptr<HwIntfStatus>> intfStatus{this, "intfStatus"};
+    // Twice-NAT translations and NAT flows, programmed or not, and why not.
+    Ert::Collection<TwiceNatKey, bool> twiceNat{this, "twiceNat"};
+    Ert::Collection<TwiceNatKey, std::string> twiceNatReason{this, "twiceNatReason"};
+    Ert::Collection<NatFlowKey, bool> natFlow{this, "natFlow"};
+    Ert::Collection<NatFlowKey, std::string> natFlowReason{this, "natFlowReason"};
     void intfStatusDelAll() { intfStatus.clear(); }
     void vrfStatusDelAll() { vrfStatus.clear(); }
 };

@@ -55,6 +55,10 @@ public:
         onEntry(&Ip::Nat::Status::intfStatus, [this](const std::string& i) { sm_.syncIntf(i); });
         onEntry(&Ip::Nat::Status::vrfStatus, [this](const std::string& v) { sm_.syncVrf(v); });
         onEntry(&Ip::Nat::Status::vlanNatProfile, [this](const uint16_t& v) { sm_.syncVlan(v); });
+        onEntry(&Ip::Nat::Status::twiceNat,
+                [this](const Ip::Nat::TwiceNatKey& k) { sm_.syncTwice(k); });
+        onEntry(&Ip::Nat::Status::natFlow,
+                [this](const Ip::Nat::NatFlowKey& k) { sm_.syncFlow(k); });
         follow(std::move(status));
     }
 
@@ -100,14 +104,8 @@ private:
     NatSm& sm_;
 };
 
-NatSm::NatSm(Ert::Ptr<OmaCommonSmData> acsd, Ert::Ptr<Ip::Nat::Status> natStatus,
-             Ert::Ptr<Ip::Nat::HwStatus> natHwStatus,
-             Ert::Ptr<Ip::Nat::HwCapabilities> natHwCapabilities,
-             Ert::Ptr<NextHopMapStatus> nhMapStatus, Ert::Ptr<OmaHelper::OmaHelperNat> helper)
-    : acsd_(std::move(acsd)), natStatus_(std::move(natStatus)),
-      natHwStatus_(std::move(natHwStatus)), natHwCapabilities_(std::move(natHwCapabilities)),
-      nhMapStatus_(std::move(nhMapStatus)), helper_(std::move(helper)),
-      status_(Ert::make<NatSmStatus>("natSmStatus")) {}
+NatSm::NatSm(NatSmInputs inputs)
+    : in_(std::move(inputs)), status_(Ert::make<NatSmStatus>("natSmStatus")) {}
 
 NatSm::~NatSm() = default;
 
@@ -126,35 +124,36 @@ std::optional<uint16_t> NatSm::profileOfIntf(const std::string& intf) {
 }
 
 void NatSm::initializedIs(bool v) {
-    if (v == initialized_ || !v || !natStatus_ || !helper_) {
+    if (v == initialized_ || !v || !in_.natStatus || !in_.helper) {
         initialized_ = initialized_ || v;
         return;
     }
     initialized_ = true;
-    statusReactor_ = std::make_unique<StatusReactor>(*this, natStatus_);
-    if (nhMapStatus_) {
-        nextHopReactor_ = std::make_unique<NextHopReactor>(*this, nhMapStatus_);
+    statusReactor_ = std::make_unique<StatusReactor>(*this, in_.natStatus);
+    if (in_.nhMapStatus) {
+        nextHopReactor_ = std::make_unique<NextHopReactor>(*this, in_.nhMapStatus);
     }
     ownStatusReactor_ = std::make_unique<OwnStatusReactor>(*this, status_);
-    for (const auto& [vlan, binding] : natStatus_->vlanNatProfile) {
+    for (const auto& [vlan, binding] : in_.natStatus->vlanNatProfile) {
         syncVlan(vlan);
     }
-    for (const auto& [intf, status] : natStatus_->intfStatus) {
+    for (const auto& [intf, status] : in_.natStatus->intfStatus) {
         syncIntf(intf);
     }
-    for (const auto& [vrf, status] : natStatus_->vrfStatus) {
+    for (const auto& [vrf, status] : in_.natStatus->vrfStatus) {
         syncVrf(vrf);
     }
-    helper_->commitHwTranslations();
+    followDynamic();
+    in_.helper->commitHwTranslations();
 }
 
 uint32_t NatSm::nextHopOf(Ip::IpAddr addr) const {
-    const uint32_t* word = nhMapStatus_ ? nhMapStatus_->nextHop.find(addr) : nullptr;
+    const uint32_t* word = in_.nhMapStatus ? in_.nhMapStatus->nextHop.find(addr) : nullptr;
     return word ? *word : kNoNextHop;
 }
 
 void NatSm::syncIntf(const std::string& intf) {
-    const auto* status = natStatus_->intfStatus.find(intf);
+    const auto* status = in_.natStatus->intfStatus.find(intf);
     auto reactor = intfReactors_.find(intf);
     if (!status || !*status) {
         intfReactors_.erase(intf);
@@ -177,7 +176,7 @@ void NatSm::syncIntf(const std::string& intf) {
 }
 
 void NatSm::syncStatic(const std::string& intf, const Ip::Nat::StaticKey& key) {
-    const auto* status = natStatus_->intfStatus.find(intf);
+    const auto* status = in_.natStatus->intfStatus.find(intf);
     const Ip::Nat::NatStaticConnection* conn =
         status && *status ? (*status)->staticConnection.find(key) : nullptr;
     const Ip::VrfId vrfId = status && *status ? (*status)->vrfId() : 0;
@@ -195,13 +194,13 @@ void NatSm::syncStatic(const std::string& intf, const Ip::Nat::StaticKey& key) {
                 VyrNat::NatNextHopInfo info(nh);
                 bool ok = true;
                 for (const auto& f : filtersOf(a.conn)) {
-                    ok &= helper_->updateStaticDstIpTranslation(
+                    ok &= in_.helper->updateStaticDstIpTranslation(
                         a.conn.global, key.local, f, a.conn.protocol, a.profileId, key, &info,
                         nullptr, reverseOf(a.conn), vrfId);
                 }
                 a.nextHop = nh;
                 a.programmed = ok;
-                publish(id, ok, ok ? std::string() : helper_->refusal());
+                publish(id, ok, ok ? std::string() : in_.helper->refusal());
                 return;
             }
         }
@@ -223,7 +222,7 @@ bool NatSm::programStatic(const std::string& intf, const Ip::Nat::StaticKey& key
     if (!profile) {
         reason = "interface is not a NAT profile";
     } else if (reverse && !key.egressTarget() &&
-               !(natHwCapabilities_ && natHwCapabilities_->reverseStaticNatSupported())) {
+               !(in_.natHwCapabilities && in_.natHwCapabilities->reverseStaticNatSupported())) {
         reason = "reverse static NAT not supported on this chip";
     } else {
         a.profileId = *profile;
@@ -233,16 +232,16 @@ bool NatSm::programStatic(const std::string& intf, const Ip::Nat::StaticKey& key
             const VyrNat::NatNextHopInfo info(nextHop);
             const bool ok =
                 conn.sourceTranslation()
-                    ? helper_->addStaticSrcIpTranslation(key.local, conn.global, f, conn.protocol,
-                                                         *profile, key, reverse, vrfId)
-                    : helper_->addStaticDstIpTranslation(
+                    ? in_.helper->addStaticSrcIpTranslation(
+                          key.local, conn.global, f, conn.protocol, *profile, key, reverse, vrfId)
+                    : in_.helper->addStaticDstIpTranslation(
                           conn.global, key.local, f, conn.protocol, *profile, key,
                           nextHop == kNoNextHop ? nullptr : &info, nullptr, reverse, vrfId);
             a.programmed &= ok;
             if (ok) {
                 a.added.push_back(f);
             } else if (reason.empty()) {
-                reason = helper_->refusal();
+                reason = in_.helper->refusal();
             }
         }
     }
@@ -255,7 +254,7 @@ bool NatSm::programStatic(const std::string& intf, const Ip::Nat::StaticKey& key
         // static manager keeps a refused entry and writes it later instead.)
         Ip::Nat::NatStaticConnection written = conn;
         written.filterAddrs = a.added;
-        helper_->deleteStaticIpTranslations(intf, written, a.profileId, key, vrfId);
+        in_.helper->deleteStaticIpTranslations(intf, written, a.profileId, key, vrfId);
         a.added.clear();
     }
     const bool ok = a.programmed;
@@ -277,7 +276,7 @@ void NatSm::unprogramStatic(const StaticTranslationId& id) {
         conn.filterAddrs = a.added;
     }
     if (a.helperCalled && !conn.filterAddrs.empty()) {
-        helper_->deleteStaticIpTranslations(id.intf, conn, a.profileId, id.key, a.vrfId);
+        in_.helper->deleteStaticIpTranslations(id.intf, conn, a.profileId, id.key, a.vrfId);
     }
     publish(id, std::nullopt);
 }
@@ -312,32 +311,32 @@ void NatSm::egressAddrRetried(const EgressAddrId& id) {
 }
 
 void NatSm::syncVlan(uint16_t vlan) {
-    const auto* desired = natStatus_->vlanNatProfile.find(vlan);
+    const auto* desired = in_.natStatus->vlanNatProfile.find(vlan);
     auto applied = appliedVlans_.find(vlan);
     if (desired && applied != appliedVlans_.end() && applied->second == *desired) {
         return;
     }
     if (!desired) {
         if (applied != appliedVlans_.end()) {
-            helper_->clearNatProfile(vlan);
+            in_.helper->clearNatProfile(vlan);
             appliedVlans_.erase(applied);
         }
-    } else if (helper_->setNatProfile(vlan, desired->profile, desired->vrfName)) {
+    } else if (in_.helper->setNatProfile(vlan, desired->profile, desired->vrfName)) {
         appliedVlans_[vlan] = *desired;
     } else {
         // Half a binding is none: what was written goes, and a later binding starts afresh.
         VTRACE(natSmTrace, 1, "vlan " << vlan << " profile not programmed");
-        helper_->clearNatProfile(vlan);
+        in_.helper->clearNatProfile(vlan);
         appliedVlans_.erase(vlan);
     }
 }
 
 Ert::Ptr<Ip::Nat::HwIntfStatus> NatSm::hwIntf(const std::string& intf) {
-    if (const auto* e = natHwStatus_->intfStatus.find(intf)) {
+    if (const auto* e = in_.natHwStatus->intfStatus.find(intf)) {
         return *e;
     }
     auto e = Ert::make<Ip::Nat::HwIntfStatus>(intf);
-    natHwStatus_->intfStatus.set(intf, e);
+    in_.natHwStatus->intfStatus.set(intf, e);
     return e;
 }
 
@@ -364,7 +363,7 @@ void NatSm::publish(const StaticTranslationId& id, std::optional<bool> programme
         hw->staticConnection.erase(id.key);
         status_->staticTranslation.erase(id);
         if (hw->staticConnection.empty()) {
-            natHwStatus_->intfStatus.erase(id.intf);
+            in_.natHwStatus->intfStatus.erase(id.intf);
         }
     }
     status_->staticProgrammed.set(uint32_t(yes));

@@ -5,92 +5,16 @@
 // status and in its own status object.
 
 #include "host/NatConfig.h"
+#include "host/NatConnections.h"
 #include "host/NatStatus.h"
 #include "host/NextHopMap.h"
+#include "host/OmaHelperNat.h"
 #include "host/PlatformState.h"
 
 #include <map>
 #include <memory>
 #include <string>
-
-namespace Oma {
-
-// Next-hop information handed to the helper with a destination translation.
-class NatNextHopInfo {
-public:
-    virtual ~NatNextHopInfo() = default;
-};
-
-// Multicast data of a destination translation (the hardware helper does not use it).
-struct NatMulticastData {};
-
-} // namespace Oma
-
-namespace VyrNat {
-
-// The platform's next-hop information: bit 31 of the word marks an ECMP group.
-class NatNextHopInfo : public Oma::NatNextHopInfo {
-public:
-    explicit NatNextHopInfo(uint32_t word) : nextHop(word) {}
-    uint32_t nextHop;
-};
-
-} // namespace VyrNat
-
-namespace OmaHelper {
-
-// What the NAT state machine asks of the hardware. Results are true when the translation is
-// in hardware.
-class OmaHelperNat : public Ert::RefCounted {
-public:
-    explicit OmaHelperNat(std::string name) : name_(std::move(name)) {}
-    const std::string& name() const { return name_; }
-
-    virtual bool addStaticSrcIpTranslation(Ip::IpAndPort oldSrc, Ip::IpAndPort newSrc,
-                                           Ip::IpAddrWithFullMask dst, uint8_t protocol,
-                                           uint16_t profileId, const Ip::Nat::StaticKey& key,
-                                           bool egressPipe, Ip::VrfId vrfId) = 0;
-    virtual bool addStaticDstIpTranslation(Ip::IpAndPort oldDst, Ip::IpAndPort newDst,
-                                           Ip::IpAddrWithFullMask src, uint8_t protocol,
-                                           uint16_t profileId, const Ip::Nat::StaticKey& key,
-                                           const Oma::NatNextHopInfo* nextHopInfo,
-                                           const Oma::NatMulticastData* multicastData,
-                                           bool egressPipe, Ip::VrfId vrfId) = 0;
-    virtual bool updateStaticDstIpTranslation(Ip::IpAndPort oldDst, Ip::IpAndPort newDst,
-                                              Ip::IpAddrWithFullMask src, uint8_t protocol,
-                                              uint16_t profileId, const Ip::Nat::StaticKey& key,
-                                              const Oma::NatNextHopInfo* nextHopInfo,
-                                              const Oma::NatMulticastData* multicastData,
-                                              bool egressPipe, Ip::VrfId vrfId) = 0;
-    virtual void deleteStaticIpTranslations(const std::string& intfId,
-                                            const Ip::Nat::NatStaticConnection& conn,
-                                            uint16_t profileId, const Ip::Nat::StaticKey& key,
-                                            Ip::VrfId vrfId) = 0;
-
-    virtual bool addStaticVrfSrcIpTranslation(Ip::IpAddr oldIp, Ip::IpAddr newIp,
-                                              uint32_t insideVrf, uint32_t outsideVrf) = 0;
-    virtual bool deleteStaticVrfSrcIpTranslation(Ip::IpAddr oldIp, Ip::IpAddr newIp,
-                                                 uint32_t insideVrf, uint32_t outsideVrf) = 0;
-    virtual bool addStaticVrfDstIpTranslation(Ip::IpAddr oldIp, Ip::IpAddr newIp,
-                                              uint32_t insideVrf, uint32_t outsideVrf) = 0;
-    virtual bool deleteStaticVrfDstIpTranslation(Ip::IpAddr oldIp, Ip::IpAddr newIp,
-                                                 uint32_t insideVrf, uint32_t outsideVrf) = 0;
-    virtual bool updateVrfSourcePolicer(uint32_t insideVrfId, uint32_t rate, uint32_t burst) = 0;
-
-    // Why the last call that returned false did not program its translation; empty when no
-    // reason is known.
-    virtual const std::string& refusal() const = 0;
-
-    // False when a table refused the binding; what was written of it stays until cleared.
-    virtual bool setNatProfile(uint16_t vlan, uint16_t profile, const std::string& vrfName) = 0;
-    virtual void clearNatProfile(uint16_t vlan) = 0;
-    virtual void commitHwTranslations() = 0;
-
-private:
-    std::string name_;
-};
-
-} // namespace OmaHelper
+#include <unordered_map>
 
 namespace Oma {
 
@@ -121,27 +45,42 @@ public:
     Ert::Collection<EgressAddrId, bool> egressAddrRetried{this, "egressAddrRetried"};
     Ert::Attr<uint32_t> staticProgrammed{this, "staticProgrammed"};
     Ert::Attr<uint32_t> staticNotProgrammed{this, "staticNotProgrammed"};
+    Ert::Attr<uint32_t> dynamicProgrammed{this, "dynamicProgrammed"};
+    Ert::Attr<uint32_t> dynamicNotProgrammed{this, "dynamicNotProgrammed"};
+    Ert::Attr<uint32_t> twiceProgrammed{this, "twiceProgrammed"};
+    Ert::Attr<uint32_t> twiceNotProgrammed{this, "twiceNotProgrammed"};
+    Ert::Attr<uint32_t> flowProgrammed{this, "flowProgrammed"};
+    Ert::Attr<uint32_t> flowNotProgrammed{this, "flowNotProgrammed"};
+};
+
+// What the NAT state machine is built from. It follows the NAT status, the dynamic connection
+// status and the next hops; the other inputs are the host's, handed over for what it may read
+// of them later.
+struct NatSmInputs {
+    Ert::Ptr<OmaCommonSmData> acsd;
+    Ert::Ptr<Ip::Nat::Status> natStatus;
+    Ert::Ptr<Ip::Nat::HwStatus> natHwStatus;
+    Ert::Ptr<Ip::Nat::DynamicConnectionStatus> dynamicConnectionStatus;
+    Ert::Ptr<Ip::Nat::DynamicConnectionHwStatus> dynamicConnectionHwStatus;
+    Ert::Ptr<Ip::Nat::DynamicConnectionMappingStatus> connectionMappingStatus;
+    Ert::Ptr<Ip::Nat::HwCapabilities> natHwCapabilities;
+    Ert::Ptr<NextHopMapConfig> nhMapConfig;
+    Ert::Ptr<NextHopMapStatus> nhMapStatus;
+    Ert::Ptr<Routing::Hardware::RouteStatus> routeStatus;
+    Ert::Ptr<OmaHelper::OmaHelperNat> helper;
+    Ert::Ptr<MrouteLib::StaticNatInfo> staticNatInfo;
+    Ert::Ptr<OmaL3Intf::Table> l3IntfTable;
+    Ert::Ptr<L3Status> l3Status;
+    bool operator==(const NatSmInputs&) const = default;
 };
 
 class NatSm : public Ert::RefCounted {
 public:
-    NatSm(Ert::Ptr<OmaCommonSmData> acsd, Ert::Ptr<Ip::Nat::Status> natStatus,
-          Ert::Ptr<Ip::Nat::HwStatus> natHwStatus,
-          Ert::Ptr<Ip::Nat::HwCapabilities> natHwCapabilities,
-          Ert::Ptr<NextHopMapStatus> nhMapStatus, Ert::Ptr<OmaHelper::OmaHelperNat> helper);
+    explicit NatSm(NatSmInputs inputs);
     ~NatSm() override;
 
     // Whether this state machine was built from these inputs.
-    bool builtFrom(const Ert::Ptr<OmaCommonSmData>& acsd,
-                   const Ert::Ptr<Ip::Nat::Status>& natStatus,
-                   const Ert::Ptr<Ip::Nat::HwStatus>& natHwStatus,
-                   const Ert::Ptr<Ip::Nat::HwCapabilities>& natHwCapabilities,
-                   const Ert::Ptr<NextHopMapStatus>& nhMapStatus,
-                   const Ert::Ptr<OmaHelper::OmaHelperNat>& helper) const {
-        return acsd == acsd_ && natStatus == natStatus_ && natHwStatus == natHwStatus_ &&
-               natHwCapabilities == natHwCapabilities_ && nhMapStatus == nhMapStatus_ &&
-               helper == helper_;
-    }
+    bool builtFrom(const NatSmInputs& inputs) const { return inputs == in_; }
 
     void hwConnEntryRqrdOnDeleteIs(bool v) { hwConnEntryRqrdOnDelete_ = v; }
     bool hwConnEntryRqrdOnDelete() const { return hwConnEntryRqrdOnDelete_; }
@@ -150,8 +89,8 @@ public:
     bool initialized() const { return initialized_; }
 
     const Ert::Ptr<NatSmStatus>& status() const { return status_; }
-    const Ert::Ptr<OmaHelper::OmaHelperNat>& helper() const { return helper_; }
-    const Ert::Ptr<Ip::Nat::Status>& natStatus() const { return natStatus_; }
+    const Ert::Ptr<OmaHelper::OmaHelperNat>& helper() const { return in_.helper; }
+    const Ert::Ptr<Ip::Nat::Status>& natStatus() const { return in_.natStatus; }
 
     // The NAT profile of a NAT profile interface ("NatProfile<id>"); nullopt for other names.
     static std::optional<uint16_t> profileOfIntf(const std::string& intf);
@@ -162,8 +101,15 @@ private:
     class VrfReactor;
     class NextHopReactor;
     class OwnStatusReactor;
+    class DynamicReactor;
     struct Applied;
     struct AppliedVrf;
+    // What the state machine asked of the helper for a connection, a twice-NAT translation or
+    // a flow, and whether the hardware holds it.
+    template <class V> struct AppliedAs {
+        V value;
+        bool programmed = false;
+    };
 
     void syncIntf(const std::string& intf);
     void syncStatic(const std::string& intf, const Ip::Nat::StaticKey& key);
@@ -178,15 +124,21 @@ private:
     void publish(const StaticTranslationId& id, std::optional<bool> programmed,
                  const std::string& reason = {});
     Ert::Ptr<Ip::Nat::HwIntfStatus> hwIntf(const std::string& intf);
+
+    void followDynamic();
+    void syncConnection(const Ip::Nat::DynamicConnectionKey& key);
+    bool addConnection(const Ip::Nat::DynamicConnectionKey& key,
+                       const Ip::Nat::DynamicConnection& conn, bool update);
+    void deleteConnection(const Ip::Nat::DynamicConnectionKey& key,
+                          const Ip::Nat::DynamicConnection& conn);
+    void publishConnection(const Ip::Nat::DynamicConnectionKey& key, std::optional<bool> programmed,
+                           const std::string& reason = {});
+    void syncTwice(const Ip::Nat::TwiceNatKey& key);
+    void syncFlow(const Ip::Nat::NatFlowKey& key);
     Ert::Ptr<Ip::Nat::HwVrfStatus> hwVrf(const std::string& vrf);
     uint32_t nextHopOf(Ip::IpAddr addr) const;
 
-    Ert::Ptr<OmaCommonSmData> acsd_;
-    Ert::Ptr<Ip::Nat::Status> natStatus_;
-    Ert::Ptr<Ip::Nat::HwStatus> natHwStatus_;
-    Ert::Ptr<Ip::Nat::HwCapabilities> natHwCapabilities_;
-    Ert::Ptr<NextHopMapStatus> nhMapStatus_;
-    Ert::Ptr<OmaHelper::OmaHelperNat> helper_;
+    const NatSmInputs in_;
     Ert::Ptr<NatSmStatus> status_;
     bool hwConnEntryRqrdOnDelete_ = false;
     bool initialized_ = false;
@@ -199,6 +151,11 @@ private:
     std::map<StaticTranslationId, Applied> applied_;
     std::map<uint16_t, Ip::Nat::NatProfileBinding> appliedVlans_;
     std::map<std::string, AppliedVrf> appliedVrfs_;
+    std::unique_ptr<DynamicReactor> dynamicReactor_;
+    std::unordered_map<Ip::Nat::DynamicConnectionKey, AppliedAs<Ip::Nat::DynamicConnection>>
+        appliedConns_;
+    std::map<Ip::Nat::TwiceNatKey, AppliedAs<Ip::Nat::TwiceNatTranslation>> appliedTwice_;
+    std::map<Ip::Nat::NatFlowKey, AppliedAs<Ip::Nat::NatFlowEntry>> appliedFlows_;
 };
 
 } // namespace Oma

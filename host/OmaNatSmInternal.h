@@ -1,5 +1,6 @@
 #pragma once
-// What the NAT state machine's source files share: the VRF reactor and record.
+// What the NAT state machine's source files share: the VRF and dynamic reactors, the VRF
+// record, and how hardware status is published.
 
 #include "host/OmaNatSm.h"
 #include "host/Trace.h"
@@ -7,6 +8,33 @@
 namespace Oma {
 
 extern Trace::Handle natSmTrace;
+
+// Sets or withdraws (nullopt) the hardware status of `key` with why it is not programmed, and
+// keeps the programmed and not-programmed counts by difference: recounting every entry would
+// make each change cost as much as all of them.
+template <class K>
+void publishHw(Ert::Collection<K, bool>& hw, Ert::Collection<K, std::string>& reasons,
+               Ert::Attr<uint32_t>& yes, Ert::Attr<uint32_t>& no, const K& key,
+               std::optional<bool> programmed, const std::string& reason) {
+    int y = int(yes());
+    int n = int(no());
+    if (const bool* before = hw.find(key)) {
+        (*before ? y : n) -= 1;
+    }
+    if (programmed && !*programmed && !reason.empty()) {
+        reasons.set(key, reason);
+    } else {
+        reasons.erase(key);
+    }
+    if (programmed) {
+        hw.set(key, *programmed);
+        (*programmed ? y : n) += 1;
+    } else {
+        hw.erase(key);
+    }
+    yes.set(uint32_t(y));
+    no.set(uint32_t(n));
+}
 
 struct NatSm::AppliedVrf {
     uint32_t vrfId = 0;
@@ -29,6 +57,18 @@ public:
 private:
     NatSm& sm_;
     std::string vrf_;
+};
+
+class NatSm::DynamicReactor : public Ert::Reactor<Ip::Nat::DynamicConnectionStatus> {
+public:
+    DynamicReactor(NatSm& sm, Ert::Ptr<Ip::Nat::DynamicConnectionStatus> status) : sm_(sm) {
+        onEntry(&Ip::Nat::DynamicConnectionStatus::connection,
+                [this](const Ip::Nat::DynamicConnectionKey& k) { sm_.syncConnection(k); });
+        follow(std::move(status));
+    }
+
+private:
+    NatSm& sm_;
 };
 
 } // namespace Oma

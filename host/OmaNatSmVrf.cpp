@@ -6,7 +6,7 @@
 namespace Oma {
 
 void NatSm::syncVrf(const std::string& vrf) {
-    const auto* status = natStatus_->vrfStatus.find(vrf);
+    const auto* status = in_.natStatus->vrfStatus.find(vrf);
     Ip::Nat::VrfStatus* desired = status ? status->get() : nullptr;
     auto reactor = vrfReactors_.find(vrf);
     if (!desired) {
@@ -20,7 +20,7 @@ void NatSm::syncVrf(const std::string& vrf) {
     if (wantPolicer && wantPolicer->rate == 0 && wantPolicer->burst == 0) {
         wantPolicer.reset();
     }
-    const bool supported = natHwCapabilities_ && natHwCapabilities_->vrfNatSupported();
+    const bool supported = in_.natHwCapabilities && in_.natHwCapabilities->vrfNatSupported();
     const uint32_t vrfId = desired ? desired->vrfId() : a.vrfId;
     // VRF ids at 0xFFFF and above are not valid; the default VRF has no translations of its own.
     const bool valid = supported && vrfId != 0 && vrfId < Ip::kInvalidVrfId;
@@ -37,9 +37,9 @@ void NatSm::syncVrf(const std::string& vrf) {
                 continue;
             }
             if (source) {
-                helper_->deleteStaticVrfSrcIpTranslation(it->first, it->second, a.vrfId, 0);
+                in_.helper->deleteStaticVrfSrcIpTranslation(it->first, it->second, a.vrfId, 0);
             } else {
-                helper_->deleteStaticVrfDstIpTranslation(it->first, it->second, a.vrfId, 0);
+                in_.helper->deleteStaticVrfDstIpTranslation(it->first, it->second, a.vrfId, 0);
             }
             (source ? hw->staticSrc : hw->staticDst).erase(it->first);
             (source ? hw->staticSrcReason : hw->staticDstReason).erase(it->first);
@@ -49,7 +49,7 @@ void NatSm::syncVrf(const std::string& vrf) {
     release(a.src, desired ? &desired->staticSrc : nullptr, true);
     release(a.dst, desired ? &desired->staticDst : nullptr, false);
     if (a.policer && (wantPolicer != a.policer || !desired || desired->vrfId() != a.vrfId)) {
-        helper_->updateVrfSourcePolicer(a.vrfId, 0, 0);
+        in_.helper->updateVrfSourcePolicer(a.vrfId, 0, 0);
         a.policer.reset();
         hw->policer.set(std::nullopt);
     }
@@ -64,8 +64,8 @@ void NatSm::syncVrf(const std::string& vrf) {
                 }
                 const bool ok =
                     valid &&
-                    (source ? helper_->addStaticVrfSrcIpTranslation(oldIp, newIp, vrfId, 0)
-                            : helper_->addStaticVrfDstIpTranslation(oldIp, newIp, vrfId, 0));
+                    (source ? in_.helper->addStaticVrfSrcIpTranslation(oldIp, newIp, vrfId, 0)
+                            : in_.helper->addStaticVrfDstIpTranslation(oldIp, newIp, vrfId, 0));
                 if (ok) {
                     applied[oldIp] = newIp;
                 }
@@ -74,7 +74,7 @@ void NatSm::syncVrf(const std::string& vrf) {
                 if (ok) {
                     reasons.erase(oldIp);
                 } else {
-                    reasons.set(oldIp, valid ? helper_->refusal() : invalid);
+                    reasons.set(oldIp, valid ? in_.helper->refusal() : invalid);
                 }
             }
         };
@@ -82,12 +82,12 @@ void NatSm::syncVrf(const std::string& vrf) {
         add(a.dst, desired->staticDst, false);
         if (wantPolicer && !a.policer) {
             const auto p = *wantPolicer;
-            const bool ok = valid && helper_->updateVrfSourcePolicer(vrfId, p.rate, p.burst);
+            const bool ok = valid && in_.helper->updateVrfSourcePolicer(vrfId, p.rate, p.burst);
             if (ok) {
                 a.policer = p;
             }
             hw->policer.set(ok);
-            hw->policerReason.set(ok ? std::string() : valid ? helper_->refusal() : invalid);
+            hw->policerReason.set(ok ? std::string() : valid ? in_.helper->refusal() : invalid);
         }
         // What was refused leaves the hardware status once it is no longer configured.
         auto prune = [](Ert::Collection<Ip::IpAddr, bool>& hwColl,
@@ -113,16 +113,16 @@ void NatSm::syncVrf(const std::string& vrf) {
     }
     if (!desired && a.src.empty() && a.dst.empty() && !a.policer) {
         appliedVrfs_.erase(vrf);
-        natHwStatus_->vrfStatus.erase(vrf);
+        in_.natHwStatus->vrfStatus.erase(vrf);
     }
 }
 
 Ert::Ptr<Ip::Nat::HwVrfStatus> NatSm::hwVrf(const std::string& vrf) {
-    if (const auto* e = natHwStatus_->vrfStatus.find(vrf)) {
+    if (const auto* e = in_.natHwStatus->vrfStatus.find(vrf)) {
         return *e;
     }
     auto e = Ert::make<Ip::Nat::HwVrfStatus>(vrf);
-    natHwStatus_->vrfStatus.set(vrf, e);
+    in_.natHwStatus->vrfStatus.set(vrf, e);
     return e;
 }
 

@@ -19,6 +19,12 @@ public:
     using Entity::Entity;
     ERT_ENTITY_TYPE("OmaL3Intf::Table")
 };
+// The ASIC layer's L3 status.
+class L3Status : public Ert::Entity {
+public:
+    using Entity::Entity;
+    ERT_ENTITY_TYPE("Oma::L3Status")
+};
 } // namespace OmaL3Intf
 
 namespace Routing::Hardware {
@@ -43,6 +49,12 @@ class OmaCommonSmData : public Ert::Entity {
 public:
     using Entity::Entity;
     ERT_ENTITY_TYPE("Oma::OmaCommonSmData")
+};
+// The ASIC layer's L3 status.
+class L3Status : public Ert::Entity {
+public:
+    using Entity::Entity;
+    ERT_ENTITY_TYPE("Oma::L3Status")
 };
 } // namespace Oma
 

@@ -6,6 +6,7 @@
 
 #include "chip/P4Tables.h"
 #include "host/IpTypes.h"
+#include "host/NatStatus.h"
 
 #include <cstdint>
 #include <functional>
@@ -19,12 +20,7 @@ using Ip::IpAddr;
 using Ip::IpAndPort;
 using Ip::VrfId;
 
-// What the twice manager reports of a translation.
-enum class NatHwResult : uint8_t {
-    success = 0,
-    failure = 1,   // nothing of it is left programmed
-    duplicate = 2, // the untranslated addresses and ports translate otherwise already
-};
+using Ip::Nat::NatHwResult;
 
 enum class ProtocolType : uint8_t {
     protocolInvalid = 0, // no action set

@@ -1,0 +1,197 @@
+// The NAT state machine's dynamic part: connections that connection tracking translated,
+// twice-NAT translations and NAT flows. Each is compared with what was last asked of the
+// helper, so that a change costs one helper call or two, never a pass over all of them.
+
+#include "host/OmaNatSmInternal.h"
+
+namespace Oma {
+
+namespace {
+
+// The helper's view of a next-hop word; null for none.
+struct NextHopArg {
+    explicit NextHopArg(uint32_t word) : info(word), ptr(word ? &info : nullptr) {}
+    VyrNat::NatNextHopInfo info;
+    const Oma::NatNextHopInfo* ptr;
+};
+
+} // namespace
+
+void NatSm::followDynamic() {
+    for (const auto& [key, flow] : in_.natStatus->twiceNat) {
+        syncTwice(key);
+    }
+    for (const auto& [key, flow] : in_.natStatus->natFlow) {
+        syncFlow(key);
+    }
+    // Without the shared-memory connection tables the host has no dynamic connections to give.
+    if (!in_.dynamicConnectionStatus || !in_.dynamicConnectionHwStatus) {
+        return;
+    }
+    dynamicReactor_ = std::make_unique<DynamicReactor>(*this, in_.dynamicConnectionStatus);
+    for (const auto& [key, conn] : in_.dynamicConnectionStatus->connection) {
+        syncConnection(key);
+    }
+}
+
+void NatSm::syncConnection(const Ip::Nat::DynamicConnectionKey& key) {
+    const Ip::Nat::DynamicConnection* want = in_.dynamicConnectionStatus->connection.find(key);
+    auto applied = appliedConns_.find(key);
+    if (applied != appliedConns_.end()) {
+        auto& a = applied->second;
+        if (want && *want == a.value) {
+            return;
+        }
+        // A destination translation that keeps its translated address changes in place; its
+        // fragment entry stays what it is.
+        const bool inPlace =
+            want && a.programmed && !key.sourceTranslation() && want->profile == a.value.profile &&
+            want->fullCone == a.value.fullCone && want->translated.ip == a.value.translated.ip;
+        if (inPlace) {
+            a.value = *want;
+            a.programmed = addConnection(key, *want, true);
+            if (!a.programmed) {
+                // What a refused update left is not what the status says: none of it stays.
+                deleteConnection(key, *want);
+            }
+            publishConnection(key, a.programmed, a.programmed ? "" : in_.helper->refusal());
+            return;
+        }
+        if (a.programmed) {
+            deleteConnection(key, a.value);
+        }
+        appliedConns_.erase(applied);
+    }
+    if (!want) {
+        publishConnection(key, std::nullopt);
+        return;
+    }
+    const bool ok = addConnection(key, *want, false);
+    appliedConns_.emplace(key, AppliedAs<Ip::Nat::DynamicConnection>{*want, ok});
+    publishConnection(key, ok, ok ? "" : in_.helper->refusal());
+}
+
+bool NatSm::addConnection(const Ip::Nat::DynamicConnectionKey& key,
+                          const Ip::Nat::DynamicConnection& conn, bool update) {
+    const auto& t = key.tuple;
+    auto& helper = *in_.helper;
+    if (key.sourceTranslation()) {
+        return helper.addDynamicSrcIpTranslation(t, t.src, t.dst, conn.translated, conn.profile,
+                                                 conn.fullCone, key.vrfId);
+    }
+    const NextHopArg nh(conn.nextHop);
+    return update ? helper.updateDynamicDstIpTranslation(t, t.src, t.dst, conn.translated, nh.ptr,
+                                                         conn.profile, conn.fullCone, key.vrfId)
+                  : helper.addDynamicDstIpTranslation(t, t.src, t.dst, conn.translated, nh.ptr,
+                                                      conn.profile, conn.fullCone, key.vrfId);
+}
+
+void NatSm::deleteConnection(const Ip::Nat::DynamicConnectionKey& key,
+                             const Ip::Nat::DynamicConnection& conn) {
+    const auto& t = key.tuple;
+    if (key.sourceTranslation()) {
+        in_.helper->deleteDynamicSrcIpTranslation(t, t.src, t.dst, conn.translated, conn.profile,
+                                                  conn.fullCone, key.vrfId);
+    } else {
+        in_.helper->deleteDynamicDstIpTranslation(t, t.src, t.dst, conn.translated, conn.profile,
+                                                  conn.fullCone, key.vrfId);
+    }
+}
+
+void NatSm::publishConnection(const Ip::Nat::DynamicConnectionKey& key,
+                              std::optional<bool> programmed, const std::string& reason) {
+    if (programmed && !*programmed) {
+        VTRACE(natSmTrace, 1, key.str() << " not programmed: " << reason);
+    }
+    auto& hw = *in_.dynamicConnectionHwStatus;
+    publishHw(hw.dynamicConnectionHw, hw.reason, status_->dynamicProgrammed,
+              status_->dynamicNotProgrammed, key, programmed, reason);
+}
+
+void NatSm::syncTwice(const Ip::Nat::TwiceNatKey& key) {
+    using Ip::Nat::NatHwResult;
+    const Ip::Nat::TwiceNatTranslation* want = in_.natStatus->twiceNat.find(key);
+    auto& hw = *in_.natHwStatus;
+    const auto publish = [&](std::optional<bool> programmed, const std::string& reason) {
+        if (programmed && !*programmed) {
+            VTRACE(natSmTrace, 1, "twice NAT " << key.str() << " not programmed: " << reason);
+        }
+        publishHw(hw.twiceNat, hw.twiceNatReason, status_->twiceProgrammed,
+                  status_->twiceNotProgrammed, key, programmed, reason);
+    };
+    const auto call = [&](const Ip::Nat::TwiceNatTranslation& t, bool update) {
+        const NextHopArg nh(t.nextHop);
+        auto& helper = *in_.helper;
+        return update ? helper.updateTwiceNatTranslation(
+                            key.srcOld, t.srcNew, key.dstOld, t.dstNew, key.protocol, key.profile,
+                            nh.ptr, nullptr, t.forward, t.group, t.ingress, key.vrf, t.dynamic)
+                      : helper.addTwiceNatTranslation(
+                            key.srcOld, t.srcNew, key.dstOld, t.dstNew, key.protocol, key.profile,
+                            nh.ptr, nullptr, t.forward, t.group, t.ingress, key.vrf, t.dynamic);
+    };
+    auto applied = appliedTwice_.find(key);
+    if (applied != appliedTwice_.end()) {
+        auto& a = applied->second;
+        if (want && *want == a.value) {
+            return;
+        }
+        auto sameButNextHop = a.value;
+        if (want) {
+            sameButNextHop.nextHop = want->nextHop;
+        }
+        if (want && a.programmed && sameButNextHop == *want) {
+            // A refused update leaves nothing of the translation programmed.
+            a.value = *want;
+            a.programmed = call(*want, true) == NatHwResult::success;
+            publish(a.programmed, a.programmed ? "" : in_.helper->refusal());
+            return;
+        }
+        if (a.programmed) {
+            const auto& t = a.value;
+            in_.helper->delTwiceNatTranslation(key.srcOld, t.srcNew, key.dstOld, t.dstNew,
+                                               key.protocol, key.profile, t.forward, t.group,
+                                               t.ingress, key.vrf, t.dynamic);
+        }
+        appliedTwice_.erase(applied);
+    }
+    if (!want) {
+        publish(std::nullopt, {});
+        return;
+    }
+    // A duplicate or a failure wrote nothing of this translation: deleting it later would
+    // take what the other translation wrote.
+    const bool ok = call(*want, false) == NatHwResult::success;
+    appliedTwice_[key] = {*want, ok};
+    publish(ok, ok ? "" : in_.helper->refusal());
+}
+
+void NatSm::syncFlow(const Ip::Nat::NatFlowKey& key) {
+    const Ip::Nat::NatFlowEntry* want = in_.natStatus->natFlow.find(key);
+    auto applied = appliedFlows_.find(key);
+    if (applied != appliedFlows_.end() && want && *want == applied->second.value) {
+        return;
+    }
+    auto& hw = *in_.natHwStatus;
+    std::optional<bool> programmed;
+    std::string reason;
+    if (want) {
+        // The helper replaces the entries a flow has; a refused flow keeps none.
+        programmed = in_.helper->addNatFlowEntry(key.policy, key.match, key.profile, want->flow,
+                                                 want->groupUc, want->groupMc);
+        if (!*programmed) {
+            reason = in_.helper->refusal();
+            VTRACE(natSmTrace, 1, "NAT flow " << key.str() << " not programmed: " << reason);
+        }
+        appliedFlows_[key] = {*want, *programmed};
+    } else if (applied != appliedFlows_.end()) {
+        if (applied->second.programmed) {
+            const auto& e = applied->second.value;
+            in_.helper->delNatFlowEntry(key.policy, key.match, key.profile, e.groupUc, e.groupMc);
+        }
+        appliedFlows_.erase(applied);
+    }
+    publishHw(hw.natFlow, hw.natFlowReason, status_->flowProgrammed, status_->flowNotProgrammed,
+              key, programmed, reason);
+}
+
+} // namespace Oma
