@@ -55,7 +55,7 @@ class NatAgent : private BootedHolder, public Scenario::HostState {
 public:
     explicit NatAgent(Scenario::Scenario s)
         : BootedHolder{{}, std::make_unique<TestSupport::BootedAgent>(s)},
-          HostState(agent->sysdb()) {
+          HostState(agent->sysdb(), &agent->runner.environment().mirra->store()) {
         Log::reset();
         agent->boot();
     }

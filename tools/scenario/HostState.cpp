@@ -31,6 +31,53 @@ Ert::Ptr<Ip::Nat::Config> HostState::natConfig() {
     return published<Ip::Nat::Config>(db_, "ip/nat/config");
 }
 
+Ert::Ptr<Ip::Nat::DynamicConnectionStatus> HostState::connections() {
+    return mirra_ ? published<Ip::Nat::DynamicConnectionStatus>(*mirra_,
+                                                                "ip/nat/status/dynamicConnection")
+                  : nullptr;
+}
+
+Ert::Ptr<Ip::Nat::DynamicConnectionHwStatus> HostState::connectionsHw() {
+    return mirra_ ? published<Ip::Nat::DynamicConnectionHwStatus>(
+                        *mirra_, "ip/nat/hwStatus/dynamicConnection")
+                  : nullptr;
+}
+
+void HostState::connectionIs(const Ip::Nat::DynamicConnectionKey& key,
+                             const Ip::Nat::DynamicConnection& conn) {
+    if (auto c = connections()) {
+        c->connection.set(key, conn);
+    }
+}
+
+void HostState::connectionDel(const Ip::Nat::DynamicConnectionKey& key) {
+    if (auto c = connections()) {
+        c->connection.erase(key);
+    }
+}
+
+namespace {
+
+template <class K> std::optional<bool> held(const Ert::Collection<K, bool>& hw, const K& key) {
+    const bool* p = hw.find(key);
+    return p ? std::optional<bool>(*p) : std::nullopt;
+}
+
+} // namespace
+
+std::optional<bool> HostState::programmed(const Ip::Nat::DynamicConnectionKey& key) {
+    auto hw = connectionsHw();
+    return hw ? held(hw->dynamicConnectionHw, key) : std::nullopt;
+}
+
+std::optional<bool> HostState::programmed(const Ip::Nat::TwiceNatKey& key) {
+    return held(hwStatus()->twiceNat, key);
+}
+
+std::optional<bool> HostState::programmed(const Ip::Nat::NatFlowKey& key) {
+    return held(hwStatus()->natFlow, key);
+}
+
 void HostState::staticIs(const std::string& intf, const Ip::Nat::StaticKey& key,
                          const Ip::Nat::NatStaticConnection& conn) {
     child<Ip::Nat::IntfStatus>(status()->intfStatus, intf)->staticConnection.set(key, conn);

@@ -6,6 +6,7 @@
 
 #include "host/Hubdb.h"
 #include "host/NatConfig.h"
+#include "host/NatConnections.h"
 #include "host/NatStatus.h"
 #include "host/NextHopMap.h"
 #include "tools/scenario/Scenario.h"
@@ -26,13 +27,18 @@ template <class T> Ert::Ptr<T> published(Hubdb::EntityManager& db, const std::st
 
 class HostState {
 public:
-    explicit HostState(Hubdb::EntityManager& db) : db_(db) {}
+    // Dynamic connections are in the shared-memory tables of `mirra`; without it there are none.
+    explicit HostState(Hubdb::EntityManager& db, Hubdb::EntityManager* mirra = nullptr)
+        : db_(db), mirra_(mirra) {}
 
     // The entities, made and published on first use.
     Ert::Ptr<Ip::Nat::Status> status();
     Ert::Ptr<Ip::Nat::HwStatus> hwStatus();
     Ert::Ptr<Oma::NextHopMapStatus> nextHops();
     Ert::Ptr<Ip::Nat::Config> natConfig();
+    // The shared-memory connection tables; null without them.
+    Ert::Ptr<Ip::Nat::DynamicConnectionStatus> connections();
+    Ert::Ptr<Ip::Nat::DynamicConnectionHwStatus> connectionsHw();
 
     // A static translation on a NAT interface; the interface's status goes with its last one.
     void staticIs(const std::string& intf, const Ip::Nat::StaticKey& key,
@@ -46,12 +52,22 @@ public:
     // nothing.
     std::string reason(const std::string& intf, const Ip::Nat::StaticKey& key);
 
+    // A connection that connection tracking translated, added or changed; and withdrawn.
+    void connectionIs(const Ip::Nat::DynamicConnectionKey& key,
+                      const Ip::Nat::DynamicConnection& conn);
+    void connectionDel(const Ip::Nat::DynamicConnectionKey& key);
+    // What the hardware status says of a connection: nullopt when it holds nothing.
+    std::optional<bool> programmed(const Ip::Nat::DynamicConnectionKey& key);
+    std::optional<bool> programmed(const Ip::Nat::TwiceNatKey& key);
+    std::optional<bool> programmed(const Ip::Nat::NatFlowKey& key);
+
     // Every change of a scenario step.
     void apply(const Step& step);
     void apply(const NatConfig& config);
 
 private:
     Hubdb::EntityManager& db_;
+    Hubdb::EntityManager* mirra_;
 };
 
 } // namespace Scenario
