@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 
 namespace Oma {
@@ -133,7 +134,13 @@ private:
                           const Ip::Nat::DynamicConnection& conn);
     void publishConnection(const Ip::Nat::DynamicConnectionKey& key, std::optional<bool> programmed,
                            const std::string& reason = {});
+    // Why the last connection was not programmed: the state machine's own reason, else the
+    // helper's.
+    const std::string& refusal() const {
+        return refusal_.empty() ? in_.helper->refusal() : refusal_;
+    }
     void syncTwice(const Ip::Nat::TwiceNatKey& key);
+    void deleteTwice(const Ip::Nat::TwiceNatKey& key, const Ip::Nat::TwiceNatTranslation& t);
     void syncFlow(const Ip::Nat::NatFlowKey& key);
     Ert::Ptr<Ip::Nat::HwVrfStatus> hwVrf(const std::string& vrf);
     uint32_t nextHopOf(Ip::IpAddr addr) const;
@@ -156,6 +163,14 @@ private:
         appliedConns_;
     std::map<Ip::Nat::TwiceNatKey, AppliedAs<Ip::Nat::TwiceNatTranslation>> appliedTwice_;
     std::map<Ip::Nat::NatFlowKey, AppliedAs<Ip::Nat::NatFlowEntry>> appliedFlows_;
+    // Address-only entries match no VRF: the programmed connection holding each (tuple,
+    // direction, profile), which connections of other VRFs cannot share.
+    std::map<std::tuple<Ip::ConnTuple, Ip::Nat::NatTarget, uint16_t>, Ip::Nat::DynamicConnectionKey>
+        addrOnlyHolders_;
+    // Twice-NAT translations as the chip matches them, with ports evened out: the published
+    // translation that holds each.
+    std::map<Ip::Nat::TwiceNatKey, Ip::Nat::TwiceNatKey> twiceHolders_;
+    std::string refusal_;
 };
 
 } // namespace Oma

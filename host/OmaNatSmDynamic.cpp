@@ -15,6 +15,20 @@ struct NextHopArg {
     const Oma::NatNextHopInfo* ptr;
 };
 
+// The translation as the chip matches it: a side translated without a port on either end is
+// address-only, and the protocol is no part of the match. (Profiles share a translation's
+// entries, each one a user of them.)
+Ip::Nat::TwiceNatKey matchedAs(Ip::Nat::TwiceNatKey key, const Ip::Nat::TwiceNatTranslation& t) {
+    if (key.srcOld.port == 0 || t.srcNew.port == 0) {
+        key.srcOld.port = 0;
+    }
+    if (key.dstOld.port == 0 || t.dstNew.port == 0) {
+        key.dstOld.port = 0;
+    }
+    key.protocol = 0;
+    return key;
+}
+
 } // namespace
 
 void NatSm::followDynamic() {
@@ -54,7 +68,7 @@ void NatSm::syncConnection(const Ip::Nat::DynamicConnectionKey& key) {
                 // What a refused update left is not what the status says: none of it stays.
                 deleteConnection(key, *want);
             }
-            publishConnection(key, a.programmed, a.programmed ? "" : in_.helper->refusal());
+            publishConnection(key, a.programmed, a.programmed ? "" : refusal());
             return;
         }
         if (a.programmed) {
@@ -68,27 +82,46 @@ void NatSm::syncConnection(const Ip::Nat::DynamicConnectionKey& key) {
     }
     const bool ok = addConnection(key, *want, false);
     appliedConns_.emplace(key, AppliedAs<Ip::Nat::DynamicConnection>{*want, ok});
-    publishConnection(key, ok, ok ? "" : in_.helper->refusal());
+    publishConnection(key, ok, ok ? "" : refusal());
 }
 
 bool NatSm::addConnection(const Ip::Nat::DynamicConnectionKey& key,
                           const Ip::Nat::DynamicConnection& conn, bool update) {
     const auto& t = key.tuple;
     auto& helper = *in_.helper;
-    if (key.sourceTranslation()) {
-        return helper.addDynamicSrcIpTranslation(t, t.src, t.dst, conn.translated, conn.profile,
-                                                 conn.fullCone, key.vrfId);
+    const bool addrOnly = key.addrOnly() && !conn.fullCone;
+    if (addrOnly && !update) {
+        const auto holder = addrOnlyHolders_.find({t, key.target, conn.profile});
+        if (holder != addrOnlyHolders_.end()) {
+            refusal_ =
+                "address-only translation held in VRF " + std::to_string(holder->second.vrfId);
+            return false;
+        }
     }
-    const NextHopArg nh(conn.nextHop);
-    return update ? helper.updateDynamicDstIpTranslation(t, t.src, t.dst, conn.translated, nh.ptr,
-                                                         conn.profile, conn.fullCone, key.vrfId)
-                  : helper.addDynamicDstIpTranslation(t, t.src, t.dst, conn.translated, nh.ptr,
-                                                      conn.profile, conn.fullCone, key.vrfId);
+    refusal_.clear();
+    bool ok;
+    if (key.sourceTranslation()) {
+        ok = helper.addDynamicSrcIpTranslation(t, t.src, t.dst, conn.translated, conn.profile,
+                                               conn.fullCone, key.vrfId);
+    } else {
+        const NextHopArg nh(conn.nextHop);
+        ok = update ? helper.updateDynamicDstIpTranslation(t, t.src, t.dst, conn.translated, nh.ptr,
+                                                           conn.profile, conn.fullCone, key.vrfId)
+                    : helper.addDynamicDstIpTranslation(t, t.src, t.dst, conn.translated, nh.ptr,
+                                                        conn.profile, conn.fullCone, key.vrfId);
+    }
+    if (ok && addrOnly) {
+        addrOnlyHolders_.emplace(std::tuple{t, key.target, conn.profile}, key);
+    }
+    return ok;
 }
 
 void NatSm::deleteConnection(const Ip::Nat::DynamicConnectionKey& key,
                              const Ip::Nat::DynamicConnection& conn) {
     const auto& t = key.tuple;
+    if (key.addrOnly() && !conn.fullCone) {
+        addrOnlyHolders_.erase({t, key.target, conn.profile});
+    }
     if (key.sourceTranslation()) {
         in_.helper->deleteDynamicSrcIpTranslation(t, t.src, t.dst, conn.translated, conn.profile,
                                                   conn.fullCone, key.vrfId);
@@ -140,17 +173,20 @@ void NatSm::syncTwice(const Ip::Nat::TwiceNatKey& key) {
             sameButNextHop.nextHop = want->nextHop;
         }
         if (want && a.programmed && sameButNextHop == *want) {
-            // A refused update leaves nothing of the translation programmed.
             a.value = *want;
             a.programmed = call(*want, true) == NatHwResult::success;
+            if (!a.programmed) {
+                // A refused update may leave the translation as it was: none of it stays, so
+                // that the status says what the chip holds.
+                deleteTwice(key, *want);
+                twiceHolders_.erase(matchedAs(key, *want));
+            }
             publish(a.programmed, a.programmed ? "" : in_.helper->refusal());
             return;
         }
         if (a.programmed) {
-            const auto& t = a.value;
-            in_.helper->delTwiceNatTranslation(key.srcOld, t.srcNew, key.dstOld, t.dstNew,
-                                               key.protocol, key.profile, t.forward, t.group,
-                                               t.ingress, key.vrf, t.dynamic);
+            deleteTwice(key, a.value);
+            twiceHolders_.erase(matchedAs(key, a.value));
         }
         appliedTwice_.erase(applied);
     }
@@ -158,11 +194,28 @@ void NatSm::syncTwice(const Ip::Nat::TwiceNatKey& key) {
         publish(std::nullopt, {});
         return;
     }
+    // Two published translations the chip sees as one would share its entries, and the first
+    // withdrawn would take them from the other.
+    const auto matched = matchedAs(key, *want);
+    if (const auto holder = twiceHolders_.find(matched); holder != twiceHolders_.end()) {
+        appliedTwice_[key] = {*want, false};
+        publish(false, "the same translation as " + holder->second.str());
+        return;
+    }
     // A duplicate or a failure wrote nothing of this translation: deleting it later would
     // take what the other translation wrote.
     const bool ok = call(*want, false) == NatHwResult::success;
     appliedTwice_[key] = {*want, ok};
+    if (ok) {
+        twiceHolders_.emplace(matched, key);
+    }
     publish(ok, ok ? "" : in_.helper->refusal());
+}
+
+void NatSm::deleteTwice(const Ip::Nat::TwiceNatKey& key, const Ip::Nat::TwiceNatTranslation& t) {
+    in_.helper->delTwiceNatTranslation(key.srcOld, t.srcNew, key.dstOld, t.dstNew, key.protocol,
+                                       key.profile, t.forward, t.group, t.ingress, key.vrf,
+                                       t.dynamic);
 }
 
 void NatSm::syncFlow(const Ip::Nat::NatFlowKey& key) {

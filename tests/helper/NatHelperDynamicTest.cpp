@@ -13,8 +13,8 @@
 namespace {
 
 using namespace HelperTest;
-using VyrNat::NatNextHopInfo;
 using Ip::Nat::NatHwResult;
+using VyrNat::NatNextHopInfo;
 
 Ip::ConnTuple tuple(Ip::IpAndPort src, Ip::IpAndPort dst, uint8_t proto = 6) {
     return {src, dst, proto};
@@ -54,8 +54,8 @@ TEST(NatHelperDynamic, SourceTranslationsWriteAFragmentEntryOnlyWithPortsAndOnly
 
     // With ports: the connection's entry, and the fragment entry under the peer's address.
     const auto flow = tuple(ipp("10.0.0.5", 1024), peer);
-    EXPECT_TRUE(h.addDynamicSrcIpTranslation(flow, flow.src, peer, ipp("192.0.2.1", 3000), 1,
-                                             false, 0));
+    EXPECT_TRUE(
+        h.addDynamicSrcIpTranslation(flow, flow.src, peer, ipp("192.0.2.1", 3000), 1, false, 0));
     EXPECT_EQ(a.entries("addrOnlySnat"), 1u);
     EXPECT_EQ(fragmentAcls(*st.staticSnatAclTable()),
               (std::set<std::pair<std::string, uint32_t>>{{"198.51.100.7", 0xFFFFFFFF}}));
@@ -78,8 +78,8 @@ TEST(NatHelperDynamic, SourceTranslationsWriteAFragmentEntryOnlyWithPortsAndOnly
     EXPECT_EQ(h.dynSrcDel(), 1u);
     EXPECT_EQ(h.dynDstAdd() + h.dynDstUpd() + h.dynDstDel(), 0u);
 
-    EXPECT_TRUE(h.deleteDynamicSrcIpTranslation(flow, flow.src, peer, ipp("192.0.2.1", 3000), 1,
-                                                false, 0));
+    EXPECT_TRUE(
+        h.deleteDynamicSrcIpTranslation(flow, flow.src, peer, ipp("192.0.2.1", 3000), 1, false, 0));
     EXPECT_TRUE(h.deleteDynamicSrcIpTranslation(anyPeer, ipp("10.0.0.9"), ipp("0.0.0.0"),
                                                 ipp("192.0.2.9"), 1, false, 0));
     EXPECT_EQ(h.dynDel(), 3u);
@@ -87,16 +87,16 @@ TEST(NatHelperDynamic, SourceTranslationsWriteAFragmentEntryOnlyWithPortsAndOnly
 
     // A NAT profile the chip does not have reaches no table.
     const uint16_t beyond = uint16_t(a.owner().profileCapabilities().natProfileTableSize());
-    EXPECT_FALSE(h.addDynamicSrcIpTranslation(flow, flow.src, peer, ipp("192.0.2.1", 3000),
-                                              beyond, false, 0));
+    EXPECT_FALSE(h.addDynamicSrcIpTranslation(flow, flow.src, peer, ipp("192.0.2.1", 3000), beyond,
+                                              false, 0));
     EXPECT_NE(h.refusal().find("NAT profile"), std::string::npos) << h.refusal();
     EXPECT_EQ(a.leftOver(), "");
 }
 
 TEST(NatHelperDynamic, DestinationTranslationsFullConeFragmentsUpdatesAndAddressOnlyDeletes) {
     // Full-cone DNAT in the dynamic tables, not in the full-cone DNAT table.
-    NatAgent a(TestSupport::BootedAgent::scenarioFor("default",
-                                                     {{"dynFullConeDnatSupported", "false"}}));
+    NatAgent a(
+        TestSupport::BootedAgent::scenarioFor("default", {{"dynFullConeDnatSupported", "false"}}));
     auto& h = a.helper();
     auto& st = *a.owner().tableMgrStatic();
     const NatNextHopInfo hop(7);
@@ -104,14 +104,14 @@ TEST(NatHelperDynamic, DestinationTranslationsFullConeFragmentsUpdatesAndAddress
 
     // A full-cone UDP destination translation answers every peer: so does its fragment entry.
     const auto cone = tuple(ipp("198.51.100.7", 5000), ipp("192.0.2.1", 4000), 17);
-    ASSERT_TRUE(h.addDynamicDstIpTranslation(cone, cone.src, cone.dst, ipp("10.0.0.5", 53), &hop,
-                                             1, true, 0));
+    ASSERT_TRUE(h.addDynamicDstIpTranslation(cone, cone.src, cone.dst, ipp("10.0.0.5", 53), &hop, 1,
+                                             true, 0));
     EXPECT_EQ(fragmentAcls(*st.staticDnatAclTable()),
               (std::set<std::pair<std::string, uint32_t>>{{"0.0.0.0", 0}}));
 
     const auto flow = tuple(ipp("198.51.100.8", 5001), ipp("192.0.2.2", 80));
-    ASSERT_TRUE(h.addDynamicDstIpTranslation(flow, flow.src, flow.dst, ipp("10.0.0.6", 8080),
-                                             &hop, 1, false, 0));
+    ASSERT_TRUE(h.addDynamicDstIpTranslation(flow, flow.src, flow.dst, ipp("10.0.0.6", 8080), &hop,
+                                             1, false, 0));
     EXPECT_EQ(fragmentAcls(*st.staticDnatAclTable()).count({"198.51.100.8", 0xFFFFFFFF}), 1u);
     const auto before = Scenario::snapshot(a.chip());
     // An update moves the connection to an ECMP group, counted as an update only.
@@ -157,14 +157,14 @@ TEST(NatHelperTwice, PortsAreEvenedOutInPairsBeforeTheManagerSeesThem) {
 
     // A translation with ports on both ends of a side keeps them.
     EXPECT_EQ(h.addTwiceNatTranslation(ipp("10.0.0.2", 1000), ipp("192.0.2.2", 2000),
-                                       ipp("198.51.100.2"), ipp("10.9.0.2"), 6, 1, nullptr,
-                                       nullptr, true, 0, true, 0, false),
+                                       ipp("198.51.100.2"), ipp("10.9.0.2"), 6, 1, nullptr, nullptr,
+                                       true, 0, true, 0, false),
               NatHwResult::success);
     EXPECT_EQ(a.entries("twiceNatAddrSrcPort"), 1u);
     // The same untranslated side to another address is a conflicting duplicate.
     EXPECT_EQ(h.addTwiceNatTranslation(ipp("10.0.0.2", 1000), ipp("192.0.2.3", 2000),
-                                       ipp("198.51.100.2"), ipp("10.9.0.2"), 6, 1, nullptr,
-                                       nullptr, true, 0, true, 0, false),
+                                       ipp("198.51.100.2"), ipp("10.9.0.2"), 6, 1, nullptr, nullptr,
+                                       true, 0, true, 0, false),
               NatHwResult::duplicate);
     EXPECT_FALSE(h.refusal().empty());
 

@@ -21,14 +21,17 @@ class VyrNatTableMgrNatFlow;
 
 namespace TestSupport {
 
-std::string staticInvariants(const VyrNat::VyrNatTableMgrStatic& mgr);
+// With `dynamicFragments`, fragment entries may have users beyond the static translations: the
+// fragment entries the NAT helper adds for dynamic connections.
+std::string staticInvariants(const VyrNat::VyrNatTableMgrStatic& mgr,
+                             bool dynamicFragments = false);
 std::string egressStaticInvariants(const VyrNat::VyrNatTableMgrEgressStatic& mgr);
 std::string vrfInvariants(const VyrNat::VyrNatTableMgrVrf& mgr);
 std::string dynamicInvariants(const VyrNat::VyrNatTableMgrDynamic& mgr);
 std::string twiceInvariants(const VyrNat::VyrNatTableMgrTwice& mgr);
 std::string flowInvariants(const VyrNat::VyrNatTableMgrNatFlow& mgr);
 // Every manager the owner has.
-std::string invariants(const VyrNat::VyrNatTableMgr& owner);
+std::string invariants(const VyrNat::VyrNatTableMgr& owner, bool dynamicFragments = false);
 
 // Whether the static manager holds the translation from `oldAddr` to `newAddr` under `key` of
 // the profile: an address-only or address-and-port entry, or with `egress` an egress entry.
