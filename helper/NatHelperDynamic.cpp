@@ -42,10 +42,9 @@ bool NatHelper::addDynamicSrcIpTranslation(const Ip::ConnTuple& flow, Ip::IpAndP
                      << ", profile: " << profileId << ", fullCone: " << fullCone
                      << ", vrfId: " << vrfId);
     RINGLOG(2,
-            "addDynamicSrcIpTranslation flow: %s, srcOld: %s, dst: %s, srcNew: %s, profile: %u, "
-            "fullCone: %u, vrfId: %u",
-            flow.toString(), srcOld.toString(), dst.toString(), srcNew.toString(), profileId,
-            fullCone, vrfId);
+            "addDynamicSrcIpTranslation flow: %s -> %s proto %u, srcOld: %s, dst: %s, srcNew: %s, "
+            "profile: %u, fullCone: %u, vrfId: %u",
+            flow.src, flow.dst, flow.protocol, srcOld, dst, srcNew, profileId, fullCone, vrfId);
     dynSrcAddInc();
     dynAddInc();
     auto* dyn = dynamicMgr();
@@ -79,10 +78,9 @@ bool NatHelper::deleteDynamicSrcIpTranslation(const Ip::ConnTuple& flow, Ip::IpA
                      << ", profile: " << profileId << ", fullCone: " << fullCone
                      << ", vrfId: " << vrfId);
     RINGLOG(2,
-            "deleteDynamicSrcIpTranslation flow: %s, srcOld: %s, dst: %s, srcNew: %s, profile: "
-            "%u, fullCone: %u, vrfId: %u",
-            flow.toString(), srcOld.toString(), dst.toString(), srcNew.toString(), profileId,
-            fullCone, vrfId);
+            "deleteDynamicSrcIpTranslation flow: %s -> %s proto %u, srcOld: %s, dst: %s, srcNew: "
+            "%s, profile: %u, fullCone: %u, vrfId: %u",
+            flow.src, flow.dst, flow.protocol, srcOld, dst, srcNew, profileId, fullCone, vrfId);
     dynSrcDelInc();
     dynDelInc();
     auto* dyn = tableMgr_->tableMgrDynamic();
@@ -108,9 +106,11 @@ bool NatHelper::dynamicDst(const char* op, const Ip::ConnTuple& flow, Ip::IpAndP
            op << " flow: " << flow.toString() << ", src: " << src.toString()
               << ", dstOld: " << dstOld.toString() << ", dstNew: " << dstNew.toString()
               << ", profile: " << profileId << ", fullCone: " << fullCone << ", vrfId: " << vrfId);
-    RINGLOG(2, "%s flow: %s, src: %s, dstOld: %s, dstNew: %s, profile: %u, fullCone: %u, vrfId: %u",
-            op, flow.toString(), src.toString(), dstOld.toString(), dstNew.toString(), profileId,
-            fullCone, vrfId);
+    RINGLOG(2,
+            "%s flow: %s -> %s proto %u, src: %s, dstOld: %s, dstNew: %s, profile: %u, fullCone: "
+            "%u, vrfId: %u",
+            op, flow.src, flow.dst, flow.protocol, src, dstOld, dstNew, profileId, fullCone,
+            vrfId);
     if (update) {
         dynDstUpdInc();
     } else {
@@ -169,10 +169,9 @@ bool NatHelper::deleteDynamicDstIpTranslation(const Ip::ConnTuple& flow, Ip::IpA
                      << ", profile: " << profileId << ", fullCone: " << fullCone
                      << ", vrfId: " << vrfId);
     RINGLOG(2,
-            "deleteDynamicDstIpTranslation flow: %s, src: %s, dstOld: %s, dstNew: %s, profile: "
-            "%u, fullCone: %u, vrfId: %u",
-            flow.toString(), src.toString(), dstOld.toString(), dstNew.toString(), profileId,
-            fullCone, vrfId);
+            "deleteDynamicDstIpTranslation flow: %s -> %s proto %u, src: %s, dstOld: %s, dstNew: "
+            "%s, profile: %u, fullCone: %u, vrfId: %u",
+            flow.src, flow.dst, flow.protocol, src, dstOld, dstNew, profileId, fullCone, vrfId);
     dynDstDelInc();
     auto* dyn = tableMgr_->tableMgrDynamic();
     if (!dyn) {

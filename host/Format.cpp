@@ -103,6 +103,10 @@ void appendOne(std::string& out, const Spec& s, const FmtArg& a) {
     case FmtArg::Kind::str:
         appendText(out, s, a.s);
         return;
+    case FmtArg::Kind::ip4:
+    case FmtArg::Kind::ip4Port:
+        appendText(out, s, a.addressText());
+        return;
     case FmtArg::Kind::f64:
         n = std::snprintf(buf, sizeof buf,
                           printfSpec(s, "", integerConv || conv == 's' ? 'g' : conv).c_str(), a.f);
@@ -191,6 +195,17 @@ std::string printable(std::string_view text) {
         }
     }
     return out;
+}
+
+std::string FmtArg::addressText() const {
+    const uint32_t addr = uint32_t(kind == Kind::ip4Port ? u >> 16 : u);
+    char buf[24];
+    int n = std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", addr >> 24, addr >> 16 & 0xFF,
+                          addr >> 8 & 0xFF, addr & 0xFF);
+    if (kind == Kind::ip4Port) {
+        n += std::snprintf(buf + n, sizeof buf - std::size_t(n), ":%u", unsigned(u & 0xFFFF));
+    }
+    return std::string(buf, std::size_t(n));
 }
 
 } // namespace Host

@@ -18,7 +18,9 @@ namespace Host {
 constexpr int kMaxWidth = 128;
 
 struct FmtArg {
-    enum class Kind : uint8_t { i64, u64, f64, str };
+    // ip4 holds an IPv4 address, ip4Port an address (bits 16-47) and a port (bits 0-15); both
+    // print as text ("10.0.0.5", "10.0.0.5:80"), so that a record stores them as numbers.
+    enum class Kind : uint8_t { i64, u64, f64, str, ip4, ip4Port };
 
     Kind kind;
     union {
@@ -42,6 +44,23 @@ struct FmtArg {
     FmtArg(std::string_view v) : kind(Kind::str), u(0), s(v) {}
     FmtArg(const char* v) : FmtArg(std::string_view(v ? v : "(null)")) {}
     FmtArg(const std::string& v) : FmtArg(std::string_view(v)) {}
+    // A value type that says how it is passed.
+    template <class T>
+    requires requires(const T& t) { t.fmtArg(); } FmtArg(const T& v) : FmtArg(v.fmtArg()) {}
+
+    static FmtArg ip4(uint32_t addr) { return withKind(Kind::ip4, addr); }
+    static FmtArg ip4Port(uint32_t addr, uint16_t port) {
+        return withKind(Kind::ip4Port, uint64_t(addr) << 16 | port);
+    }
+    // The text of an address kind.
+    std::string addressText() const;
+
+private:
+    static FmtArg withKind(Kind k, uint64_t v) {
+        FmtArg a(v);
+        a.kind = k;
+        return a;
+    }
 };
 
 std::string formatPrintf(std::string_view format, std::span<const FmtArg> args);

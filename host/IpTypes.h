@@ -2,6 +2,8 @@
 // The host's IPv4 value types. Addresses are 32-bit numbers in host order (first octet in the
 // most significant byte), as written into match and action specs.
 
+#include "host/Format.h"
+
 #include <compare>
 #include <cstdint>
 #include <functional>
@@ -23,6 +25,8 @@ struct IpAddr {
     static std::optional<IpAddr> parse(std::string_view text);
     std::string toString() const;
     bool isZero() const { return value == 0; }
+    // Passed to the ring trace as a number, printed as the dotted quad.
+    Host::FmtArg fmtArg() const { return Host::FmtArg::ip4(value); }
     auto operator<=>(const IpAddr&) const = default;
 };
 
@@ -32,6 +36,7 @@ struct IpAndPort {
     uint16_t port = 0;
 
     std::string toString() const; // "10.0.0.5:80"
+    Host::FmtArg fmtArg() const { return Host::FmtArg::ip4Port(ip.value, port); }
     auto operator<=>(const IpAndPort&) const = default;
 };
 

@@ -62,7 +62,8 @@ bool readValues(const char* p, const RecordHeader& rh, std::deque<std::string>& 
             }
             args.emplace_back(std::string_view(s));
             p += 2 + len;
-        } else if (kind <= Host::FmtArg::Kind::f64 && p + 9 <= end) {
+        } else if (kind != Host::FmtArg::Kind::str && kind <= Host::FmtArg::Kind::ip4Port &&
+                   p + 9 <= end) {
             uint64_t v;
             std::memcpy(&v, p + 1, 8);
             Host::FmtArg arg(v);
