@@ -48,7 +48,8 @@ public:
             natDpdk: natHitfullRestart: natTcpSynAckRequired: true false 0 1 -1 0x10 0x 4294967295
             4294967296 1e400 nan 1e6 2.5 ~ null [ ] { } - : " ' &a *a !!map | > # intfNat:
             vrfNatHop: egrUcNatSupported: egrUcNatTableSize: snatAclTableSize:
-            egressNatProfileTableSize: natSupported:)");
+            egressNatProfileTableSize: natSupported: snat dnat kind: proto: count: peers: pool:
+            fullCone: nextHop: vrf: 0.0.0.0 10.0.0.0/8 80-443 0-0 65535)");
         extraLines_ = lines(R"(  fields: {vrfNatHop: true}
   fields: {egrUcNatTableSize: 0}
   fields: {egrUcNatSupported: true}
@@ -67,7 +68,13 @@ a: &a [*a]
 <<: *b
 ---
 ...
-%YAML 1.2)");
+%YAML 1.2
+    connections: [{kind: snat, proto: tcp, src: "10.0.0.5:80", dst: "198.51.100.1:443", to: "192.0.2.7:8080"}]
+    removeConnections: [{kind: snat, proto: tcp, src: "10.0.0.5:80", dst: "198.51.100.1:443"}]
+    connections: [{kind: dnat, proto: udp, src: 0.0.0.0, dst: 192.0.2.7, to: 10.0.0.5, nextHop: 5}]
+    connectionBulk: {kind: dnat, proto: udp, count: 3, src: 198.51.100.0/30, peers: [192.0.2.7], pool: 10.0.0.5/32}
+    twiceNat: [{srcOld: "10.0.0.5:80", dstOld: 198.51.100.1, srcNew: "192.0.2.7:8080", dstNew: 10.0.0.6}]
+    natFlows: [{policy: p, match: m, src: 10.0.0.0/8, dstPorts: 80-443, groupUc: 5, groupMc: 6}])");
         extraLines_.push_back("\t");
     }
 

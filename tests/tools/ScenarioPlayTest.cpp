@@ -97,7 +97,141 @@ TEST(ScenarioPlay, EveryShippedScenarioEndsWithTheChipAsItStarted) {
         EXPECT_EQ(reports, steps + 2) << text;
         EXPECT_EQ(log.flushedAt.back(), text.size());
     }
-    EXPECT_GE(files, 3) << "demo, egress and VRF scenarios at least";
+    EXPECT_GE(files, 6) << "demo, egress, VRF, dynamic, partitioned and twice-flow scenarios";
+}
+
+// What the dynamic, partitioned and twice-NAT-and-flow scenarios are there to show, line by line:
+// where each connection goes as the tables fill, what fits nowhere and why, bulk steps counted
+// beyond a few lines, duplicates, in-place next-hop changes, flow entries, and the chip back to
+// its start-up contents.
+TEST(ScenarioPlay, TheDynamicTwiceAndFlowScenariosShowWhatTheyDescribe) {
+    const std::string beyond = " (9996 more entries; --dump lists them)\n";
+    const std::vector<std::pair<std::string, std::vector<std::string>>> scenarios = {
+        {"dynamic.yaml",
+         {"step 1: ",
+          "  + dynamicDnat1  outerIpv4HdrProtocol=6, ingMdDynNatSip=10.1.0.5,",
+          "step 2: ",
+          "  + dynamicDnat1  outerIpv4HdrProtocol=6, ingMdDynNatSip=10.1.0.6,",
+          "step 3: ",
+          "  + dynamicSnat1  outerIpv4HdrProtocol=6, outerIpv4HdrSip=10.1.0.7,",
+          "step 4: ",
+          "  + dynamicSnat1  outerIpv4HdrProtocol=6, outerIpv4HdrSip=10.1.0.8,",
+          "  + dynamicSnat2  outerIpv4HdrProtocol=6, outerIpv4HdrSip=10.1.0.5, "
+          "l4PortHdrSrcPort=40007, outerIpv4HdrDip=198.51.100.2, l4PortHdrDstPort=80, "
+          "l3InfoVrfId=2 ",
+          "step 5: ",
+          "(no change in the chip's tables)",
+          "  snat tcp 10.1.0.13:40008 > 198.51.100.1:443 to 192.0.2.1:1028: NOT programmed (Table "
+          "full in dynamicSnat2)\n",
+          "step 6: ",
+          "  + dynamicDnat1  outerIpv4HdrProtocol=17, ingMdDynNatSip=198.51.100.8, "
+          "ingMdDynNatSport=5000, outerIpv4HdrSip=0.0.0.0, l4PortHdrSrcPort=0, "
+          "outerIpv4HdrDip=192.0.2.9, l4PortHdrDstPort=53, l3InfoVrfId=0 => "
+          "SetTranslatedDipNextHopEcmp(",
+          "  + dynamicDnat2  outerIpv4HdrProtocol=6, outerIpv4HdrSip=198.51.100.7,",
+          "step 7: ",
+          "  dnat udp any > 192.0.2.21 to 10.1.0.21 via next hop 5: programmed\n",
+          "step 8: ",
+          "  + dynamicDnat2  outerIpv4HdrProtocol=17, outerIpv4HdrSip=0.0.0.0, l4PortHdrSrcPort=0, "
+          "outerIpv4HdrDip=192.0.2.30,",
+          "  dnat udp 198.51.100.31:7000 > 192.0.2.30:5060 to 10.1.0.30:5060 full cone via next "
+          "hop "
+          "6: NOT programmed (another connection holds the entry)\n",
+          "step 9: ",
+          "  + dynamicDnat2  outerIpv4HdrProtocol=6, outerIpv4HdrSip=198.51.100.7,",
+          "SetTranslatedDipPortNextHopEcmp(checksumDelta=0x6788, translatedDip=10.1.0.80, "
+          "ecmpId=9,",
+          "step 10: ",
+          "  dnat tcp 198.51.100.46:6000 > 192.0.2.8:80 to 10.1.0.80:8080 via next hop 5: NOT "
+          "programmed (Table full in dynamicDnat2)\n",
+          "step 11: ",
+          "hardware status (0 programmed, 0 not):\n",
+          "step 12: ",
+          "  + dynamicAddrOnlySnat " + beyond,
+          "hardware status (10000 programmed, 0 not):\n  snat any 10.1.0.0 > any to 100.64.0.0: "
+          "programmed\n",
+          "  (9996 more: 9996 programmed, 0 NOT programmed)\n",
+          "step 13: ",
+          "  - dynamicAddrOnlySnat " + beyond,
+          "  (9996 more withdrawn)\n",
+          "end: the chip's tables hold only the 25 fixed entries written at start-up\n",
+          "10021 translations programmed, 3 not, faults: 3 writes refused"}},
+        {"partitioned.yaml",
+         {"step 1: ",
+          "  + dynamicSnatPartition0  outerIpv4HdrProtocol=6, outerIpv4HdrSip=10.3.0.2,",
+          "step 2: ",
+          "  + dynamicSnatPartition1  outerIpv4HdrProtocol=6, outerIpv4HdrSip=10.3.0.4,",
+          "  + dynamicSnatPartition3  outerIpv4HdrProtocol=17, outerIpv4HdrSip=10.3.0.5,",
+          "step 4: ",
+          "  snat tcp 10.3.0.9:40009 > 198.51.100.1:443 to 192.0.2.1:1032: NOT programmed\n",
+          "step 5: ",
+          "  + dynamicSnatPartition0  outerIpv4HdrProtocol=6, outerIpv4HdrSip=10.3.0.10,",
+          "step 6: ",
+          "  + dynamicDnatPartition1  outerIpv4HdrProtocol=6, outerIpv4HdrSip=203.0.113.7,",
+          "  (4 more: 4 programmed, 0 NOT programmed)\n",
+          "step 7: ", "(no change in the chip's tables)",
+          "  dnat tcp 203.0.113.1:7000 > 192.0.2.50:443 to 10.3.1.50:8443 vrf 2: NOT programmed\n",
+          "  dnat tcp 203.0.113.9:7000 > 192.0.2.50:443 to 10.3.1.50:8443: NOT programmed\n",
+          "end: the chip's tables are empty\n", "17 translations programmed, 3 not"}},
+        {"twice-flows.yaml",
+         {"step 1: ",
+          "  + twiceNatAddrOnly  l3InfoVrfId=0, outerIpv4HdrSip=10.4.0.1, "
+          "outerIpv4HdrDip=198.51.100.1 => TwiceNatAddrOnlyHit(keyId=1, fragment=1, "
+          "protocolType=2, rewriteId=2,",
+          "step 2: ",
+          "  + twiceNatAddrOnly  l3InfoVrfId=0, outerIpv4HdrSip=10.4.0.1, "
+          "outerIpv4HdrDip=198.51.100.1 => TwiceNatAddrOnlyHit(keyId=1, fragment=0, "
+          "protocolType=2, rewriteId=2,",
+          "step 3: ",
+          "log  %VYR_NAT_TWICE_DUPLICATE_ENTRY-6: ",
+          "(no change in the chip's tables)",
+          "  twice tcp 10.4.0.1:1000 > 198.51.100.1:80 to 192.0.2.9:2000 > 10.9.0.9:8080 profile "
+          "1: NOT programmed (duplicate of another translation)\n",
+          "step 4: ",
+          "=> TwiceNatAddrPortHitEcmp(rewriteId=1, protocolType=2, ecmpId=12)",
+          "step 5: ",
+          "hardware status (4 programmed, 1 not):\n",
+          "step 6: ",
+          "l3InfoUnicast=0/0x1, l3InfoMulticast=1/0x1, outerIpv4HdrSip=10.5.0.0/0xffff0000, "
+          "outerIpv4HdrDip=0.0.0.0/0x0, l4PortHdrSrcPort=0/0x0, l4PortHdrDstPort=0/0x0, "
+          "outerIpv4HdrProtocol=17/0xff, priority=6 => SetNatFlowResult(natFlowResult=8)",
+          "l3InfoUnicast=1/0x1, l3InfoMulticast=0/0x1, outerIpv4HdrSip=10.5.0.0/0xffff0000, "
+          "outerIpv4HdrDip=0.0.0.0/0x0, l4PortHdrSrcPort=0/0x0, l4PortHdrDstPort=0/0x0, "
+          "outerIpv4HdrProtocol=17/0xff, priority=6 => SetNatFlowResult(natFlowResult=7)",
+          "step 7: ",
+          "log  %VYR_NAT_FLOW_RANGE_OVERLAP-6: ",
+          "(no change in the chip's tables)",
+          ": NOT programmed (overlaps flow edge/web)\n",
+          "step 8: ",
+          "  flow edge/web  tcp 10.0.0.0/8 ports 1024-65535 > 198.51.100.0/24 port 443 priority 10 "
+          "group 9: programmed\n",
+          "end: the chip's tables hold only the 25 fixed entries written at start-up\n",
+          "5 translations programmed, 2 not"}},
+    };
+    for (const auto& [file, expected] : scenarios) {
+        SCOPED_TRACE(file);
+        std::ifstream in(std::string(VYRNAT_SOURCE_DIR) + "/scenarios/" + file);
+        const std::string text((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        int code = -1;
+        const std::string out = play(text, code);
+        EXPECT_EQ(code, 0) << out;
+        expectInOrder(out, expected);
+        // The web flow's source ports 1024-65535 are six blocks, and it has one destination
+        // block, before and after it is replaced.
+        if (file == "twice-flows.yaml") {
+            for (const char* step : {"step 5: ", "step 8: "}) {
+                const std::size_t from = out.find(step);
+                const std::string report = out.substr(from, out.find("== t=", from) - from);
+                std::size_t entries = 0;
+                for (std::size_t at = report.find("  + natFlow  "); at != std::string::npos;
+                     at = report.find("  + natFlow  ", at + 1)) {
+                    ++entries;
+                }
+                EXPECT_EQ(entries, 6u) << report;
+            }
+        }
+    }
 }
 
 // As the host does, the tool starts an agent that exited again and plays on; one that exits at

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -51,6 +52,73 @@ TEST(ScenarioFile, AValidScenarioIsReadWhole) {
     EXPECT_EQ(s->steps[1].natConfig.natTcpSynAckRequired, true);
     EXPECT_FALSE(s->steps[2].natConfig.natTcpSynAckRequired);
     EXPECT_EQ(s->steps[2].at, 3.5);
+}
+
+// Connections, twice-NAT translations and flows keep what the file says, with its defaults; a
+// bulk makes its connections in the documented order, each tuple and each source translation
+// once.
+TEST(ScenarioFile, DynamicStepsAreReadWholeAndABulkMakesDistinctConnections) {
+    std::string error;
+    auto s = Scenario::parse(R"(chip: {profile: default}
+natHwCapabilities: {dynamicConnectionTableSize: 64}
+steps:
+  - at: 1
+    connections:
+      - {kind: dnat, proto: 47, src: "198.51.100.7:5", dst: "192.0.2.1:80", to: 10.0.0.1,
+         nextHop: 0x80000002, profile: 3, vrf: 4}
+    removeConnections: [{kind: snat, proto: icmp, src: 10.0.0.9, dst: 0.0.0.0}]
+    connectionBulk:
+      - {kind: snat, proto: udp, count: 12, src: 10.0.0.0/31, srcPorts: 1000-1001,
+         peers: ["198.51.100.1:53", 198.51.100.2, "198.51.100.3:53"], pool: 192.0.2.0/30,
+         poolPorts: 7-9, fullCone: true}
+    twiceNat: [{srcOld: "10.0.0.1:1", dstOld: 10.0.0.2, srcNew: "10.0.0.3:2", dstNew: 10.0.0.4}]
+    natFlows: [{policy: p, match: m, dst: 224.0.0.0/4, dstPorts: 80, groupMc: 9}]
+)",
+                             "dyn.yaml", error);
+    ASSERT_TRUE(s) << error;
+    const Scenario::Step& step = s->steps.at(0);
+    ASSERT_EQ(step.connectionAdd.size(), 1u);
+    const auto& c = step.connectionAdd[0];
+    EXPECT_EQ(c.key.target, Ip::Nat::kDestinationTranslation);
+    EXPECT_EQ(c.key.tuple.protocol, 47);
+    EXPECT_EQ(c.key.vrfId, 4u);
+    EXPECT_EQ(c.conn.translated.toString(), "10.0.0.1:0");
+    EXPECT_EQ(c.conn.nextHop, 0x80000002u);
+    EXPECT_EQ(c.conn.profile, 3);
+    ASSERT_EQ(step.connectionRemove.size(), 1u);
+    EXPECT_TRUE(step.connectionRemove[0].addrOnly());
+    EXPECT_EQ(step.connectionRemove[0].tuple.protocol, 1);
+    EXPECT_EQ(step.twiceAdd.at(0).key.protocol, 0);
+    EXPECT_EQ(step.twiceAdd.at(0).translation.srcNew.port, 2);
+    const auto& flow = step.flowAdd.at(0).entry.flow;
+    EXPECT_EQ(flow.src.toString(), "0.0.0.0/0");
+    EXPECT_EQ(flow.srcPortStart, 0);
+    EXPECT_EQ(flow.srcPortEnd, 65535);
+    EXPECT_EQ(flow.dstPortStart, 80);
+    EXPECT_EQ(flow.dstPortEnd, 80);
+    EXPECT_TRUE(step.bulk());
+
+    // Peers first, then source addresses, then source ports; pool addresses, then pool ports.
+    const Scenario::ConnectionBulk& b = step.bulkAdd.at(0);
+    auto text = [&](uint32_t i) {
+        const Scenario::Connection c = b.at(i);
+        return c.key.tuple.toString() + " to " + c.conn.translated.toString();
+    };
+    EXPECT_EQ(text(0), "10.0.0.0:1000 -> 198.51.100.1:53 proto 17 to 192.0.2.0:7");
+    EXPECT_EQ(text(1), "10.0.0.0:1000 -> 198.51.100.2:0 proto 17 to 192.0.2.1:7");
+    EXPECT_EQ(text(3), "10.0.0.1:1000 -> 198.51.100.1:53 proto 17 to 192.0.2.3:7");
+    EXPECT_EQ(text(6), "10.0.0.0:1001 -> 198.51.100.1:53 proto 17 to 192.0.2.2:8");
+    EXPECT_EQ(text(11), "10.0.0.1:1001 -> 198.51.100.3:53 proto 17 to 192.0.2.3:9");
+    std::set<Ip::Nat::DynamicConnectionKey> keys;
+    std::set<Ip::IpAndPort> translated;
+    for (uint32_t i = 0; i < b.count; ++i) {
+        const Scenario::Connection c = b.at(i);
+        EXPECT_TRUE(c.conn.fullCone);
+        keys.insert(c.key);
+        translated.insert(c.conn.translated);
+    }
+    EXPECT_EQ(keys.size(), b.count);
+    EXPECT_EQ(translated.size(), b.count);
 }
 
 // Every kind of fault, each reported once with the file, the line and what is wrong.
@@ -111,6 +179,35 @@ TEST(ScenarioFile, EachFaultIsRefusedWithOneMessageNamingFileAndLine) {
          "must hold as many entries in all"},
         {"chip:\n  profile: egressNat\n  fields: {snat1TableSize: 65536}\n", 3,
          "dnat2TableSize must hold as many entries as snat1TableSize"},
+        {chip + "steps:\n  - at: 1\n    removeConnections: []\n", 5,
+         "connections need natHwCapabilities.dynamicConnectionTableSize"},
+        {"chip:\n  profile: partitioned\nsteps:\n  - at: 1\n    natFlows: []\n", 5,
+         "NAT flows need a chip profile with natFlowSupported"},
+        {chip + "steps:\n  - at: 1\n    connections:\n      - {kind: xnat}\n", 6,
+         "'kind' must be snat or dnat, not 'xnat'"},
+        {chip + "steps:\n  - at: 1\n    connections:\n      - {kind: snat, proto: tcp, src: "
+                "10.0.0.1, dst: \"198.51.100.1:80\"}\n",
+         6, "a connection needs 'kind', 'proto', 'src', 'dst' and 'to'"},
+        {chip + "steps:\n  - at: 1\n    connections:\n      - {kind: dnat, proto: udp, src: "
+                "0.0.0.0, dst: 192.0.2.1, to: \"10.0.0.1:53\"}\n",
+         6, "an address-only connection (peer 0.0.0.0) has no ports"},
+        {chip + "steps:\n  - at: 1\n    connectionBulk: {kind: snat, proto: tcp, count: 9, src: "
+                "10.0.0.0/30, srcPorts: 1-2, peers: [198.51.100.1], pool: 192.0.2.0/24}\n",
+         5, "count 9 is more than the 8 distinct connections"},
+        {chip + "steps:\n  - at: 1\n    connectionBulk: {kind: snat, proto: tcp, count: 9, src: "
+                "10.0.0.0/24, peers: [198.51.100.1], pool: 192.0.2.0/29, poolPorts: 7-7}\n",
+         5, "more than the 8 translated addresses and ports"},
+        {chip + "steps:\n  - at: 1\n    removeConnectionBulk: [{kind: dnat, proto: tcp, count: 2, "
+                "src: 10.0.0.0/24, peers: [192.0.2.1, 192.0.2.1], pool: 10.0.0.1/32}]\n",
+         5, "'peers' names a peer twice"},
+        {chip + "steps:\n  - at: 1\n    connectionBulk: {kind: dnat, proto: tcp, count: "
+                "1000001, src: 0.0.0.0/0, peers: [192.0.2.1], pool: 10.0.0.1/32}\n",
+         5, "'count' must be 1 to 1000000"},
+        {chip + "steps:\n  - at: 1\n    natFlows: [{policy: p, match: m, srcPorts: 90-80}]\n", 5,
+         "'srcPorts' ends below its start: 90-80"},
+        {chip + "steps:\n  - at: 1\n    twiceNat: [{srcOld: 10.0.0.1, dstOld: 10.0.0.2, "
+                "srcNew: 10.0.0.3}]\n",
+         5, "needs 'srcOld' and 'dstOld', 'srcNew' and 'dstNew'"},
     };
     for (const auto& [text, line, says] : cases) {
         SCOPED_TRACE(text);

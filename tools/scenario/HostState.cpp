@@ -161,6 +161,41 @@ void HostState::apply(const Step& step) {
     for (const auto& addr : step.nextHopRemove) {
         hops->nextHop.erase(addr);
     }
+    // Withdrawals first, so that the room they free is there for the step's additions.
+    for (const auto& k : step.twiceRemove) {
+        s->twiceNat.erase(k);
+    }
+    for (const auto& t : step.twiceAdd) {
+        s->twiceNat.set(t.key, t.translation);
+    }
+    for (const auto& k : step.flowRemove) {
+        s->natFlow.erase(k);
+    }
+    for (const auto& f : step.flowAdd) {
+        s->natFlow.set(f.key, f.entry);
+    }
+    auto conns = connections();
+    if (!conns) {
+        return;
+    }
+    for (const auto& k : step.connectionRemove) {
+        conns->connection.erase(k);
+    }
+    // A bulk's connections are made here, one at a time.
+    for (const auto& b : step.bulkRemove) {
+        for (uint32_t i = 0; i < b.count; ++i) {
+            conns->connection.erase(b.at(i).key);
+        }
+    }
+    for (const auto& c : step.connectionAdd) {
+        conns->connection.set(c.key, c.conn);
+    }
+    for (const auto& b : step.bulkAdd) {
+        for (uint32_t i = 0; i < b.count; ++i) {
+            const Connection c = b.at(i);
+            conns->connection.set(c.key, c.conn);
+        }
+    }
 }
 
 } // namespace Scenario

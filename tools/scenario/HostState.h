@@ -1,7 +1,8 @@
 #pragma once
 // Publishes what the host's agents would publish in the state database: the NAT status the NAT
 // state machine follows (static translations per interface, VLAN bindings, VRF translations and
-// policers), the next hops resolved for translated destinations, and the NAT configuration. The
+// policers, twice-NAT translations, NAT flows), the dynamic connections in the shared-memory
+// tables, the next hops resolved for translated destinations, and the NAT configuration. The
 // scenario player and the tests change the host's state through it.
 
 #include "host/Hubdb.h"

@@ -1,6 +1,8 @@
 #include "tools/scenario/HwStatusWatch.h"
 
 #include "host/Format.h"
+#include "tools/scenario/KeyedLines.h"
+#include "tools/scenario/KeyedWatch.h"
 
 #include <algorithm>
 #include <vector>
@@ -9,17 +11,7 @@ namespace Scenario {
 
 namespace {
 
-// Addresses without a port print without one.
-std::string addrText(const Ip::IpAndPort& a) {
-    return a.port ? a.toString() : a.ip.toString();
-}
-
-std::string stateText(bool programmed, const std::string& reason) {
-    if (programmed) {
-        return "programmed";
-    }
-    return reason.empty() ? "NOT programmed" : "NOT programmed (" + Host::printable(reason) + ")";
-}
+using Lines::addrText;
 
 template <class Coll, class Key> std::string reasonOf(const Coll& reasons, const Key& key) {
     const std::string* why = reasons.find(key);
@@ -27,6 +19,44 @@ template <class Coll, class Key> std::string reasonOf(const Coll& reasons, const
 }
 
 } // namespace
+
+std::string hwStateText(bool programmed, const std::string& reason) {
+    if (programmed) {
+        return "programmed";
+    }
+    return reason.empty() ? "NOT programmed" : "NOT programmed (" + Host::printable(reason) + ")";
+}
+
+std::string StatusLines::str() {
+    std::sort(shown.begin(), shown.end());
+    std::sort(withdrawn.begin(), withdrawn.end());
+    for (std::size_t i = most; i < shown.size(); ++i) {
+        ++(shown[i].second ? moreProgrammed : moreNotProgrammed);
+    }
+    if (shown.size() > most) {
+        shown.resize(most);
+    }
+    if (withdrawn.size() > most) {
+        moreWithdrawn += withdrawn.size() - most;
+        withdrawn.resize(most);
+    }
+    std::string out;
+    for (const auto& [line, programmed] : shown) {
+        out += line;
+    }
+    if (moreProgrammed + moreNotProgrammed) {
+        out += "  (" + std::to_string(moreProgrammed + moreNotProgrammed) +
+               " more: " + std::to_string(moreProgrammed) + " programmed, " +
+               std::to_string(moreNotProgrammed) + " NOT programmed)\n";
+    }
+    for (const std::string& line : withdrawn) {
+        out += line;
+    }
+    if (moreWithdrawn) {
+        out += "  (" + std::to_string(moreWithdrawn) + " more withdrawn)\n";
+    }
+    return out;
+}
 
 class HwStatusWatch::StatusReactor : public Ert::Reactor<Ip::Nat::HwStatus> {
 public:
@@ -63,9 +93,27 @@ public:
     }
 };
 
-HwStatusWatch::HwStatusWatch(Ert::Ptr<Ip::Nat::HwStatus> hw, Ert::Ptr<Ip::Nat::Status> status)
+HwStatusWatch::HwStatusWatch(Ert::Ptr<Ip::Nat::HwStatus> hw, Ert::Ptr<Ip::Nat::Status> status,
+                             Ert::Ptr<Ip::Nat::DynamicConnectionHwStatus> connectionsHw,
+                             Ert::Ptr<Ip::Nat::DynamicConnectionStatus> connections)
     : hw_(std::move(hw)), status_(std::move(status)),
       reactor_(std::make_unique<StatusReactor>(*this, hw_)) {
+    using namespace Ip::Nat;
+    keyed_.push_back(
+        std::make_unique<KeyedWatch<Status, HwStatus, TwiceNatKey, TwiceNatTranslation>>(
+            status_, &Status::twiceNat, hw_, &HwStatus::twiceNat, &HwStatus::twiceNatReason,
+            &Lines::twiceLine));
+    keyed_.push_back(std::make_unique<KeyedWatch<Status, HwStatus, NatFlowKey, NatFlowEntry>>(
+        status_, &Status::natFlow, hw_, &HwStatus::natFlow, &HwStatus::natFlowReason,
+        &Lines::flowLine));
+    if (connectionsHw && connections) {
+        keyed_.push_back(
+            std::make_unique<KeyedWatch<DynamicConnectionStatus, DynamicConnectionHwStatus,
+                                        DynamicConnectionKey, DynamicConnection>>(
+                std::move(connections), &DynamicConnectionStatus::connection,
+                std::move(connectionsHw), &DynamicConnectionHwStatus::dynamicConnectionHw,
+                &DynamicConnectionHwStatus::reason, &Lines::connectionLine));
+    }
     for (const auto& [name, intf] : hw_->intfStatus) {
         intfChanged(name);
     }
@@ -169,19 +217,25 @@ std::optional<HwStatusWatch::State> HwStatusWatch::now(const Ref& ref) const {
                  reasonOf(src ? (*hwVrf)->staticSrcReason : (*hwVrf)->staticDstReason, ref.addr)};
 }
 
-std::string HwStatusWatch::takeChanges() {
-    std::vector<std::string> shown;
-    std::vector<std::string> withdrawn;
+bool HwStatusWatch::changed() const {
+    return !dirty_.empty() ||
+           std::any_of(keyed_.begin(), keyed_.end(), [](const auto& k) { return k->changed(); });
+}
+
+std::string HwStatusWatch::takeChanges(std::size_t most) {
+    StatusLines lines(most);
     const std::size_t sizeBefore = known_.size();
     for (const Ref& ref : dirty_) {
         const std::optional<State> is = now(ref);
         auto was = known_.find(ref);
         if (was != known_.end() && (!is || was->second.line != is->line)) {
-            withdrawn.push_back("  " + was->second.line + ": withdrawn\n");
+            lines.withdrawn.push_back("  " + was->second.line + ": withdrawn\n");
         }
         if (is && (was == known_.end() || was->second.line != is->line ||
                    was->second.programmed != is->programmed || was->second.reason != is->reason)) {
-            shown.push_back("  " + is->line + ": " + stateText(is->programmed, is->reason) + "\n");
+            lines.shown.emplace_back("  " + is->line + ": " +
+                                         hwStateText(is->programmed, is->reason) + "\n",
+                                     is->programmed);
         }
         if (was != known_.end()) {
             programmed_ -= was->second.programmed;
@@ -199,24 +253,38 @@ std::string HwStatusWatch::takeChanges() {
         }
     }
     dirty_.clear();
-    if (shown.empty() && withdrawn.empty() && known_.size() == sizeBefore) {
+    std::size_t held = known_.size();
+    std::size_t programmed = programmed_;
+    std::size_t heldBefore = sizeBefore;
+    for (const auto& k : keyed_) {
+        heldBefore += k->held();
+        k->take(lines);
+        held += k->held();
+        programmed += k->programmed();
+    }
+    if (lines.shown.empty() && lines.withdrawn.empty() && held == heldBefore) {
         return {};
     }
-    std::sort(shown.begin(), shown.end());
-    std::sort(withdrawn.begin(), withdrawn.end());
-    std::string out = "hardware status (" + std::to_string(programmed_) + " programmed, " +
-                      std::to_string(known_.size() - programmed_) + " not):\n";
-    for (const auto& lines : {shown, withdrawn}) {
-        for (const std::string& l : lines) {
-            out += l;
-        }
+    return "hardware status (" + std::to_string(programmed) + " programmed, " +
+           std::to_string(held - programmed) + " not):\n" + lines.str();
+}
+
+std::size_t HwStatusWatch::everProgrammed() const {
+    std::size_t n = everProgrammed_.size();
+    for (const auto& k : keyed_) {
+        n += k->everProgrammed();
     }
-    return out;
+    return n;
 }
 
 std::size_t HwStatusWatch::neverProgrammed() const {
-    return std::count_if(seen_.begin(), seen_.end(),
-                         [this](const std::string& l) { return !everProgrammed_.count(l); });
+    std::size_t n = std::count_if(seen_.begin(), seen_.end(), [this](const std::string& l) {
+        return !everProgrammed_.count(l);
+    });
+    for (const auto& k : keyed_) {
+        n += k->neverProgrammed();
+    }
+    return n;
 }
 
 } // namespace Scenario

@@ -1,23 +1,33 @@
 #pragma once
 // Follows the NAT hardware status with reactors and remembers which translations changed, so
 // that the player reports a step's effect on the status at the cost of what the step changed.
+// Static and VRF translations are followed here; dynamic connections, twice-NAT translations and
+// NAT flows each by a KeyedWatch.
 
+#include "host/NatConnections.h"
 #include "host/NatStatus.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <tuple>
+#include <vector>
 
 namespace Scenario {
 
+class KeyedWatchBase;
+
 class HwStatusWatch {
 public:
-    // Follows `hw`; lines describe each translation from `status` (neither owned alone).
-    HwStatusWatch(Ert::Ptr<Ip::Nat::HwStatus> hw, Ert::Ptr<Ip::Nat::Status> status);
+    // Follows `hw`, and `connectionsHw` unless null; lines describe each translation from
+    // `status` and `connections` (none owned alone).
+    HwStatusWatch(Ert::Ptr<Ip::Nat::HwStatus> hw, Ert::Ptr<Ip::Nat::Status> status,
+                  Ert::Ptr<Ip::Nat::DynamicConnectionHwStatus> connectionsHw = nullptr,
+                  Ert::Ptr<Ip::Nat::DynamicConnectionStatus> connections = nullptr);
     ~HwStatusWatch();
     HwStatusWatch(const HwStatusWatch&) = delete;
     HwStatusWatch& operator=(const HwStatusWatch&) = delete;
@@ -28,13 +38,14 @@ public:
 
     // What changed since the last call: "  LINE: programmed", "  LINE: NOT programmed (WHY)" and
     // "  LINE: withdrawn" lines, under a "hardware status (P programmed, N not):" heading; empty
-    // when nothing did.
-    std::string takeChanges();
-    bool changed() const { return !dirty_.empty(); }
+    // when nothing did. Beyond `most` lines of one group the rest are counted.
+    std::string takeChanges(std::size_t most = SIZE_MAX);
+    bool changed() const;
 
     // Translations the status held programmed at some point of the run, and those it only ever
-    // held not programmed. A translation is its description.
-    std::size_t everProgrammed() const { return everProgrammed_.size(); }
+    // held not programmed. A static or VRF translation is its description; a connection, a
+    // twice-NAT translation or a flow is its key.
+    std::size_t everProgrammed() const;
     std::size_t neverProgrammed() const;
 
 private:
@@ -78,6 +89,7 @@ private:
     std::size_t programmed_ = 0; // of known_
     std::set<std::string> everProgrammed_;
     std::set<std::string> seen_;
+    std::vector<std::unique_ptr<KeyedWatchBase>> keyed_;
 };
 
 } // namespace Scenario

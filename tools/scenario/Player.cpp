@@ -87,9 +87,14 @@ Player::Player(Scenario scenario, PlayOptions options, std::ostream& out)
     runner_->environment().chip = chip_;
     Hubdb::EntityManager& db = runner_->sysdb();
     seedHostState(db, scenario_);
-    // Both exist before the agent mounts them, so that the status is followed from the start.
-    HostState state(db);
-    hw_ = std::make_unique<HwStatusWatch>(state.hwStatus(), state.status());
+    // All exist before the agent mounts them, so that the status is followed from the start;
+    // the connection tables are in the shared memory, which the agent mounts only when the host
+    // gives them a size.
+    HostState state(db, &runner_->environment().mirra->store());
+    hw_ = std::make_unique<HwStatusWatch>(state.hwStatus(), state.status(), state.connectionsHw(),
+                                          state.connections());
+    // A run is one host process: no message was written before it, whatever ran before.
+    Log::reset();
     Log::streamIs(&logLines_);
 }
 
@@ -124,7 +129,7 @@ void seedHostState(Hubdb::EntityManager& db, const Scenario& scenario) {
 }
 
 void Player::apply(const Step& step) {
-    HostState(runner_->sysdb()).apply(step);
+    HostState(runner_->sysdb(), &runner_->environment().mirra->store()).apply(step);
     // A changed description shows even when the translation's state stays the same.
     for (const auto& t : step.staticAdd) {
         hw_->touched(t.intf, t.key);
@@ -152,7 +157,7 @@ void Player::header(const std::string& title) {
 
 Player::Changes Player::takeChanges(std::size_t most) {
     lastReport_ = loop_->nowSeconds();
-    Changes c{logLines_.str(), journal_->takeChanges(most), hw_->takeChanges()};
+    Changes c{logLines_.str(), journal_->takeChanges(most), hw_->takeChanges(most)};
     logLines_.str("");
     return c;
 }
@@ -186,7 +191,7 @@ void Player::step(std::size_t index) {
     loop_->runPending();
     // An exit the step caused is reported with it once the loop has stopped.
     if (!runner_->process().code()) {
-        print(takeChanges());
+        print(takeChanges(s.bulk() ? kBulkLines : SIZE_MAX));
     }
 }
 

@@ -62,6 +62,9 @@ public:
     static constexpr int kMaxRestartsInARow = 3;
     // The chip entries of one table the start-up report lists before it counts the rest.
     static constexpr std::size_t kStartLinesPerTable = 2;
+    // The lines of one table, or of one kind of status change, a bulk step lists before it
+    // counts the rest.
+    static constexpr std::size_t kBulkLines = 4;
 
     Player(Scenario scenario, PlayOptions options, std::ostream& out);
     ~Player();

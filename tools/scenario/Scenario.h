@@ -4,6 +4,7 @@
 // starts; a fault is reported as "FILE:LINE: what is wrong".
 
 #include "chip/Profile.h"
+#include "host/NatConnections.h"
 #include "host/NatStatus.h"
 
 #include <cstdint>
@@ -58,6 +59,46 @@ struct VrfChange {
     std::optional<Ip::Nat::VrfPolicer> policer; // none: the policer is removed
 };
 
+// A connection that connection tracking translated, one direction of it.
+struct Connection {
+    Ip::Nat::DynamicConnectionKey key;
+    Ip::Nat::DynamicConnection conn;
+};
+
+// Connections made from ranges when the step is applied, so that a large set costs little until
+// then. Connection i (from 0) has the tuple from source address (i div P) mod S of `src` and
+// source port srcPorts.first + i div (P * S) to `peers`[i mod P], of P; it is translated to pool
+// address i mod A and pool port poolPorts.first + (i div A) mod the pool ports. Ports {0, 0}
+// stand for none.
+struct ConnectionBulk {
+    Ip::Nat::NatTarget target = Ip::Nat::kSourceTranslation;
+    uint8_t protocol = 0;
+    uint32_t count = 0;
+    Ip::Prefix src;
+    std::pair<uint16_t, uint16_t> srcPorts{0, 0};
+    std::vector<Ip::IpAndPort> peers;
+    Ip::Prefix pool;
+    std::pair<uint16_t, uint16_t> poolPorts{0, 0};
+    uint16_t profile = 0;
+    Ip::VrfId vrf = 0;
+    bool fullCone = false;
+    uint32_t nextHop = 0;
+
+    // The i-th connection, i < count.
+    Connection at(uint32_t i) const;
+};
+
+// A twice-NAT translation: both sides of a packet translated by one entry.
+struct TwiceTranslation {
+    Ip::Nat::TwiceNatKey key;
+    Ip::Nat::TwiceNatTranslation translation;
+};
+
+struct NatFlowChange {
+    Ip::Nat::NatFlowKey key;
+    Ip::Nat::NatFlowEntry entry;
+};
+
 struct Step {
     double at = 0;   // seconds after the agent starts
     std::string say; // what the step does, printed before it runs
@@ -71,6 +112,19 @@ struct Step {
     std::vector<std::string> vrfRemove;
     std::map<Ip::IpAddr, uint32_t> nextHop;
     std::vector<Ip::IpAddr> nextHopRemove;
+    // Connections, twice-NAT translations and flows are withdrawn before the step adds any.
+    std::vector<Connection> connectionAdd;
+    std::vector<Ip::Nat::DynamicConnectionKey> connectionRemove;
+    std::vector<ConnectionBulk> bulkAdd;
+    std::vector<ConnectionBulk> bulkRemove;
+    std::vector<TwiceTranslation> twiceAdd;
+    std::vector<Ip::Nat::TwiceNatKey> twiceRemove;
+    std::vector<NatFlowChange> flowAdd;
+    std::vector<Ip::Nat::NatFlowKey> flowRemove;
+    int connectionsLine = 0; // of the step's first connection key, for the checks of the whole
+    int flowsLine = 0;
+
+    bool bulk() const { return !bulkAdd.empty() || !bulkRemove.empty(); }
 };
 
 struct Scenario {
@@ -83,6 +137,9 @@ struct Scenario {
     // How long the run goes on after the last step, in seconds.
     double settle = 1.0;
 };
+
+// The most connections one bulk makes.
+constexpr uint32_t kMaxBulk = 1000000;
 
 // The largest scenario file read: a hundred thousand steps fit.
 constexpr std::size_t kMaxFileBytes = 16u << 20;
