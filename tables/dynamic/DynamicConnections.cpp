@@ -90,6 +90,16 @@ void VyrNatTableMgrDynamic::eraseEntry(Table* table, const ConnTuple& flow, cons
     table->entryDel(matchSpec<typename Table::MatchSpec>(flow.protocol, addrs, vrfId));
 }
 
+bool VyrNatTableMgrDynamic::partitionAdd(DynamicNatPartitionedTable& parts, const ConnTuple& flow,
+                                         IpAndPort src, IpAndPort dst, IpAndPort newIp,
+                                         uint32_t vrfId) {
+    if (parts.addEntry(flow, src, dst, newIp, vrfId)) {
+        return true;
+    }
+    refusalIs(parts.refusal());
+    return false;
+}
+
 // --- One entry in one table ---
 
 bool VyrNatTableMgrDynamic::createDynamicSnat1Table(const ConnTuple& flow, IpAndPort src,
@@ -218,8 +228,8 @@ bool VyrNatTableMgrDynamic::createDynamicSnat(const ConnTuple& flow, IpAndPort s
     }
     const bool forced = forceSnatTable_ != S::dynSnatUnknown;
     if (!forced && snat1TableSize_ == 0) {
-        return !dynamicSnatPartitionedTable_->partition().empty() &&
-               dynamicSnatPartitionedTable_->addEntry(f, src, dst, newSrc, vrfId);
+        auto& parts = *dynamicSnatPartitionedTable_;
+        return !parts.partition().empty() && partitionAdd(parts, f, src, dst, newSrc, vrfId);
     }
     if (!vrfFits(vrfId)) {
         return false;
@@ -311,7 +321,7 @@ bool VyrNatTableMgrDynamic::createDynamicDnat(uint16_t profile, const ConnTuple&
             return false;
         }
         // Partition entries carry no next hop: an update has nothing to rewrite.
-        return update || dynamicDnatPartitionedTable_->addEntry(f, src, dstOld, dstNew, vrfId);
+        return update || partitionAdd(*dynamicDnatPartitionedTable_, f, src, dstOld, dstNew, vrfId);
     }
     if (!vrfFits(vrfId)) {
         return false;

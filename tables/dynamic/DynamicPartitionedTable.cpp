@@ -71,6 +71,7 @@ bool DynamicPartitionedTableOf<Dir>::addEntry(const ConnTuple& flow, IpAndPort s
     // its entry, and the first delete would take the other's translation with it.
     if (flowToMatchSpecMap_.claim(flow, addrs, vrfId) != Records::Claim::free) {
         VTRACE(th, 1, "Entry exists for flow: " << flow.toString() << ", vrfId: " << vrfId);
+        refusal_ = "another connection holds the entry";
         return false;
     }
     Partition* chosen = nullptr;
@@ -82,6 +83,7 @@ bool DynamicPartitionedTableOf<Dir>::addEntry(const ConnTuple& flow, IpAndPort s
     }
     if (!chosen) {
         VTRACE(th, 1, "All " << Dir::kTableName << " tabels are full");
+        refusal_ = std::string("every ") + Dir::kTableName + " is full";
         return false;
     }
     VYR_ASSERT(chosen->table());
@@ -89,6 +91,7 @@ bool DynamicPartitionedTableOf<Dir>::addEntry(const ConnTuple& flow, IpAndPort s
     const auto action = partitionAction<Dir, typename Table::Action>(src, dst, newIp);
     if (WriteRefusal refused = tableWriteRefused([&] { chosen->table()->entryAdd(ms, action); })) {
         VTRACE(th, 1, chosen->name() << ": ERROR " << refused.name());
+        refusal_ = refused.reason();
         return false;
     }
     flowToMatchSpecMap_.add(flow, addrs, vrfId, chosen->partitionId());

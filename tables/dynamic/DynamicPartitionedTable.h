@@ -89,10 +89,13 @@ public:
     bool flowToMatchSpecMapHas(const FlowAndVrfType& key) const {
         return flowToMatchSpecMap_.find(key.flow, key.vrfId).has_value();
     }
+    // Why the last refused add was refused.
+    const std::string& refusal() const { return refusal_; }
 
 protected:
     std::map<uint8_t, Ert::Ptr<DynamicNatPartition>> partition_;
     Records flowToMatchSpecMap_{false};
+    std::string refusal_;
 };
 
 // One direction's partitioned table; `Dir` gives its partition type, names and action.

@@ -166,6 +166,9 @@ private:
     }
     // False, traced, when the five-tuple tables' 16-bit VRF field cannot hold `vrfId`.
     bool vrfFits(uint32_t vrfId);
+    // A connection into the partitions; a refusal passes the partitions' reason on.
+    bool partitionAdd(DynamicNatPartitionedTable& parts, const ConnTuple& flow, IpAndPort src,
+                      IpAndPort dst, IpAndPort newIp, uint32_t vrfId);
     void declareTables();
     void setUpPartitions();
 

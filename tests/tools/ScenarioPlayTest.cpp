@@ -163,15 +163,18 @@ TEST(ScenarioPlay, TheDynamicTwiceAndFlowScenariosShowWhatTheyDescribe) {
           "  + dynamicSnatPartition1  outerIpv4HdrProtocol=6, outerIpv4HdrSip=10.3.0.4,",
           "  + dynamicSnatPartition3  outerIpv4HdrProtocol=17, outerIpv4HdrSip=10.3.0.5,",
           "step 4: ",
-          "  snat tcp 10.3.0.9:40009 > 198.51.100.1:443 to 192.0.2.1:1032: NOT programmed\n",
+          "  snat tcp 10.3.0.9:40009 > 198.51.100.1:443 to 192.0.2.1:1032: NOT programmed "
+          "(every dynamicSnatPartition is full)\n",
           "step 5: ",
           "  + dynamicSnatPartition0  outerIpv4HdrProtocol=6, outerIpv4HdrSip=10.3.0.10,",
           "step 6: ",
           "  + dynamicDnatPartition1  outerIpv4HdrProtocol=6, outerIpv4HdrSip=203.0.113.7,",
           "  (4 more: 4 programmed, 0 NOT programmed)\n",
           "step 7: ", "(no change in the chip's tables)",
-          "  dnat tcp 203.0.113.1:7000 > 192.0.2.50:443 to 10.3.1.50:8443 vrf 2: NOT programmed\n",
-          "  dnat tcp 203.0.113.9:7000 > 192.0.2.50:443 to 10.3.1.50:8443: NOT programmed\n",
+          "  dnat tcp 203.0.113.1:7000 > 192.0.2.50:443 to 10.3.1.50:8443 vrf 2: NOT programmed "
+          "(another connection holds the entry)\n",
+          "  dnat tcp 203.0.113.9:7000 > 192.0.2.50:443 to 10.3.1.50:8443: NOT programmed "
+          "(every dynamicDnatPartition is full)\n",
           "end: the chip's tables are empty\n", "17 translations programmed, 3 not"}},
         {"twice-flows.yaml",
          {"step 1: ",
