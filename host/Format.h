@@ -46,7 +46,8 @@ struct FmtArg {
     FmtArg(const std::string& v) : FmtArg(std::string_view(v)) {}
     // A value type that says how it is passed.
     template <class T>
-    requires requires(const T& t) { t.fmtArg(); } FmtArg(const T& v) : FmtArg(v.fmtArg()) {}
+    requires requires(const T& t) { t.fmtArg(); }
+    FmtArg(const T& v) : FmtArg(v.fmtArg()) {}
 
     static FmtArg ip4(uint32_t addr) { return withKind(Kind::ip4, addr); }
     static FmtArg ip4Port(uint32_t addr, uint16_t port) {

@@ -167,8 +167,8 @@ private:
     // direction, profile), which connections of other VRFs cannot share.
     std::map<std::tuple<Ip::ConnTuple, Ip::Nat::NatTarget, uint16_t>, Ip::Nat::DynamicConnectionKey>
         addrOnlyHolders_;
-    // Twice-NAT translations as the chip matches them, with ports evened out: the published
-    // translation that holds each.
+    // Twice-NAT translations as the chip matches them (ports evened out, no protocol, no
+    // profile): the published translation that holds each.
     std::map<Ip::Nat::TwiceNatKey, Ip::Nat::TwiceNatKey> twiceHolders_;
     std::string refusal_;
 };

@@ -16,8 +16,9 @@ struct NextHopArg {
 };
 
 // The translation as the chip matches it: a side translated without a port on either end is
-// address-only, and the protocol is no part of the match. (Profiles share a translation's
-// entries, each one a user of them.)
+// address-only, and neither the protocol nor the profile is part of the match. (The twice
+// manager takes a second profile's identical translation as done, without a reference of its
+// own: the first one's delete would take the entries.)
 Ip::Nat::TwiceNatKey matchedAs(Ip::Nat::TwiceNatKey key, const Ip::Nat::TwiceNatTranslation& t) {
     if (key.srcOld.port == 0 || t.srcNew.port == 0) {
         key.srcOld.port = 0;
@@ -26,6 +27,7 @@ Ip::Nat::TwiceNatKey matchedAs(Ip::Nat::TwiceNatKey key, const Ip::Nat::TwiceNat
         key.dstOld.port = 0;
     }
     key.protocol = 0;
+    key.profile = 0;
     return key;
 }
 

@@ -127,10 +127,13 @@ public:
             }
         }
 
-        // Each programmed translation is one the manager holds (all of one profile here).
-        std::size_t held = twice_->addrPortEntry().size();
+        // Each programmed translation is one profile's use of an entry the manager holds.
+        std::size_t held = 0;
+        for (const auto& [k, e] : twice_->addrPortEntry()) {
+            held += e.profiles.size();
+        }
         for (const auto& [k, e] : twice_->addrOnlyEntry()) {
-            held += !e.profiles.empty();
+            held += e.profiles.size();
         }
         const std::size_t twiceProgrammed = countProgrammed(
             a_.hwStatus()->twiceNat, sm.twiceProgrammed, sm.twiceNotProgrammed, out);
@@ -253,7 +256,8 @@ private:
         key.srcOld = {host("10.0.0.1", 3), any<uint16_t>({0, 1000})};
         key.dstOld = {host("198.51.100.1", 2), any<uint16_t>({0, 80})};
         key.protocol = any<uint8_t>({6, 17});
-        key.profile = 1;
+        // Profiles share the entries of one translation.
+        key.profile = any<uint16_t>({1, 1, 2});
         auto& all = a_.status()->twiceNat;
         if (all.find(key) && rng_() % 2) {
             const auto& old = *all.find(key);
