@@ -31,6 +31,21 @@ Ip::Nat::TwiceNatKey matchedAs(Ip::Nat::TwiceNatKey key, const Ip::Nat::TwiceNat
     return key;
 }
 
+// Whether the chip would take `b` for `a` (whose match is the same): the same evened-out
+// translation with the same kind
+// of protocol (TCP, UDP, or any other). Another translation of the same match is the twice
+// manager's conflicting duplicate to report.
+bool sameTwiceTranslation(const Ip::Nat::TwiceNatKey& a, const Ip::Nat::TwiceNatTranslation& at,
+                          const Ip::Nat::TwiceNatKey& b, const Ip::Nat::TwiceNatTranslation& bt) {
+    const auto kind = [](uint8_t proto) { return proto == 6 || proto == 17 ? proto : 0; };
+    const auto evened = [](Ip::IpAndPort o, Ip::IpAndPort n) {
+        return o.port == 0 ? Ip::IpAndPort{n.ip, 0} : n;
+    };
+    return kind(a.protocol) == kind(b.protocol) &&
+           evened(a.srcOld, at.srcNew) == evened(b.srcOld, bt.srcNew) &&
+           evened(a.dstOld, at.dstNew) == evened(b.dstOld, bt.dstNew);
+}
+
 } // namespace
 
 void NatSm::followDynamic() {
@@ -200,9 +215,12 @@ void NatSm::syncTwice(const Ip::Nat::TwiceNatKey& key) {
     // withdrawn would take them from the other.
     const auto matched = matchedAs(key, *want);
     if (const auto holder = twiceHolders_.find(matched); holder != twiceHolders_.end()) {
-        appliedTwice_[key] = {*want, false};
-        publish(false, "the same translation as " + holder->second.str());
-        return;
+        const auto& other = appliedTwice_.at(holder->second).value;
+        if (sameTwiceTranslation(key, *want, holder->second, other)) {
+            appliedTwice_[key] = {*want, false};
+            publish(false, "the same translation as " + holder->second.str());
+            return;
+        }
     }
     // A duplicate or a failure wrote nothing of this translation: deleting it later would
     // take what the other translation wrote.
