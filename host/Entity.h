@@ -92,10 +92,11 @@ private:
     T value_;
 };
 
-// A keyed collection with a stable (ordered) iteration.
-template <class K, class V> class Collection : public AttrBase {
+// A keyed collection, by default with a stable (ordered) iteration; a hashed map suits
+// collections of many entries whose order nobody reads.
+template <class K, class V, class M = std::map<K, V>> class Collection : public AttrBase {
 public:
-    using Map = std::map<K, V>;
+    using Map = M;
     Collection(Entity* owner, const char* name) : AttrBase(owner, name) {}
 
     std::size_t size() const { return map_.size(); }
@@ -206,8 +207,8 @@ protected:
                              },
                              [fn = std::move(fn)](const void*) { fn(); }});
     }
-    template <class K, class V>
-    void onEntry(Collection<K, V> E::*member,
+    template <class K, class V, class M>
+    void onEntry(Collection<K, V, M> E::*member,
                  std::type_identity_t<std::function<void(const K&)>> fn) {
         handlers_.push_back(
             {[member](const Entity& e, const AttrBase& a) {

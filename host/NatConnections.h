@@ -7,9 +7,12 @@
 #include "host/IpTypes.h"
 #include "host/NatStatus.h"
 
+#include <array>
+#include <compare>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_map>
 
 namespace Ip::Nat {
 
@@ -33,8 +36,22 @@ struct DynamicConnectionKey {
     bool addrOnly() const {
         return sourceTranslation() ? tuple.dst.ip.isZero() : tuple.src.ip.isZero();
     }
-    auto operator<=>(const DynamicConnectionKey&) const = default;
+    // The order of the fields, compared as three words: collections of many connections
+    // compare keys often.
+    std::strong_ordering operator<=>(const DynamicConnectionKey& o) const {
+        const auto w = words();
+        const auto ow = o.words();
+        return w[0] != ow[0] ? w[0] <=> ow[0] : w[1] != ow[1] ? w[1] <=> ow[1] : w[2] <=> ow[2];
+    }
+    bool operator==(const DynamicConnectionKey& o) const { return words() == o.words(); }
     std::string str() const;
+
+private:
+    std::array<uint64_t, 3> words() const {
+        return {uint64_t(tuple.src.ip.value) << 16 | tuple.src.port,
+                uint64_t(tuple.dst.ip.value) << 16 | tuple.dst.port,
+                uint64_t(tuple.protocol) << 40 | uint64_t(vrfId) << 8 | target};
+    }
 };
 
 struct DynamicConnection {
@@ -44,28 +61,6 @@ struct DynamicConnection {
     // The next-hop word of a destination translation (bit 31: ECMP group); 0 for none.
     uint32_t nextHop = 0;
     bool operator==(const DynamicConnection&) const = default;
-};
-
-class DynamicConnectionStatus : public Ert::Entity {
-public:
-    using Entity::Entity;
-    ERT_ENTITY_TYPE("Ip::Nat::DynamicConnectionStatus")
-    Ert::Collection<DynamicConnectionKey, DynamicConnection> connection{this, "connection"};
-};
-
-// What the hardware holds of each connection: programmed or not, and why not.
-class DynamicConnectionHwStatus : public Ert::Entity {
-public:
-    using Entity::Entity;
-    ERT_ENTITY_TYPE("Ip::Nat::DynamicConnectionHwStatus")
-    Ert::Collection<DynamicConnectionKey, bool> dynamicConnectionHw{this, "dynamicConnectionHw"};
-    Ert::Collection<DynamicConnectionKey, std::string> reason{this, "reason"};
-};
-
-class DynamicConnectionMappingStatus : public Ert::Entity {
-public:
-    using Entity::Entity;
-    ERT_ENTITY_TYPE("Ip::Nat::DynamicConnectionMappingStatus")
 };
 
 } // namespace Ip::Nat
@@ -80,3 +75,34 @@ template <> struct std::hash<Ip::Nat::DynamicConnectionKey> {
         return (a * 0x9E3779B97F4A7C15ull) ^ (b * 0xC2B2AE3D27D4EB4Full) ^ c;
     }
 };
+
+namespace Ip::Nat {
+
+// Shared-memory tables of connections are hashed: they hold hundreds of thousands.
+template <class V>
+using ConnectionCollection =
+    Ert::Collection<DynamicConnectionKey, V, std::unordered_map<DynamicConnectionKey, V>>;
+
+class DynamicConnectionStatus : public Ert::Entity {
+public:
+    using Entity::Entity;
+    ERT_ENTITY_TYPE("Ip::Nat::DynamicConnectionStatus")
+    ConnectionCollection<DynamicConnection> connection{this, "connection"};
+};
+
+// What the hardware holds of each connection: programmed or not, and why not.
+class DynamicConnectionHwStatus : public Ert::Entity {
+public:
+    using Entity::Entity;
+    ERT_ENTITY_TYPE("Ip::Nat::DynamicConnectionHwStatus")
+    ConnectionCollection<bool> dynamicConnectionHw{this, "dynamicConnectionHw"};
+    ConnectionCollection<std::string> reason{this, "reason"};
+};
+
+class DynamicConnectionMappingStatus : public Ert::Entity {
+public:
+    using Entity::Entity;
+    ERT_ENTITY_TYPE("Ip::Nat::DynamicConnectionMappingStatus")
+};
+
+} // namespace Ip::Nat

@@ -12,10 +12,9 @@ extern Trace::Handle natSmTrace;
 // Sets or withdraws (nullopt) the hardware status of `key` with why it is not programmed, and
 // keeps the programmed and not-programmed counts by difference: recounting every entry would
 // make each change cost as much as all of them.
-template <class K>
-void publishHw(Ert::Collection<K, bool>& hw, Ert::Collection<K, std::string>& reasons,
-               Ert::Attr<uint32_t>& yes, Ert::Attr<uint32_t>& no, const K& key,
-               std::optional<bool> programmed, const std::string& reason) {
+template <class Held, class Why, class K>
+void publishHw(Held& hw, Why& reasons, Ert::Attr<uint32_t>& yes, Ert::Attr<uint32_t>& no,
+               const K& key, std::optional<bool> programmed, const std::string& reason) {
     int y = int(yes());
     int n = int(no());
     if (const bool* before = hw.find(key)) {
@@ -23,7 +22,7 @@ void publishHw(Ert::Collection<K, bool>& hw, Ert::Collection<K, std::string>& re
     }
     if (programmed && !*programmed && !reason.empty()) {
         reasons.set(key, reason);
-    } else {
+    } else if (!reasons.empty()) {
         reasons.erase(key);
     }
     if (programmed) {

@@ -91,7 +91,7 @@ BENCHMARK(BM_DynamicThroughHelper)->Arg(10000)->Arg(100000)->Unit(benchmark::kMi
 
 // The same entries written and deleted directly: the connection's SNAT1 entry and its fragment
 // entry (the fragment ACL entries, one per peer, are written once).
-void BM_RawWritesOfTheSameEntries(benchmark::State& state) {
+void BM_DynamicRawWrites(benchmark::State& state) {
     auto a = boot();
     auto& dyn = *a->owner()->tableMgrDynamic();
     auto& snat1 = *dyn.dynamicSnat1Table();
@@ -123,6 +123,6 @@ void BM_RawWritesOfTheSameEntries(benchmark::State& state) {
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * n);
 }
-BENCHMARK(BM_RawWritesOfTheSameEntries)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DynamicRawWrites)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 } // namespace

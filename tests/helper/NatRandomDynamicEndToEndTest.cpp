@@ -24,9 +24,8 @@ using Ip::Nat::DynamicConnectionKey;
 using TestSupport::Faults;
 
 // Keys present in `hw` and not in `want`, or the other way round.
-template <class K, class A, class B>
-std::string keysDiffer(const char* what, const Ert::Collection<K, A>& want,
-                       const Ert::Collection<K, B>& hw) {
+template <class Want, class Held>
+std::string keysDiffer(const char* what, const Want& want, const Held& hw) {
     std::string out;
     for (const auto& [k, v] : want) {
         if (!hw.find(k)) {
@@ -41,8 +40,8 @@ std::string keysDiffer(const char* what, const Ert::Collection<K, A>& want,
     return out;
 }
 
-template <class K>
-std::size_t countProgrammed(const Ert::Collection<K, bool>& hw, const Ert::Attr<uint32_t>& yes,
+template <class Held>
+std::size_t countProgrammed(const Held& hw, const Ert::Attr<uint32_t>& yes,
                             const Ert::Attr<uint32_t>& no, std::string& out) {
     std::size_t y = 0;
     for (const auto& [k, p] : hw) {

@@ -58,7 +58,7 @@ void HostState::connectionDel(const Ip::Nat::DynamicConnectionKey& key) {
 
 namespace {
 
-template <class K> std::optional<bool> held(const Ert::Collection<K, bool>& hw, const K& key) {
+template <class Coll, class K> std::optional<bool> held(const Coll& hw, const K& key) {
     const bool* p = hw.find(key);
     return p ? std::optional<bool>(*p) : std::nullopt;
 }

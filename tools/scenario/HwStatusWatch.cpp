@@ -108,8 +108,10 @@ HwStatusWatch::HwStatusWatch(Ert::Ptr<Ip::Nat::HwStatus> hw, Ert::Ptr<Ip::Nat::S
         &Lines::flowLine));
     if (connectionsHw && connections) {
         keyed_.push_back(
-            std::make_unique<KeyedWatch<DynamicConnectionStatus, DynamicConnectionHwStatus,
-                                        DynamicConnectionKey, DynamicConnection>>(
+            std::make_unique<
+                KeyedWatch<DynamicConnectionStatus, DynamicConnectionHwStatus, DynamicConnectionKey,
+                           DynamicConnection, ConnectionCollection<DynamicConnection>,
+                           ConnectionCollection<bool>, ConnectionCollection<std::string>>>(
                 std::move(connections), &DynamicConnectionStatus::connection,
                 std::move(connectionsHw), &DynamicConnectionHwStatus::dynamicConnectionHw,
                 &DynamicConnectionHwStatus::reason, &Lines::connectionLine));

@@ -58,13 +58,16 @@ protected:
 };
 
 // S holds the asked-for collection of K to V; H the hardware's programmed flag and reason.
-template <class S, class H, class K, class V> class KeyedWatch final : public KeyedWatchBase {
+// The collections are ordered ones unless given.
+template <class S, class H, class K, class V, class WantC = Ert::Collection<K, V>,
+          class HeldC = Ert::Collection<K, bool>, class WhyC = Ert::Collection<K, std::string>>
+class KeyedWatch final : public KeyedWatchBase {
 public:
     // Describes a translation; `value` is null when the status does not hold it.
     using Describe = std::string (*)(const K& key, const V* value);
-    using Want = Ert::Collection<K, V> S::*;
-    using Held = Ert::Collection<K, bool> H::*;
-    using Why = Ert::Collection<K, std::string> H::*;
+    using Want = WantC S::*;
+    using Held = HeldC H::*;
+    using Why = WhyC H::*;
 
     KeyedWatch(Ert::Ptr<S> status, Want want, Ert::Ptr<H> hw, Held held, Why why, Describe describe)
         : status_(std::move(status)), hw_(std::move(hw)), want_(want), heldBy_(held), why_(why),
