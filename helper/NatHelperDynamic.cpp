@@ -23,6 +23,31 @@ HwStaticNatAclKey fragmentKey(Ip::IpAddr peer, uint32_t mask, uint8_t protocol) 
     return {Ip::IpAddrWithFullMask{peer, mask}, protocol, true};
 }
 
+// The trace line and ring record each operation starts with.
+void traceSrc(const char* op, const Ip::ConnTuple& flow, Ip::IpAndPort srcOld, Ip::IpAndPort dst,
+              Ip::IpAndPort srcNew, uint16_t profile, bool fullCone, Ip::VrfId vrfId) {
+    VTRACE(th, 2,
+           op << " flow: " << flow.toString() << ", srcOld: " << srcOld.toString()
+              << ", dst: " << dst.toString() << ", srcNew: " << srcNew.toString()
+              << ", profile: " << profile << ", fullCone: " << fullCone << ", vrfId: " << vrfId);
+    RINGLOG(2,
+            "%s flow: %s -> %s proto %u, srcOld: %s, dst: %s, srcNew: %s, profile: %u, fullCone: "
+            "%u, vrfId: %u",
+            op, flow.src, flow.dst, flow.protocol, srcOld, dst, srcNew, profile, fullCone, vrfId);
+}
+
+void traceDst(const char* op, const Ip::ConnTuple& flow, Ip::IpAndPort src, Ip::IpAndPort dstOld,
+              Ip::IpAndPort dstNew, uint16_t profile, bool fullCone, Ip::VrfId vrfId) {
+    VTRACE(th, 2,
+           op << " flow: " << flow.toString() << ", src: " << src.toString()
+              << ", dstOld: " << dstOld.toString() << ", dstNew: " << dstNew.toString()
+              << ", profile: " << profile << ", fullCone: " << fullCone << ", vrfId: " << vrfId);
+    RINGLOG(2,
+            "%s flow: %s -> %s proto %u, src: %s, dstOld: %s, dstNew: %s, profile: %u, fullCone: "
+            "%u, vrfId: %u",
+            op, flow.src, flow.dst, flow.protocol, src, dstOld, dstNew, profile, fullCone, vrfId);
+}
+
 } // namespace
 
 VyrNatTableMgrDynamic* NatHelper::dynamicMgr() {
@@ -36,15 +61,7 @@ VyrNatTableMgrDynamic* NatHelper::dynamicMgr() {
 bool NatHelper::addDynamicSrcIpTranslation(const Ip::ConnTuple& flow, Ip::IpAndPort srcOld,
                                            Ip::IpAndPort dst, Ip::IpAndPort srcNew,
                                            uint16_t profileId, bool fullCone, Ip::VrfId vrfId) {
-    VTRACE(th, 2,
-           " flow: " << flow.toString() << ", srcOld: " << srcOld.toString()
-                     << ", dst: " << dst.toString() << ", srcNew: " << srcNew.toString()
-                     << ", profile: " << profileId << ", fullCone: " << fullCone
-                     << ", vrfId: " << vrfId);
-    RINGLOG(2,
-            "addDynamicSrcIpTranslation flow: %s -> %s proto %u, srcOld: %s, dst: %s, srcNew: %s, "
-            "profile: %u, fullCone: %u, vrfId: %u",
-            flow.src, flow.dst, flow.protocol, srcOld, dst, srcNew, profileId, fullCone, vrfId);
+    traceSrc("addDynamicSrcIpTranslation", flow, srcOld, dst, srcNew, profileId, fullCone, vrfId);
     dynSrcAddInc();
     dynAddInc();
     auto* dyn = dynamicMgr();
@@ -72,15 +89,8 @@ bool NatHelper::addDynamicSrcIpTranslation(const Ip::ConnTuple& flow, Ip::IpAndP
 bool NatHelper::deleteDynamicSrcIpTranslation(const Ip::ConnTuple& flow, Ip::IpAndPort srcOld,
                                               Ip::IpAndPort dst, Ip::IpAndPort srcNew,
                                               uint16_t profileId, bool fullCone, Ip::VrfId vrfId) {
-    VTRACE(th, 2,
-           " flow: " << flow.toString() << ", srcOld: " << srcOld.toString()
-                     << ", dst: " << dst.toString() << ", srcNew: " << srcNew.toString()
-                     << ", profile: " << profileId << ", fullCone: " << fullCone
-                     << ", vrfId: " << vrfId);
-    RINGLOG(2,
-            "deleteDynamicSrcIpTranslation flow: %s -> %s proto %u, srcOld: %s, dst: %s, srcNew: "
-            "%s, profile: %u, fullCone: %u, vrfId: %u",
-            flow.src, flow.dst, flow.protocol, srcOld, dst, srcNew, profileId, fullCone, vrfId);
+    traceSrc("deleteDynamicSrcIpTranslation", flow, srcOld, dst, srcNew, profileId, fullCone,
+             vrfId);
     dynSrcDelInc();
     dynDelInc();
     auto* dyn = tableMgr_->tableMgrDynamic();
@@ -102,15 +112,7 @@ bool NatHelper::dynamicDst(const char* op, const Ip::ConnTuple& flow, Ip::IpAndP
                            Ip::IpAndPort dstOld, Ip::IpAndPort dstNew,
                            const Oma::NatNextHopInfo* nextHopInfo, uint16_t profileId,
                            bool fullCone, Ip::VrfId vrfId, bool update) {
-    VTRACE(th, 2,
-           op << " flow: " << flow.toString() << ", src: " << src.toString()
-              << ", dstOld: " << dstOld.toString() << ", dstNew: " << dstNew.toString()
-              << ", profile: " << profileId << ", fullCone: " << fullCone << ", vrfId: " << vrfId);
-    RINGLOG(2,
-            "%s flow: %s -> %s proto %u, src: %s, dstOld: %s, dstNew: %s, profile: %u, fullCone: "
-            "%u, vrfId: %u",
-            op, flow.src, flow.dst, flow.protocol, src, dstOld, dstNew, profileId, fullCone,
-            vrfId);
+    traceDst(op, flow, src, dstOld, dstNew, profileId, fullCone, vrfId);
     if (update) {
         dynDstUpdInc();
     } else {
@@ -163,15 +165,8 @@ bool NatHelper::updateDynamicDstIpTranslation(const Ip::ConnTuple& flow, Ip::IpA
 bool NatHelper::deleteDynamicDstIpTranslation(const Ip::ConnTuple& flow, Ip::IpAndPort src,
                                               Ip::IpAndPort dstOld, Ip::IpAndPort dstNew,
                                               uint16_t profileId, bool fullCone, Ip::VrfId vrfId) {
-    VTRACE(th, 2,
-           " flow: " << flow.toString() << ", src: " << src.toString()
-                     << ", dstOld: " << dstOld.toString() << ", dstNew: " << dstNew.toString()
-                     << ", profile: " << profileId << ", fullCone: " << fullCone
-                     << ", vrfId: " << vrfId);
-    RINGLOG(2,
-            "deleteDynamicDstIpTranslation flow: %s -> %s proto %u, src: %s, dstOld: %s, dstNew: "
-            "%s, profile: %u, fullCone: %u, vrfId: %u",
-            flow.src, flow.dst, flow.protocol, src, dstOld, dstNew, profileId, fullCone, vrfId);
+    traceDst("deleteDynamicDstIpTranslation", flow, src, dstOld, dstNew, profileId, fullCone,
+             vrfId);
     dynDstDelInc();
     auto* dyn = tableMgr_->tableMgrDynamic();
     if (!dyn) {

@@ -28,6 +28,13 @@ bool multicast(const Ip::Prefix& p) {
     return (p.addr.value & 0xF0000000u) == 0xE0000000u;
 }
 
+void traceTwiceCounters(const char* op, uint16_t profile, uint8_t protocol, uint16_t group,
+                        Ip::IpAndPort a, Ip::IpAndPort b, Ip::VrfId vrf) {
+    VTRACE(th, 5,
+           op << " profile " << profile << " protocol " << unsigned(protocol) << " group " << group
+              << " " << a.toString() << " " << b.toString() << " vrf " << vrf);
+}
+
 struct UcMcBits {
     uint8_t uc = 0;
     uint8_t mc = 0;
@@ -118,18 +125,14 @@ bool NatHelper::delTwiceNatTranslation(Ip::IpAndPort srcOld, Ip::IpAndPort srcNe
 uint64_t NatHelper::getTwiceNatSrcCountersSinceLastPoll(uint16_t profile, uint8_t protocol,
                                                         uint16_t group, Ip::IpAndPort a,
                                                         Ip::IpAndPort b, Ip::VrfId vrf) const {
-    VTRACE(th, 5,
-           " profile " << profile << " protocol " << unsigned(protocol) << " group " << group << " "
-                       << a.toString() << " " << b.toString() << " vrf " << vrf);
+    traceTwiceCounters("getTwiceNatSrcCountersSinceLastPoll", profile, protocol, group, a, b, vrf);
     return 0;
 }
 
 uint64_t NatHelper::getTwiceNatDstCountersSinceLastPoll(uint16_t profile, uint8_t protocol,
                                                         uint16_t group, Ip::IpAndPort a,
                                                         Ip::IpAndPort b, Ip::VrfId vrf) const {
-    VTRACE(th, 5,
-           " profile " << profile << " protocol " << unsigned(protocol) << " group " << group << " "
-                       << a.toString() << " " << b.toString() << " vrf " << vrf);
+    traceTwiceCounters("getTwiceNatDstCountersSinceLastPoll", profile, protocol, group, a, b, vrf);
     return 0;
 }
 
