@@ -78,7 +78,8 @@ bool NatHelper::addDynamicSrcIpTranslation(const Ip::ConnTuple& flow, Ip::IpAndP
     });
     if (ok) {
         if (auto* st = tableMgr_->tableMgrStatic()) {
-            // Fragments still translate by the connection's entry when this one is refused.
+            // The connection stands without it: a refused fragment entry only leaves the
+            // connection's later fragments untranslated.
             st->updateStaticSnat(profileId, fragmentKey(dst.ip, kFullMask, flow.protocol),
                                  {srcOld.ip, 0}, srcNew, true, false);
         }
