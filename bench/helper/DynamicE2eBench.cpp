@@ -126,3 +126,47 @@ void BM_DynamicRawWrites(benchmark::State& state) {
 BENCHMARK(BM_DynamicRawWrites)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 } // namespace
+
+namespace {
+
+// The helper's two halves apart: the dynamic manager's entries, and the static manager's
+// fragment entries.
+void BM_DynamicManagerPart(benchmark::State& state) {
+    auto a = boot();
+    auto& dyn = *a->owner()->tableMgrDynamic();
+    const auto n = uint32_t(state.range(0));
+    for (auto _ : state) {
+        for (uint32_t i = 0; i < n; ++i) {
+            const ConnTuple f = flowAt(i);
+            dyn.createDynamicSnat(f, f.src, f.dst, natAt(i), kProfile, false, 0);
+        }
+        for (uint32_t i = 0; i < n; ++i) {
+            const ConnTuple f = flowAt(i);
+            dyn.deleteDynamicSnat(kProfile, f, f.src, false, 0);
+        }
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * n);
+}
+BENCHMARK(BM_DynamicManagerPart)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+void BM_FragmentPart(benchmark::State& state) {
+    auto a = boot();
+    auto& st = *a->owner()->tableMgrStatic();
+    const auto n = uint32_t(state.range(0));
+    for (auto _ : state) {
+        for (uint32_t i = 0; i < n; ++i) {
+            const ConnTuple f = flowAt(i);
+            st.updateStaticSnat(kProfile, {{f.dst.ip, 0xFFFFFFFF}, 6, true}, {f.src.ip, 0},
+                                natAt(i), true, false);
+        }
+        for (uint32_t i = 0; i < n; ++i) {
+            const ConnTuple f = flowAt(i);
+            st.deleteStaticSnatFragment(kProfile, {{f.dst.ip, 0xFFFFFFFF}, 6, true}, f.src.ip,
+                                        natAt(i).ip);
+        }
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * n);
+}
+BENCHMARK(BM_FragmentPart)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+} // namespace
