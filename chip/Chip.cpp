@@ -4,12 +4,14 @@
 
 namespace VyrP4 {
 
+static_assert(ProfileCapabilities::kMaxPipes <= kMaxPipes);
+
 Chip::Chip(ProfileCapabilities profile) : profile_(std::move(profile)) {}
 
 std::shared_ptr<TableEngine> Chip::tableEngineIs(const TableDesc& desc) {
     auto [it, added] = tables_.try_emplace(desc.position);
     if (added) {
-        it->second = std::make_shared<TableEngine>(desc, desc.capacity(profile_));
+        it->second = std::make_shared<TableEngine>(desc, desc.capacity(profile_), profile_.pipes());
         it->second->entryObserverIs(observer_);
     }
     // Two schemas must not share one chip.

@@ -46,10 +46,11 @@ std::string VyrSdkEntryHandle::str() const {
     return valid() ? std::to_string(slot) + "v" + std::to_string(version) : "none";
 }
 
-TableEngine::TableEngine(const TableDesc& desc, std::uint32_t capacity)
-    : desc_(desc), capacity_(capacity), keyWords_(desc.match->keyWords()),
+TableEngine::TableEngine(const TableDesc& desc, std::uint32_t capacity, std::uint32_t pipes)
+    : desc_(desc), capacity_(capacity), pipes_(pipes), keyWords_(desc.match->keyWords()),
       dataWords_(desc.actionWords()), stride_(keyWords_ + 2 + dataWords_),
       index_(0, SlotHash{this}, SlotEq{this}) {
+    VYR_CHIP_CHECK(pipes >= 1 && pipes <= kMaxPipes);
     if (desc.match->ternary) {
         exactBits_.assign(desc.match->valueWords, 0);
         for (const FieldDesc& f : desc.match->fields) {
@@ -72,8 +73,13 @@ bool TableEngine::SlotEq::operator()(std::uint32_t a, std::uint32_t b) const noe
 EntryView TableEngine::view(std::uint32_t slot) const {
     const std::uint64_t* p = slotPtr(slot);
     const std::uint64_t m = p[keyWords_];
-    return EntryView{p, std::uint16_t(m & 0xffff), p + keyWords_ + 2,
-                     VyrSdkEntryHandle{slot, std::uint32_t(m >> 32)}, (m & kHitBit) != 0};
+    const auto hits = std::uint8_t(m >> kHitShift);
+    return EntryView{p,
+                     std::uint16_t(m & 0xffff),
+                     p + keyWords_ + 2,
+                     VyrSdkEntryHandle{slot, std::uint32_t(m >> 32)},
+                     hits != 0,
+                     hits};
 }
 
 std::optional<std::uint32_t> TableEngine::findSlot(const std::uint64_t* key) const {
@@ -196,12 +202,21 @@ bool TableEngine::remove(const std::uint64_t* key) {
     return true;
 }
 
-void TableEngine::hitIs(std::uint32_t slot, bool hit) {
+std::uint8_t TableEngine::pipeBits(std::uint32_t pipe) const {
+    if (pipe == kAllPipes) {
+        return std::uint8_t((1u << pipes_) - 1);
+    }
+    VYR_CHIP_CHECK(pipe < pipes_);
+    return std::uint8_t(1u << pipe);
+}
+
+void TableEngine::hitPipesIs(std::uint32_t slot, std::uint8_t pipes) {
     const EntryView before = view(slot);
-    if (before.hit == hit) {
+    if (before.hitPipes == pipes) {
         return;
     }
-    meta(slot) = hit ? meta(slot) | kHitBit : meta(slot) & ~kHitBit;
+    meta(slot) =
+        (meta(slot) & ~(std::uint64_t{0xff} << kHitShift)) | (std::uint64_t{pipes} << kHitShift);
     if (observer_) {
         const EntryView after = view(slot);
         observer_(*this, EntryChange::hit, &before, &after);
@@ -296,13 +311,14 @@ std::optional<EntryView> TableEngine::lookup(const std::uint64_t* packet) const 
     return slot ? std::optional<EntryView>(view(*slot)) : std::nullopt;
 }
 
-std::optional<EntryView> TableEngine::packetIs(const std::uint64_t* packet) {
+std::optional<EntryView> TableEngine::packetIs(const std::uint64_t* packet, std::uint32_t pipe) {
+    const std::uint8_t bit = pipeBits(pipe);
     const std::optional<std::uint32_t> slot = lookupSlot(packet);
     if (!slot) {
         return std::nullopt;
     }
     if (desc_.hitBits) {
-        hitIs(*slot, true);
+        hitPipesIs(*slot, std::uint8_t(view(*slot).hitPipes | bit));
     }
     return view(*slot);
 }
@@ -342,23 +358,27 @@ ChipError TableEngine::checkHandle(VyrSdkEntryHandle h) const {
     return ChipError::ok;
 }
 
-ChipError TableEngine::hitBitIs(VyrSdkEntryHandle h, bool hit) {
+ChipError TableEngine::hitBitIs(VyrSdkEntryHandle h, bool hit, std::uint32_t pipe) {
+    const std::uint8_t bits = pipeBits(pipe);
     const ChipError e = checkHandle(h);
     if (e == ChipError::ok) {
-        hitIs(h.slot, hit);
+        const std::uint8_t was = view(h.slot).hitPipes;
+        hitPipesIs(h.slot, std::uint8_t(hit ? was | bits : was & ~bits));
     }
     return e;
 }
 
-ChipError TableEngine::hitBit(VyrSdkEntryHandle h, bool& hit) const {
+ChipError TableEngine::hitBit(VyrSdkEntryHandle h, bool& hit, std::uint32_t pipe) const {
+    const std::uint8_t bits = pipeBits(pipe);
     const ChipError e = checkHandle(h);
-    hit = e == ChipError::ok && (meta(h.slot) & kHitBit) != 0;
+    hit = e == ChipError::ok && (view(h.slot).hitPipes & bits) != 0;
     return e;
 }
 
-void TableEngine::hitBitsClear() {
+void TableEngine::hitBitsClear(std::uint32_t pipe) {
+    const std::uint8_t bits = pipeBits(pipe);
     for (std::uint32_t slot : index_) {
-        hitIs(slot, false);
+        hitPipesIs(slot, std::uint8_t(view(slot).hitPipes & ~bits));
     }
 }
 
@@ -389,6 +409,16 @@ std::string TableEngine::entryStr(const EntryView& e) const {
     s += formatAction(*desc_.actions[e.action], e.data);
     if (desc_.hitBits) {
         s += " handle=" + e.handle.str() + (e.hit ? " hit" : "");
+        // A single-pipe chip prints as it always has; others also say which pipes hit.
+        if (e.hit && pipes_ > 1) {
+            std::string which;
+            for (std::uint32_t p = 0; p < pipes_; ++p) {
+                if (e.hitPipes >> p & 1) {
+                    which += (which.empty() ? "" : ",") + std::to_string(p);
+                }
+            }
+            s += "(pipes " + which + ")";
+        }
     }
     return s;
 }

@@ -17,9 +17,11 @@
 // first. A replace keeps the entry's place in that order.
 //
 // Replace: installing under a match key that is present replaces the action in place. The entry
-// keeps its handle and its hit bit, since it is the same hardware entry; it never fails for lack
+// keeps its handle and its hit bits, since it is the same hardware entry; it never fails for lack
 // of room, but injected faults apply to it like to any write unless replaceFaultsIs(false). An
 // add-only install refuses a key that is present (entryExists), as the chip's add call does.
+//
+// Hit bits: one per pipe, since each pipe's forwarding path marks the entries its packets hit.
 //
 // Handles: a slot number and a version. Deleting an entry bumps its slot's version, so a handle
 // kept past the delete is reported stale rather than reading whatever reuses the slot.
@@ -39,6 +41,11 @@
 #include "chip/Layout.h"
 
 namespace VyrP4 {
+
+// The most pipes a chip has, each with its own hit bit per entry.
+constexpr std::uint32_t kMaxPipes = 8;
+// A pipe argument meaning every pipe (marking, clearing) or any pipe (reading).
+constexpr std::uint32_t kAllPipes = 0xffffffffu;
 
 // Every failure the engine reports.
 enum class ChipError : std::uint8_t {
@@ -96,7 +103,8 @@ struct EntryView {
     std::uint16_t action; // index into the table's action list
     const std::uint64_t* data;
     VyrSdkEntryHandle handle;
-    bool hit;
+    bool hit;              // on any pipe
+    std::uint8_t hitPipes; // bit p: hit on pipe p
 };
 
 // How an entry changed, as told to a table's observer.
@@ -104,7 +112,7 @@ enum class EntryChange : std::uint8_t {
     added,
     replaced, // a write over an entry with the same key
     removed,
-    hit,     // the hit bit was set or cleared
+    hit,     // a hit bit was set or cleared
     refused, // a write failed (table full, no system resources, injected)
 };
 
@@ -116,13 +124,14 @@ using EntryObserver = std::function<void(const TableEngine& table, EntryChange c
 
 class TableEngine {
 public:
-    TableEngine(const TableDesc& desc, std::uint32_t capacity);
+    TableEngine(const TableDesc& desc, std::uint32_t capacity, std::uint32_t pipes = 1);
     TableEngine(const TableEngine&) = delete;
     TableEngine& operator=(const TableEngine&) = delete;
 
     const TableDesc& desc() const { return desc_; }
     const char* name() const { return desc_.name; }
     std::uint32_t capacity() const { return capacity_; }
+    std::uint32_t pipes() const { return pipes_; }
     std::size_t entryCount() const { return index_.size(); }
 
     // Installs or, unless `addOnly`, replaces the entry with this key (keyWords() words). Returns
@@ -135,15 +144,25 @@ public:
     std::optional<EntryView> find(const std::uint64_t* key) const;
     // The entry a packet with these field values (valueWords() words) hits, without marking it.
     std::optional<EntryView> lookup(const std::uint64_t* packet) const;
-    // As lookup, and sets the hit bit of the entry found, as the forwarding path would.
-    std::optional<EntryView> packetIs(const std::uint64_t* packet);
+    // As lookup, and sets the entry's hit bit of the pipe the packet came through, as that
+    // pipe's forwarding path would.
+    std::optional<EntryView> packetIs(const std::uint64_t* packet, std::uint32_t pipe = 0);
     // Every entry: ternary tables in precedence order, then by key; exact tables by key.
     std::vector<EntryView> entries() const;
 
-    // Hit bits (tables with desc().hitBits only; others report noHitBits).
-    ChipError hitBitIs(VyrSdkEntryHandle handle, bool hit);
-    ChipError hitBit(VyrSdkEntryHandle handle, bool& hit) const;
-    void hitBitsClear();
+    // Hit bits (tables with desc().hitBits only; others report noHitBits). `pipe` is below
+    // pipes(), or kAllPipes: every pipe when setting or clearing, any pipe when reading.
+    ChipError hitBitIs(VyrSdkEntryHandle handle, bool hit, std::uint32_t pipe);
+    ChipError hitBit(VyrSdkEntryHandle handle, bool& hit, std::uint32_t pipe) const;
+    // Without a pipe, as a single-pipe caller means it: a hit marks pipe 0, a clear clears
+    // every pipe, a read answers for any pipe.
+    ChipError hitBitIs(VyrSdkEntryHandle handle, bool hit) {
+        return hitBitIs(handle, hit, hit ? 0 : kAllPipes);
+    }
+    ChipError hitBit(VyrSdkEntryHandle handle, bool& hit) const {
+        return hitBit(handle, hit, kAllPipes);
+    }
+    void hitBitsClear(std::uint32_t pipe = kAllPipes);
 
     // Fault injection. An injected fault fails the write with `kind` and changes nothing.
     void failNextWritesIs(std::uint32_t writes, ChipError kind = ChipError::tableFull);
@@ -170,8 +189,9 @@ public:
 
 private:
     static constexpr std::uint32_t kProbe = 0xffffffffu;
-    static constexpr std::uint64_t kHitBit = 1ull << 16;
-    static constexpr std::uint64_t kLiveBit = 1ull << 17;
+    // Meta word: action in bits 0-15, one hit bit per pipe from bit 16, live bit, version on top.
+    static constexpr unsigned kHitShift = 16;
+    static constexpr std::uint64_t kLiveBit = 1ull << (kHitShift + kMaxPipes);
 
     struct SlotHash {
         const TableEngine* engine;
@@ -202,7 +222,9 @@ private:
     bool better(std::uint32_t a, std::uint32_t b) const; // a takes precedence over b
     ChipError injectedFault();
     ChipError refused(ChipError e);
-    void hitIs(std::uint32_t slot, bool hit);
+    void hitPipesIs(std::uint32_t slot, std::uint8_t pipes);
+    // The hit bits `pipe` names (one pipe, or all of them).
+    std::uint8_t pipeBits(std::uint32_t pipe) const;
     ChipError checkHandle(VyrSdkEntryHandle handle) const;
     void effectiveMask(const std::uint64_t* key, std::uint64_t* out) const;
     std::size_t maskedHash(const std::uint64_t* values, const std::uint64_t* mask) const;
@@ -211,6 +233,7 @@ private:
 
     const TableDesc& desc_;
     std::uint32_t capacity_;
+    std::uint32_t pipes_;
     std::size_t keyWords_;
     std::size_t dataWords_;
     std::size_t stride_;

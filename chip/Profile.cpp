@@ -98,6 +98,11 @@ std::string banksStr(const std::vector<std::uint32_t>& banks) {
 VYR_CHIP_PROFILE_SIZES(VYR_CHIP_SIZE_SETTER)
 #undef VYR_CHIP_SIZE_SETTER
 
+void ProfileCapabilities::pipesIs(std::uint32_t pipes) {
+    VYR_CHIP_CHECK(pipes >= 1 && pipes <= kMaxPipes);
+    pipes_ = pipes;
+}
+
 void ProfileCapabilities::dnatPartitionBankSizeIs(std::vector<std::uint32_t> sizes) {
     VYR_CHIP_CHECK(sizes.size() <= kDnatPartitionBanks);
     dnatBanks_ = std::move(sizes);

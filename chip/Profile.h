@@ -77,7 +77,7 @@ public:
     static constexpr std::size_t kDnatPartitionBanks = 4;
     static constexpr std::size_t kSnatPartitionBanks = 5;
 
-    // All flags false, all sizes 0, no name.
+    // All flags false, all sizes 0, no name, one pipe.
     ProfileCapabilities() = default;
 
     const std::string& name() const { return name_; }
@@ -101,6 +101,14 @@ public:
     void field##Is(std::uint32_t value);
     VYR_CHIP_PROFILE_SIZES(VYR_CHIP_SIZE_ACCESSORS)
 #undef VYR_CHIP_SIZE_ACCESSORS
+
+    // Pipes, each with its own hit bit per entry; 1 to kMaxPipes. Set in code only: it is not
+    // one of the text fields, so scenario files keep the single pipe.
+    static constexpr std::uint32_t kMaxPipes = 8;
+    std::uint32_t pipes() const {
+        return pipes_;
+    }
+    void pipesIs(std::uint32_t pipes);
 
     // Partition sizes by bank number; a bank of size 0 has no table.
     const std::vector<std::uint32_t>& dnatPartitionBankSize() const {
@@ -139,6 +147,7 @@ private:
 #define VYR_CHIP_SIZE_MEMBER(field, maximum, comment) std::uint32_t field##_ = 0;
     VYR_CHIP_PROFILE_SIZES(VYR_CHIP_SIZE_MEMBER)
 #undef VYR_CHIP_SIZE_MEMBER
+    std::uint32_t pipes_ = 1;
     std::vector<std::uint32_t> dnatBanks_;
     std::vector<std::uint32_t> snatBanks_;
 };

@@ -107,20 +107,28 @@ public:
         return toEntry(engine_->find(match.words().data()));
     }
     // The entry that a packet with the field values of `packet` hits (masks and priority of
-    // `packet` are ignored); packetIs also sets that entry's hit bit.
+    // `packet` are ignored); packetIs also sets that entry's hit bit of the packet's pipe.
     std::optional<Entry> lookup(const M& packet) const {
         return toEntry(engine_->lookup(packet.words().data()));
     }
-    std::optional<Entry> packetIs(const M& packet) {
-        return toEntry(engine_->packetIs(packet.words().data()));
+    std::optional<Entry> packetIs(const M& packet, std::uint32_t pipe = 0) {
+        return toEntry(engine_->packetIs(packet.words().data(), pipe));
     }
     // The chip's handle of the entry; invalid when there is none.
     VyrSdkEntryHandle entryHandle(const M& match) const {
         const auto v = engine_->find(match.words().data());
         return v ? v->handle : VyrSdkEntryHandle{};
     }
+    // See TableEngine: without a pipe, a hit marks pipe 0, a clear clears every pipe and a read
+    // answers for any pipe.
     ChipError hitBitIs(VyrSdkEntryHandle h, bool hit) { return engine_->hitBitIs(h, hit); }
+    ChipError hitBitIs(VyrSdkEntryHandle h, bool hit, std::uint32_t pipe) {
+        return engine_->hitBitIs(h, hit, pipe);
+    }
     ChipError hitBit(VyrSdkEntryHandle h, bool& hit) const { return engine_->hitBit(h, hit); }
+    ChipError hitBit(VyrSdkEntryHandle h, bool& hit, std::uint32_t pipe) const {
+        return engine_->hitBit(h, hit, pipe);
+    }
     // Every entry, in the engine's stable order.
     std::vector<Entry> entries() const {
         std::vector<Entry> out;
