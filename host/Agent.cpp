@@ -2,6 +2,7 @@
 
 #include "host/Assert.h"
 #include "host/EventLoop.h"
+#include "host/HitBitService.h"
 #include "host/Trace.h"
 
 #include <cstdlib>
@@ -120,6 +121,10 @@ void AgentRunner::start(Ert::Ptr<VyrAgentLib::VyrAgent> agent) {
     // The agent's library is loaded by now, so every trace handle it has is registered.
     Trace::reportUnmatched();
     agent_ = std::move(agent);
+    if (env_.chip && !hitBitService_) {
+        hitBitService_ = VyrSystem::hitBitServiceIs(*env_.entityManager, env_.mirra->store(),
+                                                    env_.chip, VyrSystem::kNatHitBitClient);
+    }
     agent_->environmentIs(env_);
     env_.entityManager->mountsCompleteHandlerIs([this](const Hubdb::MountStatus& status) {
         mountStatus_ = status;

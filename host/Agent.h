@@ -14,6 +14,10 @@
 #include <optional>
 #include <string>
 
+namespace VyrSystem {
+class HitBitService;
+}
+
 namespace Agent {
 
 // Receives the CLI requests addressed to the agent; replies are written to `fd`.
@@ -161,7 +165,8 @@ private:
 namespace Host {
 
 // Owns the host side of one agent and drives it: doInit, then, when the agent closes its first
-// mount group, doMountsComplete and doStartAgent, each as its own step on the event loop.
+// mount group, doMountsComplete and doStartAgent, each as its own step on the event loop. With a
+// chip it also runs the hit-bit service of the NAT client, from the first start on.
 class AgentRunner {
 public:
     explicit AgentRunner(std::string rootPath = "sysdb");
@@ -179,6 +184,8 @@ public:
     const Ert::Ptr<VyrAgentLib::VyrAgent>& agent() const { return agent_; }
     bool started() const { return started_; }
     std::optional<Hubdb::MountStatus> mountStatus() const { return mountStatus_; }
+    // Null until started with a chip.
+    VyrSystem::HitBitService* hitBitService() const { return hitBitService_.get(); }
 
 private:
     AgentEnvironment env_;
@@ -186,6 +193,7 @@ private:
     Ert::Ptr<VyrAgentLib::VyrAgent> agent_;
     std::optional<Hubdb::MountStatus> mountStatus_;
     bool started_ = false;
+    std::unique_ptr<VyrSystem::HitBitService> hitBitService_;
 };
 
 } // namespace Host
