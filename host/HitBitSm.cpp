@@ -33,7 +33,7 @@ void VyrHitBitSm::initialize() {
 }
 
 void VyrHitBitSm::poll() {
-    // Scheduled first, so that a period change made by the poll waits for the next one.
+    // Rescheduled before the poll, so that a poll that switches notifications off stays off.
     pollingTask_->scheduleAt(pollingTask_->scheduler().loop().now() + pollingPeriod_);
     VTRACE(hitBitSmTrace, 7, name() << " polls");
     scheduleHitBitPolling();
@@ -42,6 +42,9 @@ void VyrHitBitSm::poll() {
 void VyrHitBitSm::pollingPeriodIs(Tasking::Duration period) {
     VYR_ASSERT(period > Tasking::Duration::zero());
     pollingPeriod_ = period;
+    if (pollingTask_ && pollingTask_->scheduled()) {
+        pollingTask_->scheduleAt(pollingTask_->scheduler().loop().now() + pollingPeriod_);
+    }
 }
 
 void VyrHitBitSm::hasNotificationActiveIs(bool active) {

@@ -43,7 +43,7 @@ public:
     virtual void handleHitBitPollingComplete() {}
 
     Tasking::Duration pollingPeriod() const { return pollingPeriod_; }
-    // Takes effect from the next poll on.
+    // The next poll comes a new period from now.
     void pollingPeriodIs(Tasking::Duration period);
 
     // Off: no polling and no completion calls, and what was asked is forgotten; on again:

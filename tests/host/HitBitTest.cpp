@@ -219,6 +219,13 @@ TEST_F(HitBitHost, PollingMachineAsksAndHearsOfItsScansOnItsPeriod) {
     loop.advance(2s);
     EXPECT_EQ(sm->log.back(), "batch");
     EXPECT_EQ(sm->log[sm->log.size() - 4], "poll@16");
+
+    const std::size_t polled = sm->log.size();
+    sm->pollingPeriodIs(5s);
+    loop.advance(4999ms);
+    EXPECT_EQ(sm->log.size(), polled);
+    loop.advance(1ms);
+    EXPECT_EQ(sm->log.at(polled), "poll@21");
 }
 
 } // namespace
