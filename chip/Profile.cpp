@@ -143,6 +143,18 @@ bool ProfileCapabilities::fieldIs(std::string_view field, std::string_view value
     }
     VYR_CHIP_PROFILE_SIZES(VYR_CHIP_SIZE_PARSE)
 #undef VYR_CHIP_SIZE_PARSE
+    if (field == "pipes") {
+        const std::optional<std::uint32_t> n = parseSize(field, value, kMaxPipes, error);
+        if (!n) {
+            return false;
+        }
+        if (*n == 0) {
+            error = "profile field " + quoted(field) + ": a chip has at least 1 pipe";
+            return false;
+        }
+        pipes_ = *n;
+        return true;
+    }
     if (field == "dnatPartitionBankSize" || field == "snatPartitionBankSize") {
         const bool dnat = field[0] == 'd';
         auto banks =
@@ -173,6 +185,9 @@ std::optional<std::string> ProfileCapabilities::field(std::string_view field) co
     }
     VYR_CHIP_PROFILE_SIZES(VYR_CHIP_SIZE_TEXT)
 #undef VYR_CHIP_SIZE_TEXT
+    if (field == "pipes") {
+        return std::to_string(pipes_);
+    }
     if (field == "dnatPartitionBankSize") {
         return banksStr(dnatBanks_);
     }
@@ -191,6 +206,7 @@ const std::vector<std::string>& ProfileCapabilities::fieldNames() {
 #define VYR_CHIP_SIZE_NAME(f, maximum, comment) n.push_back(#f);
         VYR_CHIP_PROFILE_SIZES(VYR_CHIP_SIZE_NAME)
 #undef VYR_CHIP_SIZE_NAME
+        n.push_back("pipes");
         n.push_back("dnatPartitionBankSize");
         n.push_back("snatPartitionBankSize");
         return n;

@@ -102,8 +102,7 @@ public:
     VYR_CHIP_PROFILE_SIZES(VYR_CHIP_SIZE_ACCESSORS)
 #undef VYR_CHIP_SIZE_ACCESSORS
 
-    // Pipes, each with its own hit bit per entry; 1 to kMaxPipes. Set in code only: it is not
-    // one of the text fields, so scenario files keep the single pipe.
+    // Pipes, each with its own hit bit per entry; 1 to kMaxPipes.
     static constexpr std::uint32_t kMaxPipes = 8;
     std::uint32_t pipes() const {
         return pipes_;

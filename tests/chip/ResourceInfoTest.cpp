@@ -12,7 +12,7 @@ namespace {
 static_assert(std::is_same_v<DynamicSnatPartition3Table, DynamicSnatPartitionCmnTable>);
 static_assert(std::is_same_v<DynamicDnatPartition0MatchSpec, DynamicDnatPartitionCmnMatchSpec>);
 
-// A chip with every feature and every table; sized tables hold 16 entries.
+// A chip with every feature and every table; sized tables hold 16 entries, on two pipes.
 ProfileCapabilities everything() {
     ProfileCapabilities p;
     std::string error;
@@ -20,6 +20,7 @@ ProfileCapabilities everything() {
         const std::string value = f == "name"                    ? "everything"
                                   : f == "dnatPartitionBankSize" ? "16,16,16,16"
                                   : f == "snatPartitionBankSize" ? "16,16,16,16,16"
+                                  : f == "pipes"                 ? "2"
                                   : *p.field(f) == "false"       ? "true"
                                                                  : "16";
         EXPECT_TRUE(p.fieldIs(f, value, error)) << error;
