@@ -236,6 +236,7 @@ void VyrNatAgentSm::initTableManagers(const VyrDriver::VyrDevProfile& profile) {
     inputs.hitBitConfig = parent_->hitBitConfig();
     inputs.hitBitStatusDir = parent_->hitBitStatusDir();
     inputs.entityManager = parent_->entityManager();
+    inputs.sharedMemory = parent_->mirra();
     inputs.natConfig = natConfig_;
     inputs.vyrNatConfig = parent_->vyrNatConfig();
     inputs.vyrMcastConfigDir = parent_->vyrMcastConfigDir();

@@ -187,4 +187,18 @@ bool NatHelper::deleteDynamicDstIpTranslation(const Ip::ConnTuple& flow, Ip::IpA
     return true;
 }
 
+uint64_t NatHelper::getDynamicSrcCountersSinceLastPoll(uint16_t profileId,
+                                                       const Ip::ConnTuple& flow, bool fullCone,
+                                                       Ip::VrfId vrfId) {
+    const auto* dyn = tableMgr_->tableMgrDynamic();
+    return dyn ? dyn->getSrcCounters(profileId, flow, fullCone, vrfId) : 0;
+}
+
+uint64_t NatHelper::getDynamicDstCountersSinceLastPoll(uint16_t profileId,
+                                                       const Ip::ConnTuple& flow, bool fullCone,
+                                                       Ip::IpAndPort dst, Ip::VrfId vrfId) {
+    const auto* dyn = tableMgr_->tableMgrDynamic();
+    return dyn ? dyn->getDstCounters(profileId, flow, fullCone, dst, vrfId) : 0;
+}
+
 } // namespace VyrNat

@@ -122,6 +122,20 @@ bool NatHelper::delTwiceNatTranslation(Ip::IpAndPort srcOld, Ip::IpAndPort srcNe
     return true;
 }
 
+bool NatHelper::dynamicTwiceActive(uint16_t profileId, uint8_t protocol, Ip::IpAndPort srcOld,
+                                   Ip::IpAndPort srcNew, Ip::IpAndPort dstOld,
+                                   Ip::IpAndPort dstNew) {
+    (void)profileId, (void)protocol;
+    auto* twice = tableMgr_->tableMgrTwice();
+    if (!twice) {
+        return false;
+    }
+    // The rewrite entry was made from the normalised ports; so is its lookup.
+    normalizePorts(srcOld, srcNew);
+    normalizePorts(dstOld, dstNew);
+    return twice->getTwiceNatHitBit(srcOld, srcNew, dstOld, dstNew);
+}
+
 uint64_t NatHelper::getTwiceNatSrcCountersSinceLastPoll(uint16_t profile, uint8_t protocol,
                                                         uint16_t group, Ip::IpAndPort a,
                                                         Ip::IpAndPort b, Ip::VrfId vrf) const {

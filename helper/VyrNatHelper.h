@@ -117,6 +117,15 @@ public:
                                        Ip::IpAndPort dstOld, Ip::IpAndPort dstNew,
                                        uint16_t profileId, bool fullCone, Ip::VrfId vrfId) override;
 
+    uint64_t getDynamicSrcCountersSinceLastPoll(uint16_t profileId, const Ip::ConnTuple& flow,
+                                                bool fullCone, Ip::VrfId vrfId) override;
+    uint64_t getDynamicDstCountersSinceLastPoll(uint16_t profileId, const Ip::ConnTuple& flow,
+                                                bool fullCone, Ip::IpAndPort dst,
+                                                Ip::VrfId vrfId) override;
+    bool dynamicTwiceActive(uint16_t profileId, uint8_t protocol, Ip::IpAndPort srcOld,
+                            Ip::IpAndPort srcNew, Ip::IpAndPort dstOld,
+                            Ip::IpAndPort dstNew) override;
+
     Ip::Nat::NatHwResult addTwiceNatTranslation(Ip::IpAndPort srcOld, Ip::IpAndPort srcNew,
                                                 Ip::IpAndPort dstOld, Ip::IpAndPort dstNew,
                                                 uint8_t protocol, uint16_t profileId,

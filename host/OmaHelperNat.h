@@ -104,6 +104,19 @@ public:
                                                uint16_t profileId, bool fullCone,
                                                Ip::VrfId vrfId) = 0;
 
+    // Activity since the last poll, for aging: non-zero when the connection's entry was hit
+    // since the previous scan of its table. 0 for a connection that is not programmed.
+    virtual uint64_t getDynamicSrcCountersSinceLastPoll(uint16_t profileId,
+                                                        const Ip::ConnTuple& flow, bool fullCone,
+                                                        Ip::VrfId vrfId) = 0;
+    virtual uint64_t getDynamicDstCountersSinceLastPoll(uint16_t profileId,
+                                                        const Ip::ConnTuple& flow, bool fullCone,
+                                                        Ip::IpAndPort dst, Ip::VrfId vrfId) = 0;
+    // Whether a dynamic twice-NAT translation was used since the last scan.
+    virtual bool dynamicTwiceActive(uint16_t profileId, uint8_t protocol, Ip::IpAndPort srcOld,
+                                    Ip::IpAndPort srcNew, Ip::IpAndPort dstOld,
+                                    Ip::IpAndPort dstNew) = 0;
+
     // Twice-NAT translations.
     virtual Ip::Nat::NatHwResult addTwiceNatTranslation(Ip::IpAndPort srcOld, Ip::IpAndPort srcNew,
                                                         Ip::IpAndPort dstOld, Ip::IpAndPort dstNew,

@@ -12,6 +12,10 @@
 #include <memory>
 #include <string>
 
+namespace Mirra {
+class Service;
+} // namespace Mirra
+
 namespace VyrAgentLib {
 
 class VyrTableMgr;
@@ -82,6 +86,11 @@ public:
                                  MbbMirraKey::MirraKeyManager* keyManager,
                                  VyrTableStatusManager::StatusManager* statusManager) = 0;
 
+    // The shared memory the host's services publish to (the hit-bit tables); null on a host
+    // without one.
+    Mirra::Service* sharedMemory() const { return sharedMemory_; }
+    void sharedMemoryIs(Mirra::Service* m) { sharedMemory_ = m; }
+
     uint32_t pendingTableCount() const { return pendingTableCount_; }
     void pendingTableCountIs(uint32_t n);
     // At 0 the profile entry's tables are marked initialized.
@@ -98,6 +107,7 @@ public:
     void deviceIs(VyrP4::DeviceHandle d) { device_ = d; }
 
 private:
+    Mirra::Service* sharedMemory_ = nullptr;
     VyrP4::DeviceHandle device_ = nullptr;
     Ert::Ptr<VyrProfileDataEntry> profileDataEntry_;
     Ert::Ptr<VyrSystem::SystemStatus> systemStatus_;

@@ -17,6 +17,7 @@ Trace::Handle th("VyrNatTableMgr");
 
 VyrNatTableMgr::VyrNatTableMgr(VyrNatTableMgrInputs inputs)
     : VyrTableMgr(inputs.profileEntry, inputs.systemStatus), inputs_(std::move(inputs)) {
+    sharedMemoryIs(inputs_.sharedMemory.get());
     handleInitialized();
 }
 

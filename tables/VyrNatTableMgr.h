@@ -34,6 +34,7 @@ struct VyrNatTableMgrInputs {
     Ert::Ptr<VyrSystem::HitBitConfig> hitBitConfig;
     Ert::Ptr<Ert::Dir> hitBitStatusDir;
     Ert::Ptr<Hubdb::EntityManager> entityManager;
+    Ert::Ptr<Mirra::Service> sharedMemory; // where the hit-bit tables are read
     Ert::Ptr<Ip::Nat::Config> natConfig;
     Ert::Ptr<Config> vyrNatConfig;
     Ert::Ptr<Ert::Dir> vyrMcastConfigDir;

@@ -43,11 +43,6 @@ Action connAction(DynamicTableAction action, IpAndPort src, IpAndPort dst, IpAnd
     return dipPortTranslation<Action>(dst, newIp, NextHop{nextHop, ecmp});
 }
 
-// The peer is not part of a full-cone key: it becomes (0.0.0.0, profile).
-IpAndPort fullConePeer(uint16_t profile) {
-    return {IpAddr(0), profile};
-}
-
 } // namespace
 
 bool VyrNatTableMgrDynamic::vrfFits(uint32_t vrfId) {

@@ -115,6 +115,11 @@ struct DynamicNatPartitionAndMatchSpec {
     uint8_t partitionId = 0;
 };
 
+// The peer is not part of a full-cone key: it becomes (0.0.0.0, profile).
+inline IpAndPort fullConePeer(uint16_t profile) {
+    return {IpAddr(0), profile};
+}
+
 // The host's dynamic NAT type of a translation: 0 only for a value of 0 with neither flag set;
 // otherwise 2 for full cone, 3 for address-only, 1 for neither.
 uint32_t getDynamicNatType(uint32_t value, bool fullCone, bool addrOnly);

@@ -106,6 +106,20 @@ void VyrNatTableMgrDynamic::handleInitialized() {
 
     dynamicDnatPartitionedTable_ = dynamicDnatPartitionedTableFactory();
     dynamicSnatPartitionedTable_ = dynamicSnatPartitionedTableFactory();
+    hitBitSmsIs();
+}
+
+void VyrNatTableMgrDynamic::hitBitSmsIs() {
+    if (!hitBitConfig_ || !resourceInfo_) {
+        return; // a host without the hit-bit service: connections read as idle
+    }
+    vyrNatHitBitSm_ =
+        Ert::make<VyrNatHitBitSm>("VyrNatHitBitSm", hitBitConfig_, resourceInfo_,
+                                  tableMgr()->profileCapabilities(), tableMgr()->sharedMemory());
+    if (hitBitStatusDir_ && entityManager_) {
+        vyrHitBitStatusWatcherSm_ = std::make_unique<VyrSystem::VyrHitBitStatusWatcherSm>(
+            "VyrHitBitStatusWatcherSm", hitBitStatusDir_, vyrNatHitBitSm_.get(), entityManager_);
+    }
 }
 
 void VyrNatTableMgrDynamic::declareTables() {

@@ -20,6 +20,7 @@
 #include "tables/dynamic/DynamicConnRecords.h"
 #include "tables/dynamic/DynamicMatchSpecs.h"
 #include "tables/dynamic/DynamicPartitionedTable.h"
+#include "tables/dynamic/VyrNatHitBitSm.h"
 
 #include <memory>
 #include <unordered_map>
@@ -60,6 +61,17 @@ public:
                                    IpAndPort dstNew, uint32_t nextHop, bool ecmp, bool update,
                                    uint16_t profile);
     bool deleteDynamicAddrOnlyDnat(const ConnTuple& flow, IpAddr dstOld, uint16_t profile);
+
+    // --- Activity: the hit bit (0 or 1) of the connection's entry as the last scan found it;
+    // 0 for a connection that is not programmed ---
+    uint64_t getSrcCounters(uint16_t profile, const ConnTuple& flow, bool fullCone,
+                            uint32_t vrfId) const;
+    uint64_t getDstCounters(uint16_t profile, const ConnTuple& flow, bool fullCone, IpAndPort dst,
+                            uint32_t vrfId) const;
+    const Ert::Ptr<VyrNatHitBitSm>& vyrNatHitBitSm() const { return vyrNatHitBitSm_; }
+    const VyrSystem::VyrHitBitStatusWatcherSm* vyrHitBitStatusWatcherSm() const {
+        return vyrHitBitStatusWatcherSm_.get();
+    }
 
     // --- One entry in one table ---
     bool createDynamicSnat1Table(const ConnTuple& flow, IpAndPort src, IpAndPort dst,
@@ -170,6 +182,16 @@ private:
     bool partitionAdd(DynamicNatPartitionedTable& parts, const ConnTuple& flow, IpAndPort src,
                       IpAndPort dst, IpAndPort newIp, uint32_t vrfId);
     void declareTables();
+    // The hit-bit state machine and its status watcher.
+    void hitBitSmsIs();
+    // The chip's handle of a recorded connection's entry.
+    template <class Table>
+    VyrP4::VyrSdkEntryHandle handleOf(const Table* table, const ConnTuple& flow,
+                                      const MatchAddrs& addrs, uint32_t vrfId) const;
+    // The bit of the entry at `handle` of the table that `place` (a DynamicSnatTable or
+    // DynamicDnatTable) names.
+    uint64_t hitBitOf(const ConnTuple& flow, bool snat, uint8_t place, uint8_t partitionId,
+                      VyrP4::VyrSdkEntryHandle handle) const;
     void setUpPartitions();
 
     template <class Table, class Action>
@@ -220,6 +242,10 @@ private:
 
     Ert::Ptr<DynamicSnatPartitionedTable> dynamicSnatPartitionedTable_;
     Ert::Ptr<DynamicDnatPartitionedTable> dynamicDnatPartitionedTable_;
+
+    // The watcher calls the machine, so it goes first.
+    Ert::Ptr<VyrNatHitBitSm> vyrNatHitBitSm_;
+    std::unique_ptr<VyrSystem::VyrHitBitStatusWatcherSm> vyrHitBitStatusWatcherSm_;
 
     std::shared_ptr<VyrP4::DynamicFullConeTable> fullCone_;
     std::shared_ptr<VyrP4::DynamicFullConeDipTable> fullConeDip_;

@@ -271,4 +271,20 @@ template VyrP4::TwiceNatAddrPortTable::Action
 VyrNatTableMgrTwice::portActionSpec<VyrP4::TwiceNatAddrPortTable::Action>(const AddrPortAction&,
                                                                           bool);
 
+bool VyrNatTableMgrTwice::getTwiceNatHitBit(IpAndPort srcOld, IpAndPort srcNew, IpAndPort dstOld,
+                                            IpAndPort dstNew) const {
+    const RewriteEntry* e = rewrites_.find(rewriteInfo(srcOld, dstOld, srcNew, dstNew));
+    if (!e) {
+        VTRACE(twiceTrace, 4, "Entry not found");
+        return false;
+    }
+    const auto handle = rewrite_ ? rewrite_->entryHandle(e->matchSpec) : VyrP4::VyrSdkEntryHandle{};
+    if (!handle.valid() || !hitBitSm_) {
+        return false;
+    }
+    const bool hit = hitBitSm_->getTwiceNatHitBit(handle);
+    VTRACE(twiceTrace, 4, "Handle: " << handle.str() << ", hitBit: " << hit);
+    return hit;
+}
+
 } // namespace VyrNat

@@ -18,6 +18,7 @@
 #include "host/TableService.h"
 #include "tables/NatTableManager.h"
 #include "tables/twice/TwiceNatTypes.h"
+#include "tables/twice/VyrTwiceNatHitBitSm.h"
 
 #include <memory>
 #include <unordered_map>
@@ -38,6 +39,15 @@ public:
                         Ert::Ptr<Hubdb::EntityManager> entityManager, bool natDpdk);
 
     void handleInitialized();
+
+    // Whether the translation's rewrite entry was hit by the time of the last scan; false for a
+    // translation without one.
+    bool getTwiceNatHitBit(IpAndPort srcOld, IpAndPort srcNew, IpAndPort dstOld,
+                           IpAndPort dstNew) const;
+    const Ert::Ptr<VyrTwiceNatHitBitSm>& hitBitSm() const { return hitBitSm_; }
+    const VyrSystem::VyrHitBitStatusWatcherSm* hitBitStatusWatcherSm() const {
+        return hitBitStatusWatcherSm_.get();
+    }
     std::vector<RecordCount> recordCounts() const override;
 
     // --- Translations, as the NAT helper asks for them ---
@@ -156,6 +166,7 @@ private:
                             uint32_t nextHop, bool ecmp, uint32_t profile, bool update,
                             bool dynamic);
     const AddrPortEntry* portEntry(const AddrPortKey& key) const;
+    void hitBitSmsIs();
 
     Ert::Ptr<Config> vyrNatConfig_;
     Ert::Ptr<VyrSystem::HitBitConfig> hitBitConfig_;
@@ -177,6 +188,10 @@ private:
     std::unordered_map<AddrOnlyKey, AddrOnlyEntry> addrOnlyEntry_;
     std::unordered_map<AddrPortKey, AddrPortEntry> addrPortEntry_;
     uint32_t addrOnlyFragmentEntries_ = 0;
+
+    // The watcher calls the machine, so it goes first.
+    Ert::Ptr<VyrTwiceNatHitBitSm> hitBitSm_;
+    std::unique_ptr<VyrSystem::VyrHitBitStatusWatcherSm> hitBitStatusWatcherSm_;
 
     std::shared_ptr<VyrP4::TwiceNatAddrOnlyTable> addrOnly_;
     std::shared_ptr<VyrP4::TwiceNatAddrPortTable> addrPort_;

@@ -114,7 +114,11 @@ TEST(AgentStartup, MountsItsStateInOrderThenTheBaseMountsAndFetchesEachEntity) {
         EXPECT_TRUE(ag.startupSm()->initialized());
 
         const auto& env = a.runner.environment();
-        EXPECT_EQ(text(env.mirra->mounts()), connections ? sharedMemory : none);
+        // Then the hit-bit tables, read by the dynamic and the twice-NAT hit-bit machines.
+        auto mirraMounts = connections ? sharedMemory : none;
+        mirraMounts.insert(mirraMounts.end(), 2,
+                           "hardware/vyr/hitBit/table/pipe0 VyrSystem::HitBitTable r");
+        EXPECT_EQ(text(env.mirra->mounts()), mirraMounts);
         EXPECT_EQ(text(env.sharedMemEntityManager->mounts()), connections ? mapping : none);
         EXPECT_EQ(ag.dynamicConnectionStatus() != nullptr, connections != 0);
         EXPECT_EQ(ag.dynamicConnectionHwStatus() != nullptr, connections != 0);
