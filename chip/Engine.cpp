@@ -382,6 +382,24 @@ void TableEngine::hitBitsClear(std::uint32_t pipe) {
     }
 }
 
+void TableEngine::hitBitsScan(std::vector<std::vector<VyrSdkEntryHandle>>& perPipe) {
+    VYR_CHIP_CHECK(perPipe.size() == pipes_);
+    for (std::uint32_t slot = 0; slot < slotCount_; ++slot) {
+        const std::uint64_t m = meta(slot);
+        const auto hits = std::uint8_t(m >> kHitShift);
+        if (!(m & kLiveBit) || hits == 0) {
+            continue;
+        }
+        const VyrSdkEntryHandle handle{slot, std::uint32_t(m >> 32)};
+        for (std::uint32_t p = 0; p < pipes_; ++p) {
+            if (hits >> p & 1) {
+                perPipe[p].push_back(handle);
+            }
+        }
+        hitPipesIs(slot, 0);
+    }
+}
+
 void TableEngine::failNextWritesIs(std::uint32_t writes, ChipError kind) {
     VYR_CHIP_CHECK(kind == ChipError::tableFull || kind == ChipError::noSysResources);
     failNext_ = writes;

@@ -163,6 +163,10 @@ public:
         return hitBit(handle, hit, kAllPipes);
     }
     void hitBitsClear(std::uint32_t pipe = kAllPipes);
+    // The chip's scan of the hit bits, in memory order: appends the handle of each entry hit on
+    // pipe p to perPipe[p] (handles come ascending) and clears the entry's bits. `perPipe` has
+    // pipes() lists.
+    void hitBitsScan(std::vector<std::vector<VyrSdkEntryHandle>>& perPipe);
 
     // Fault injection. An injected fault fails the write with `kind` and changes nothing.
     void failNextWritesIs(std::uint32_t writes, ChipError kind = ChipError::tableFull);

@@ -88,18 +88,10 @@ void HitBitService::scan(std::uint32_t tableId, std::uint32_t request) {
         Log::raise(scanRefused, tableId, hitBitClient(config_->name()),
                    info ? "the table has no hit bits" : "the chip has no such table");
     } else if (VyrP4::TableEngine* table = chip_->tableByIndex(tableId)) {
-        for (const VyrP4::EntryView& e : table->entries()) {
-            for (std::size_t p = 0; p < hits.size(); ++p) {
-                if (e.hitPipes >> p & 1) {
-                    hits[p].push_back(e.handle);
-                }
-            }
-        }
-        table->hitBitsClear();
+        table->hitBitsScan(hits); // handles come sorted, as the readers need them
     }
     std::size_t total = 0;
     for (std::size_t p = 0; p < hits.size(); ++p) {
-        std::sort(hits[p].begin(), hits[p].end());
         total += hits[p].size();
         pipeTables_[p]->hitsIs(tableId, hits[p]);
     }
