@@ -1,8 +1,10 @@
 // Random dynamic connections, twice-NAT translations, NAT flows and static translations
-// published together in the state database, with table writes failing at random. After every
-// change the managers' records agree with the chip, the hardware status holds exactly what is
-// published, and what it calls programmed is recorded by the manager; once everything is
-// withdrawn nothing is left. A failing seed is printed; VYRNAT_SEED replays it.
+// published together in the state database, with table writes failing at random, packets
+// hitting connections on either pipe and hit-bit scans in between. After every change the
+// managers' records agree with the chip, the hardware status holds exactly what is published,
+// what it calls programmed is recorded by the manager, and every programmed connection reads
+// active exactly when its entry was hit before the last scan; once everything is withdrawn
+// nothing is left. A failing seed is printed; VYRNAT_SEED replays it.
 
 #include "tables/dynamic/DynamicPartitionedTable.h"
 #include "tables/dynamic/VyrNatTableMgrDynamic.h"
@@ -13,7 +15,9 @@
 #include "tests/support/RandomRun.h"
 
 #include <map>
+#include <optional>
 #include <random>
+#include <set>
 
 namespace {
 
@@ -76,14 +80,18 @@ public:
 
     std::string step() {
         const unsigned pick = rng_() % 100;
-        if (pick < 45) {
+        if (pick < 40) {
             connection();
-        } else if (pick < 65) {
+        } else if (pick < 57) {
             twiceNat();
-        } else if (pick < 80) {
+        } else if (pick < 70) {
             natFlow();
-        } else if (pick < 92) {
+        } else if (pick < 80) {
             staticTranslation();
+        } else if (pick < 90) {
+            hit();
+        } else if (pick < 95) {
+            scan();
         } else {
             last_ = "faults changed";
             faults_.change(rng_);
@@ -150,6 +158,8 @@ public:
             }
         }
 
+        out += activity();
+
         countProgrammed(a_.hwStatus()->natFlow, sm.flowProgrammed, sm.flowNotProgrammed, out);
         for (const auto& [key, p] : a_.hwStatus()->natFlow) {
             if (p != (flow_->hwNatFlowEntry().count({key.profile, key.policy, key.match}) != 0)) {
@@ -178,7 +188,7 @@ public:
 
 private:
     static Scenario::Scenario scenario() {
-        auto s = TestSupport::BootedAgent::scenarioFor("default");
+        auto s = TestSupport::BootedAgent::scenarioFor("default", {{"pipes", "2"}});
         std::string error;
         // Small tables, so that room runs out and connections spill over and get refused.
         for (auto [field, value] : {std::pair{"snat1TableSize", "4"},
@@ -318,8 +328,117 @@ private:
         a_.staticIs(intf, key, conn(global, source, key.local.port ? 6 : 0));
     }
 
+    // A connection's entry in the chip: its table and handle.
+    using EntryRef = std::pair<VyrP4::TableEngine*, VyrP4::VyrSdkEntryHandle>;
+    template <class Table, class Spec>
+    std::optional<EntryRef> ref(const std::shared_ptr<Table>& table, const Spec& ms) {
+        return EntryRef{a_.chip().table(table->name()), table->entryHandle(ms)};
+    }
+    // Found through the manager's records, as a packet of the connection would find it.
+    std::optional<EntryRef> entryOf(const DynamicConnectionKey& key, const DynamicConnection& c) {
+        const FlowAndVrfType k{key.tuple, key.vrfId};
+        if (key.addrOnly()) {
+            if (key.sourceTranslation()) {
+                const auto& recs = dyn_->dynamicAddrOnlySnatKeyToMatchSpec();
+                auto it = recs.find({key.tuple, c.profile});
+                return it == recs.end() ? std::nullopt
+                                        : ref(dyn_->dynamicAddrOnlySnatTable(), it->second);
+            }
+            const auto& recs = dyn_->dynamicAddrOnlyDnatKeyToMatchSpecAndRefCount();
+            auto it = recs.find({key.tuple.dst.ip, c.profile});
+            return it == recs.end() ? std::nullopt
+                                    : ref(dyn_->dynamicAddrOnlyDnatTable(), it->second.matchSpec);
+        }
+        if (key.sourceTranslation()) {
+            if (auto ms = dyn_->snat1(k)) {
+                return ref(dyn_->dynamicSnat1Table(), *ms);
+            }
+            if (auto ms = dyn_->snat2(k)) {
+                return ref(dyn_->dynamicSnat2Table(), *ms);
+            }
+            if (auto ms = dyn_->dnat1Snat(k)) {
+                return ref(dyn_->dynamicDnat1Table(), *ms);
+            }
+            return std::nullopt;
+        }
+        if (auto ms = dyn_->dnat1Dnat(k)) {
+            return ref(dyn_->dynamicDnat1Table(), *ms);
+        }
+        if (auto ms = dyn_->dnat2(k)) {
+            return ref(dyn_->dynamicDnat2Table(), *ms);
+        }
+        return std::nullopt;
+    }
+
+    // A packet of a random programmed connection, on either pipe. Full-cone entries are left
+    // out: their key is not the connection's.
+    void hit() {
+        const auto& hw = a_.connectionsHw()->dynamicConnectionHw;
+        if (hw.size() == 0) {
+            last_ = "no connection to hit";
+            return;
+        }
+        auto it = hw.begin();
+        std::advance(it, rng_() % hw.size());
+        const auto& [key, programmed] = *it;
+        const auto& c = *a_.connections()->connection.find(key);
+        const auto e = programmed && !c.fullCone ? entryOf(key, c) : std::nullopt;
+        if (!e) {
+            last_ = "no entry to hit for " + key.str();
+            return;
+        }
+        const uint32_t pipe = rng_() % 2;
+        last_ = "hit " + key.str() + " on pipe " + std::to_string(pipe);
+        ASSERT_EQ(e->first->hitBitIs(e->second, true, pipe), VyrP4::ChipError::ok);
+        hitSinceScan_.insert(*e);
+    }
+
+    // A scan of every dynamic table; now and then a connection changes while it is asked for.
+    void scan() {
+        dyn_->vyrNatHitBitSm()->scheduleHitBitPolling();
+        if (rng_() % 2) {
+            connection();
+        }
+        a_.run();
+        last_ = "scan, then " + last_;
+        // The scan saw the entries hit that still held their slot.
+        scanned_.clear();
+        for (const auto& e : hitSinceScan_) {
+            bool bit = false;
+            if (e.first->hitBit(e.second, bit) == VyrP4::ChipError::ok) {
+                scanned_.insert(e);
+            }
+        }
+        hitSinceScan_.clear();
+    }
+
+    std::string activity() {
+        std::string out;
+        auto& helper = a_.helper();
+        for (const auto& [key, programmed] : a_.connectionsHw()->dynamicConnectionHw) {
+            const auto& c = *a_.connections()->connection.find(key);
+            if (!programmed || c.fullCone) {
+                continue;
+            }
+            const auto e = entryOf(key, c);
+            const uint64_t want = e && scanned_.count(*e) ? 1 : 0;
+            const uint64_t got = key.sourceTranslation()
+                                     ? helper.getDynamicSrcCountersSinceLastPoll(
+                                           c.profile, key.tuple, false, key.vrfId)
+                                     : helper.getDynamicDstCountersSinceLastPoll(
+                                           c.profile, key.tuple, false, key.tuple.dst, key.vrfId);
+            if (got != want) {
+                out += key.str() + " reads " + std::to_string(got) + " active, not " +
+                       std::to_string(want) + "\n";
+            }
+        }
+        return out;
+    }
+
     std::mt19937 rng_;
     NatAgent a_;
+    std::set<EntryRef> hitSinceScan_;
+    std::set<EntryRef> scanned_; // the entries the last scan found hit
     VyrNatTableMgrDynamic* dyn_ = nullptr;
     VyrNatTableMgrTwice* twice_ = nullptr;
     VyrNatTableMgrNatFlow* flow_ = nullptr;
