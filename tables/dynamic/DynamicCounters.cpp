@@ -34,10 +34,9 @@ partitionHandle(const Partitioned& parts, const ConnTuple& flow, uint32_t vrfId)
 uint64_t VyrNatTableMgrDynamic::hitBitOf(const ConnTuple& flow, bool snat, uint8_t place,
                                          uint8_t partitionId,
                                          VyrP4::VyrSdkEntryHandle handle) const {
-    const bool hit =
-        vyrNatHitBitSm_ &&
-        (snat ? vyrNatHitBitSm_->getSnatHitBit(DynamicSnatTable(place), partitionId, handle)
-              : vyrNatHitBitSm_->getDnatHitBit(DynamicDnatTable(place), partitionId, handle));
+    const VyrNatHitBitSm* sm = hitBit_.sm().get();
+    const bool hit = sm && (snat ? sm->getSnatHitBit(DynamicSnatTable(place), partitionId, handle)
+                                 : sm->getDnatHitBit(DynamicDnatTable(place), partitionId, handle));
     VTRACE(dynamicTrace, 4, "Entry: " << flow.toString() << ", hitBit: " << hit);
     return hit ? 1 : 0;
 }

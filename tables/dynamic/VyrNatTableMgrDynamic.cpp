@@ -106,20 +106,18 @@ void VyrNatTableMgrDynamic::handleInitialized() {
 
     dynamicDnatPartitionedTable_ = dynamicDnatPartitionedTableFactory();
     dynamicSnatPartitionedTable_ = dynamicSnatPartitionedTableFactory();
-    hitBitSmsIs();
+    // Without the host's hit-bit service connections read as idle.
+    if (hitBitConfig_ && resourceInfo_) {
+        vyrNatHitBitSmIs("VyrNatHitBitSm", hitBitConfig_, resourceInfo_,
+                         tableMgr()->profileCapabilities());
+        vyrHitBitStatusWatcherSmIs("VyrHitBitStatusWatcherSm", hitBitStatusDir_, entityManager_);
+    }
 }
 
-void VyrNatTableMgrDynamic::hitBitSmsIs() {
-    if (!hitBitConfig_ || !resourceInfo_) {
-        return; // a host without the hit-bit service: connections read as idle
-    }
-    vyrNatHitBitSm_ =
-        Ert::make<VyrNatHitBitSm>("VyrNatHitBitSm", hitBitConfig_, resourceInfo_,
-                                  tableMgr()->profileCapabilities(), tableMgr()->sharedMemory());
-    if (hitBitStatusDir_ && entityManager_) {
-        vyrHitBitStatusWatcherSm_ = std::make_unique<VyrSystem::VyrHitBitStatusWatcherSm>(
-            "VyrHitBitStatusWatcherSm", hitBitStatusDir_, vyrNatHitBitSm_.get(), entityManager_);
-    }
+const Ert::Ptr<VyrNatHitBitSm>& VyrNatTableMgrDynamic::vyrNatHitBitSmIs(
+    const std::string& name, Ert::Ptr<VyrSystem::HitBitConfig> config,
+    std::shared_ptr<VyrP4::ResourceInfo> info, const VyrP4::ProfileCapabilities& caps) {
+    return hitBit_.smIs(name, std::move(config), std::move(info), caps, tableMgr()->sharedMemory());
 }
 
 void VyrNatTableMgrDynamic::declareTables() {

@@ -16,6 +16,7 @@
 #include "host/Hubdb.h"
 #include "host/NatConfig.h"
 #include "host/TableService.h"
+#include "tables/HitBitTables.h"
 #include "tables/NatTableManager.h"
 #include "tables/dynamic/DynamicConnRecords.h"
 #include "tables/dynamic/DynamicMatchSpecs.h"
@@ -68,10 +69,22 @@ public:
                             uint32_t vrfId) const;
     uint64_t getDstCounters(uint16_t profile, const ConnTuple& flow, bool fullCone, IpAndPort dst,
                             uint32_t vrfId) const;
-    const Ert::Ptr<VyrNatHitBitSm>& vyrNatHitBitSm() const { return vyrNatHitBitSm_; }
+    // The hit-bit state machine and the watcher of its scans, made in handleInitialized.
+    const Ert::Ptr<VyrNatHitBitSm>& vyrNatHitBitSm() const { return hitBit_.sm(); }
+    const Ert::Ptr<VyrNatHitBitSm>& vyrNatHitBitSmIs(const std::string& name,
+                                                     Ert::Ptr<VyrSystem::HitBitConfig> config,
+                                                     std::shared_ptr<VyrP4::ResourceInfo> info,
+                                                     const VyrP4::ProfileCapabilities& caps);
+    void vyrNatHitBitSmDel() { hitBit_.smDel(); }
     const VyrSystem::VyrHitBitStatusWatcherSm* vyrHitBitStatusWatcherSm() const {
-        return vyrHitBitStatusWatcherSm_.get();
+        return hitBit_.watcher();
     }
+    const VyrSystem::VyrHitBitStatusWatcherSm*
+    vyrHitBitStatusWatcherSmIs(const std::string& name, Ert::Ptr<Ert::Dir> statusDir,
+                               Ert::Ptr<Hubdb::EntityManager> entityManager) {
+        return hitBit_.watcherIs(name, std::move(statusDir), std::move(entityManager));
+    }
+    void vyrHitBitStatusWatcherSmDel() { hitBit_.watcherDel(); }
 
     // --- One entry in one table ---
     bool createDynamicSnat1Table(const ConnTuple& flow, IpAndPort src, IpAndPort dst,
@@ -182,8 +195,6 @@ private:
     bool partitionAdd(DynamicNatPartitionedTable& parts, const ConnTuple& flow, IpAndPort src,
                       IpAndPort dst, IpAndPort newIp, uint32_t vrfId);
     void declareTables();
-    // The hit-bit state machine and its status watcher.
-    void hitBitSmsIs();
     // The chip's handle of a recorded connection's entry.
     template <class Table>
     VyrP4::VyrSdkEntryHandle handleOf(const Table* table, const ConnTuple& flow,
@@ -243,9 +254,7 @@ private:
     Ert::Ptr<DynamicSnatPartitionedTable> dynamicSnatPartitionedTable_;
     Ert::Ptr<DynamicDnatPartitionedTable> dynamicDnatPartitionedTable_;
 
-    // The watcher calls the machine, so it goes first.
-    Ert::Ptr<VyrNatHitBitSm> vyrNatHitBitSm_;
-    std::unique_ptr<VyrSystem::VyrHitBitStatusWatcherSm> vyrHitBitStatusWatcherSm_;
+    HitBitMachines<VyrNatHitBitSm> hitBit_;
 
     std::shared_ptr<VyrP4::DynamicFullConeTable> fullCone_;
     std::shared_ptr<VyrP4::DynamicFullConeDipTable> fullConeDip_;

@@ -279,10 +279,10 @@ bool VyrNatTableMgrTwice::getTwiceNatHitBit(IpAndPort srcOld, IpAndPort srcNew, 
         return false;
     }
     const auto handle = rewrite_ ? rewrite_->entryHandle(e->matchSpec) : VyrP4::VyrSdkEntryHandle{};
-    if (!handle.valid() || !hitBitSm_) {
+    if (!handle.valid() || !hitBitSm()) {
         return false;
     }
-    const bool hit = hitBitSm_->getTwiceNatHitBit(handle);
+    const bool hit = hitBitSm()->getTwiceNatHitBit(handle);
     VTRACE(twiceTrace, 4, "Handle: " << handle.str() << ", hitBit: " << hit);
     return hit;
 }

@@ -80,19 +80,11 @@ void VyrNatTableMgrTwice::handleInitialized() {
     aclIds_ = IdBitmap(256);
     vrfSupported_ = caps.vrfSupported();
     VTRACE(twiceTrace, 0, "Vrf supported; " << vrfSupported_);
-    hitBitSmsIs();
-}
-
-void VyrNatTableMgrTwice::hitBitSmsIs() {
-    if (!hitBitConfig_) {
-        return; // a host without the hit-bit service: translations read as idle
-    }
-    hitBitSm_ = Ert::make<VyrTwiceNatHitBitSm>(
-        "VyrTwiceNatHitBitSm", hitBitConfig_,
-        VyrP4::resourceInfoFactory(tableMgr()->profileCapabilities()), tableMgr()->sharedMemory());
-    if (hitBitStatusDir_ && entityManager_) {
-        hitBitStatusWatcherSm_ = std::make_unique<VyrSystem::VyrHitBitStatusWatcherSm>(
-            "VyrTwiceHitBitStatusWatcherSm", hitBitStatusDir_, hitBitSm_.get(), entityManager_);
+    // Without the host's hit-bit service translations read as idle.
+    if (hitBitConfig_) {
+        hitBitSmIs("VyrTwiceNatHitBitSm", hitBitConfig_,
+                   VyrP4::resourceInfoFactory(tableMgr()->profileCapabilities()));
+        hitBitStatusWatcherSmIs("VyrTwiceHitBitStatusWatcherSm", hitBitStatusDir_, entityManager_);
     }
 }
 

@@ -16,6 +16,7 @@
 #include "host/Hubdb.h"
 #include "host/NatConfig.h"
 #include "host/TableService.h"
+#include "tables/HitBitTables.h"
 #include "tables/NatTableManager.h"
 #include "tables/twice/TwiceNatTypes.h"
 #include "tables/twice/VyrTwiceNatHitBitSm.h"
@@ -44,10 +45,23 @@ public:
     // translation without one.
     bool getTwiceNatHitBit(IpAndPort srcOld, IpAndPort srcNew, IpAndPort dstOld,
                            IpAndPort dstNew) const;
-    const Ert::Ptr<VyrTwiceNatHitBitSm>& hitBitSm() const { return hitBitSm_; }
-    const VyrSystem::VyrHitBitStatusWatcherSm* hitBitStatusWatcherSm() const {
-        return hitBitStatusWatcherSm_.get();
+    // The hit-bit state machine and the watcher of its scans, made in handleInitialized.
+    const Ert::Ptr<VyrTwiceNatHitBitSm>& hitBitSm() const { return hitBit_.sm(); }
+    const Ert::Ptr<VyrTwiceNatHitBitSm>& hitBitSmIs(const std::string& name,
+                                                    Ert::Ptr<VyrSystem::HitBitConfig> config,
+                                                    std::shared_ptr<VyrP4::ResourceInfo> info) {
+        return hitBit_.smIs(name, std::move(config), std::move(info), tableMgr()->sharedMemory());
     }
+    void hitBitSmDel() { hitBit_.smDel(); }
+    const VyrSystem::VyrHitBitStatusWatcherSm* hitBitStatusWatcherSm() const {
+        return hitBit_.watcher();
+    }
+    const VyrSystem::VyrHitBitStatusWatcherSm*
+    hitBitStatusWatcherSmIs(const std::string& name, Ert::Ptr<Ert::Dir> statusDir,
+                            Ert::Ptr<Hubdb::EntityManager> entityManager) {
+        return hitBit_.watcherIs(name, std::move(statusDir), std::move(entityManager));
+    }
+    void hitBitStatusWatcherSmDel() { hitBit_.watcherDel(); }
     std::vector<RecordCount> recordCounts() const override;
 
     // --- Translations, as the NAT helper asks for them ---
@@ -166,7 +180,6 @@ private:
                             uint32_t nextHop, bool ecmp, uint32_t profile, bool update,
                             bool dynamic);
     const AddrPortEntry* portEntry(const AddrPortKey& key) const;
-    void hitBitSmsIs();
 
     Ert::Ptr<Config> vyrNatConfig_;
     Ert::Ptr<VyrSystem::HitBitConfig> hitBitConfig_;
@@ -189,9 +202,7 @@ private:
     std::unordered_map<AddrPortKey, AddrPortEntry> addrPortEntry_;
     uint32_t addrOnlyFragmentEntries_ = 0;
 
-    // The watcher calls the machine, so it goes first.
-    Ert::Ptr<VyrTwiceNatHitBitSm> hitBitSm_;
-    std::unique_ptr<VyrSystem::VyrHitBitStatusWatcherSm> hitBitStatusWatcherSm_;
+    HitBitMachines<VyrTwiceNatHitBitSm> hitBit_;
 
     std::shared_ptr<VyrP4::TwiceNatAddrOnlyTable> addrOnly_;
     std::shared_ptr<VyrP4::TwiceNatAddrPortTable> addrPort_;
