@@ -9,6 +9,10 @@ std::string StaticKey::str() const {
            (egressTarget() ? " egress" : "");
 }
 
+std::string DynamicKey::str() const {
+    return "acl " + acl + " group " + std::to_string(group);
+}
+
 std::string DynamicConnectionKey::str() const {
     return std::string(sourceTranslation() ? "snat " : "dnat ") + tuple.toString() + " vrf " +
            std::to_string(vrfId);

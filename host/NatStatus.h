@@ -76,6 +76,29 @@ struct NatProfileBinding {
     bool operator==(const NatProfileBinding&) const = default;
 };
 
+// A CPU trap rule's ACL: its name and, for twice NAT, its group (0 for dynamic NAT).
+struct DynamicKey {
+    std::string acl;
+    uint16_t group = 0;
+    auto operator<=>(const DynamicKey&) const = default;
+    std::string str() const;
+};
+
+// What a trap rule traps for: the NAT profile, the kind of translation and the rule's place
+// among the ACL's rules.
+struct NatTrapInfo {
+    uint32_t profileId = 0;
+    bool fullCone = false;
+    bool addrOnly = false;
+    uint32_t prio = 0;   // the ACL rule's priority; a smaller one wins
+    uint32_t poolId = 0; // 0: translated to the address of the profile's interface (overload)
+    NatTarget target = kSourceTranslation;
+    uint16_t connMark = 0;
+    // The direction flag: a destination translation traps packets as they come in.
+    bool ingress() const { return target == kDestinationTranslation; }
+    bool operator==(const NatTrapInfo&) const = default;
+};
+
 // What the hardware reports of a twice-NAT translation.
 enum class NatHwResult : uint8_t {
     success = 0,
