@@ -20,11 +20,8 @@ struct DynamicFullConeEntryKey {
     auto operator<=>(const DynamicFullConeEntryKey&) const = default;
 };
 
-struct DynamicFullConeEntry {
-    DynamicFullConeEntryKey key;
-    uint32_t refCount = 0;
-    VyrP4::DynamicFullConeMatchSpec matchSpec;
-};
+using DynamicFullConeEntry =
+    FullConeTableEntry<DynamicFullConeEntryKey, VyrP4::DynamicFullConeMatchSpec>;
 
 class VyrDynamicFullConeDipHelper
     : public VyrFullConeTableManagerBase<VyrP4::DynamicFullConeDipMatchSpec,

@@ -21,11 +21,8 @@ struct DynamicFullConeDnatEntryKey {
     auto operator<=>(const DynamicFullConeDnatEntryKey&) const = default;
 };
 
-struct DynamicFullConeDnatEntry {
-    DynamicFullConeDnatEntryKey key;
-    uint32_t refCount = 0;
-    VyrP4::DynamicFullConeDnatMatchSpec matchSpec;
-};
+using DynamicFullConeDnatEntry =
+    FullConeTableEntry<DynamicFullConeDnatEntryKey, VyrP4::DynamicFullConeDnatMatchSpec>;
 
 class VyrDynamicFullConeDnatHelper
     : public VyrFullConeTableManagerBase<VyrP4::DynamicFullConeCompressDipMatchSpec,

@@ -39,6 +39,13 @@ template <class MatchSpec> struct DynamicFullConeCompressEntry {
     void refCountDec() { --refCount; }
 };
 
+// One full-cone table entry: its key, the users that share it and its match.
+template <class Key, class MatchSpec> struct FullConeTableEntry {
+    Key key;
+    uint32_t refCount = 0;
+    MatchSpec matchSpec;
+};
+
 // `CompressSpec` is the match spec of the helper's compress table, `FullConeSpec` that of its
 // full-cone table.
 template <class CompressSpec, class FullConeSpec>
