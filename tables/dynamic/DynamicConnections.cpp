@@ -296,10 +296,12 @@ bool VyrNatTableMgrDynamic::createDynamicDnat(uint16_t profile, const ConnTuple&
                << ", nextHop: " << nextHop << ", ecmp: " << ecmp << ", update: " << update
                << ", profile: " << profile << ", fullCone: " << fullCone << ", vrfId: " << vrfId);
     if (fullCone && dynFullConeDnatSupported_) {
-        // Full-cone DNAT entries belong to the full-cone DNAT helper, which this agent does not
-        // have yet.
-        VTRACE(dynamicTrace, 1, "No full-cone DNAT helper for flow: " << flow.toString());
-        refusalIs("full-cone DNAT is not available");
+        // One entry answers every peer: the helper keys it without the source.
+        if (dynamicFullConeDnatHelper_->createDynamicFullConeDnatEntry(
+                profile, dstOld, flow.protocol, dstNew, update)) {
+            return true;
+        }
+        refusalIs(dynamicFullConeDnatHelper_->refusal());
         return false;
     }
     const DynamicTableAction action = ecmp
@@ -410,7 +412,8 @@ bool VyrNatTableMgrDynamic::deleteDynamicDnat(uint16_t profile, const ConnTuple&
                << " flow: " << flow.toString() << ", dst: " << dst.toString()
                << ", profile: " << profile << ", fullCone: " << fullCone << ", vrfId: " << vrfId);
     if (fullCone && dynFullConeDnatSupported_) {
-        return false; // never created: see createDynamicDnat
+        dynamicFullConeDnatHelper_->deleteDynamicFullConeDnatEntry(profile, dst, flow.protocol);
+        return true;
     }
     ConnTuple f = flow;
     if (fullCone && dynFullConeSupported_) {

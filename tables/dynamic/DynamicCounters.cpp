@@ -80,11 +80,22 @@ uint64_t VyrNatTableMgrDynamic::getSrcCounters(uint16_t profile, const ConnTuple
 
 uint64_t VyrNatTableMgrDynamic::getDstCounters(uint16_t profile, const ConnTuple& flow,
                                                bool fullCone, IpAndPort dst, uint32_t vrfId) const {
+    using D = DynamicDnatTable;
+    if (fullCone && dynamicFullConeDnatHelper_) {
+        const auto& helper = *dynamicFullConeDnatHelper_;
+        const auto key = helper.dynamicFullConeDnatKey(profile, dst, flow.protocol);
+        if (const auto* e = key ? helper.dynamicFullConeDnat(*key) : nullptr) {
+            const auto h = fullConeDnat_->entryHandle(e->matchSpec);
+            VYR_CHECK(h.valid(), "matchSpec has a handle");
+            return hitBitOf(flow, false, uint8_t(D::dynFullConeDnat), 0, h);
+        }
+        VTRACE(dynamicTrace, 4, "Flow not programmed in hw: " << flow.toString());
+        return 0;
+    }
     ConnTuple f = flow;
-    if (fullCone && dynFullConeSupported_ && !dynFullConeDnatSupported_) {
+    if (fullCone && dynFullConeSupported_) {
         f.src = fullConePeer(profile);
     }
-    using D = DynamicDnatTable;
     if (const auto found = dynamicDnatTable_.find(f, vrfId)) {
         VyrP4::VyrSdkEntryHandle h;
         switch (found->place) {

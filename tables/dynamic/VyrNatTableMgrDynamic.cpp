@@ -85,6 +85,19 @@ void VyrNatTableMgrDynamic::handleInitialized() {
     fullConeCapable_ = caps.dynFullConeSupported();
     dynFullConeDnatSupported_ = caps.dynFullConeDnatSupported();
     dynFullConeSupported_ = fullConeCapable_ || dynFullConeDnatSupported_;
+    if (fullConeCapable_) {
+        dynamicFullConeHelper_ = vyrDynamicFullConeDipHelperFactory();
+        dynamicFullConeHelper_->initRangeMap(uint16_t(caps.dynFullConeRangeCount()));
+        dynamicFullConeHelper_->l4PortSupportedIs(false);
+    }
+    if (dynFullConeDnatSupported_) {
+        dynamicFullConeDnatHelper_ = vyrDynamicFullConeDnatHelperFactory();
+        dynamicFullConeDnatHelper_->initRangeMap(uint16_t(caps.dynFullConeDnatRangeCount()));
+        dynamicFullConeDnatHelper_->l4PortSupportedIs(true);
+    }
+    if (snatDynFullConeSupported_) {
+        dynamicSnatAclHelper_ = vyrDynamicSnatAclHelperFactory();
+    }
     dynamicSnatTable_ = SnatRecords(natInVrfSupported_);
     dynamicDnatTable_ = DnatRecords(natInVrfSupported_);
 
@@ -148,6 +161,29 @@ void VyrNatTableMgrDynamic::declareTables() {
     setUpPartitions();
     tables_.add("egressNatCpuTrapHeader", egressNatCpuTrapHeader_,
                 egressNatCpuTrapHeaderTableFactory);
+    attachHelperTables();
+}
+
+// The helpers write into the manager's table objects once the table service has built them.
+void VyrNatTableMgrDynamic::attachHelperTables() {
+    auto attach = [this](const char* name, auto* helper, auto setter, auto& slot) {
+        if (helper) {
+            tables_.onCreated(
+                name, [helper, setter, &slot](const TableCreation&) { (helper->*setter)(slot); });
+        }
+    };
+    using Dip = VyrDynamicFullConeDipHelper;
+    using Dnat = VyrDynamicFullConeDnatHelper;
+    attach("dynamicFullCone", dynamicFullConeHelper_.get(), &Dip::dynamicFullConeTableIs,
+           fullCone_);
+    attach("dynamicFullConeDip", dynamicFullConeHelper_.get(), &Dip::dynamicFullConeDipTableIs,
+           fullConeDip_);
+    attach("dynamicFullConeDnat", dynamicFullConeDnatHelper_.get(),
+           &Dnat::dynamicFullConeDnatTableIs, fullConeDnat_);
+    attach("dynamicFullConeCompressDip", dynamicFullConeDnatHelper_.get(),
+           &Dnat::dynamicFullConeCompressDipTableIs, fullConeCompressDip_);
+    attach("dynamicSnatAcl", dynamicSnatAclHelper_.get(),
+           &VyrDynamicSnatAclHelper::dynamicSnatAclTableIs, snatAcl_);
 }
 
 void VyrNatTableMgrDynamic::setUpPartitions() {
@@ -164,7 +200,7 @@ void VyrNatTableMgrDynamic::setUpPartitions() {
 std::vector<RecordCount> VyrNatTableMgrDynamic::recordCounts() const {
     using S = DynamicSnatTable;
     using D = DynamicDnatTable;
-    return {
+    std::vector<RecordCount> counts{
         {" tmd->dynamicSnatTables() ", dynamicSnatTable_.size()},
         {" tmd->dynamicDnatTables() ", dynamicDnatTable_.size()},
         {" tmd->snat1s() ", dynamicSnatTable_.count(S::dynSnat1)},
@@ -183,6 +219,23 @@ std::vector<RecordCount> VyrNatTableMgrDynamic::recordCounts() const {
         {" tmd->dynamicDnatPartitionedTable()->flowToMatchSpecMaps() ",
          dynamicDnatPartitionedTable_->flowToMatchSpecMap().size()},
     };
+    if (const auto& h = dynamicFullConeHelper_) {
+        counts.push_back(
+            {" tmd->dynamicFullConeHelper()->dynamicFullCones():", h->dynamicFullCone().size()});
+        counts.push_back({" tmd->dynamicFullConeHelper()->dynamicFullConeCompresss():",
+                          h->dynamicFullConeCompress().size()});
+    }
+    if (const auto& h = dynamicFullConeDnatHelper_) {
+        counts.push_back({" tmd->dynamicFullConeDnatHelper()->dynamicFullConeDnats():",
+                          h->dynamicFullConeDnat().size()});
+        counts.push_back({" tmd->dynamicFullConeDnatHelper()->dynamicFullConeCompresss():",
+                          h->dynamicFullConeCompress().size()});
+    }
+    if (const auto& h = dynamicSnatAclHelper_) {
+        counts.push_back(
+            {" tmd->dynamicSnatAclHelper()->dynamicSnatAcls():", h->dynamicSnatAcl().size()});
+    }
+    return counts;
 }
 
 namespace {

@@ -5,10 +5,10 @@
 // records where it went. Address-only connections have tables of their own, and address-only
 // DNAT connections to one public address share one entry.
 //
-// It owns its table objects, the two partitioned tables and its records; the owner, the
-// configuration and the entities it is given are not owned. The full-cone, dynamic SNAT ACL,
-// CPU trap and hit-bit helpers come with their own parts of the system; their tables are
-// listed and built here already.
+// It owns its table objects, the two partitioned tables, the full-cone and dynamic SNAT ACL
+// helpers and its records; the owner, the configuration and the entities it is given are not
+// owned. Full-cone DNAT connections go to the full-cone DNAT helper. The CPU trap helpers come
+// with their own part of the system; their tables are listed and built here already.
 
 #include "chip/P4Tables.h"
 #include "chip/ResourceInfo.h"
@@ -19,8 +19,11 @@
 #include "tables/HitBitTables.h"
 #include "tables/NatTableManager.h"
 #include "tables/dynamic/DynamicConnRecords.h"
+#include "tables/dynamic/DynamicFullConeDipHelper.h"
+#include "tables/dynamic/DynamicFullConeDnatHelper.h"
 #include "tables/dynamic/DynamicMatchSpecs.h"
 #include "tables/dynamic/DynamicPartitionedTable.h"
+#include "tables/dynamic/DynamicSnatAclHelper.h"
 #include "tables/dynamic/VyrNatHitBitSm.h"
 
 #include <memory>
@@ -172,6 +175,17 @@ public:
         return dynamicDnatPartitionedTable_;
     }
 
+    // The full-cone and dynamic SNAT ACL helpers; null without the profile's capability.
+    const Ert::Ptr<VyrDynamicFullConeDipHelper>& dynamicFullConeHelper() const {
+        return dynamicFullConeHelper_;
+    }
+    const Ert::Ptr<VyrDynamicFullConeDnatHelper>& dynamicFullConeDnatHelper() const {
+        return dynamicFullConeDnatHelper_;
+    }
+    const Ert::Ptr<VyrDynamicSnatAclHelper>& dynamicSnatAclHelper() const {
+        return dynamicSnatAclHelper_;
+    }
+
     // --- Tables ---
     const std::shared_ptr<VyrP4::DynamicDnat1Table>& dynamicDnat1Table() const { return dnat1_; }
     const std::shared_ptr<VyrP4::DynamicDnat2Table>& dynamicDnat2Table() const { return dnat2_; }
@@ -195,6 +209,7 @@ private:
     bool partitionAdd(DynamicNatPartitionedTable& parts, const ConnTuple& flow, IpAndPort src,
                       IpAndPort dst, IpAndPort newIp, uint32_t vrfId);
     void declareTables();
+    void attachHelperTables();
     // The chip's handle of a recorded connection's entry.
     template <class Table>
     VyrP4::VyrSdkEntryHandle handleOf(const Table* table, const ConnTuple& flow,
@@ -253,6 +268,9 @@ private:
 
     Ert::Ptr<DynamicSnatPartitionedTable> dynamicSnatPartitionedTable_;
     Ert::Ptr<DynamicDnatPartitionedTable> dynamicDnatPartitionedTable_;
+    Ert::Ptr<VyrDynamicFullConeDipHelper> dynamicFullConeHelper_;
+    Ert::Ptr<VyrDynamicFullConeDnatHelper> dynamicFullConeDnatHelper_;
+    Ert::Ptr<VyrDynamicSnatAclHelper> dynamicSnatAclHelper_;
 
     HitBitMachines<VyrNatHitBitSm> hitBit_;
 

@@ -51,6 +51,18 @@ TEST(NatHitBits, AConnectionHitSinceTheLastScanReadsActiveOnceOnAnyPipe) {
     EXPECT_EQ(dst(), 1u);
     EXPECT_EQ(src(), 0u);
 
+    // A full-cone destination translation: every peer shares the full-cone entry and its bit.
+    const Ip::ConnTuple cone{ipp("198.51.100.3", 6000), ipp("192.0.2.81", 5000), 17};
+    ASSERT_TRUE(h.addDynamicDstIpTranslation(cone, cone.src, cone.dst, ipp("10.0.0.81", 5000), &nh,
+                                             1, true, 0));
+    const auto& fc = *dyn.dynamicFullConeDnatHelper();
+    ASSERT_EQ(fc.dynamicFullConeDnat().size(), 1u);
+    hit(*fc.dynamicFullConeDnatTable(), fc.dynamicFullConeDnat().begin()->second.matchSpec, 1);
+    scanOnce(a);
+    const Ip::ConnTuple otherPeer{ipp("198.51.100.4", 6001), cone.dst, 17};
+    EXPECT_EQ(h.getDynamicDstCountersSinceLastPoll(1, otherPeer, true, cone.dst, 0), 1u);
+    EXPECT_EQ(dst(), 0u);
+
     // A connection that is not programmed reads idle, and so does one deleted since its hit.
     const Ip::ConnTuple never{ipp("10.0.0.6", 1024), ipp("198.51.100.7", 443), 6};
     EXPECT_EQ(h.getDynamicSrcCountersSinceLastPoll(1, never, false, 0), 0u);

@@ -66,10 +66,10 @@ public:
         flow_ = a_.owner().tableMgrNatFlow();
         // Dynamic entries are rewritten only in place, and a twice-NAT delete that rewrites a
         // shared entry cannot report a refusal: those tables refuse new entries only.
-        for (auto* t :
-             {"dynamicSnat1", "dynamicSnat2", "dynamicDnat1", "dynamicDnat2", "dynamicAddrOnlySnat",
-              "dynamicAddrOnlyDnat", "twiceNatAddrOnly", "twiceNatAddrPort", "twiceNatAddrSrcPort",
-              "twiceNatAddrDstPort", "twiceNatRewrite"}) {
+        for (auto* t : {"dynamicSnat1", "dynamicSnat2", "dynamicDnat1", "dynamicDnat2",
+                        "dynamicAddrOnlySnat", "dynamicAddrOnlyDnat", "dynamicFullConeDnat",
+                        "dynamicFullConeCompressDip", "twiceNatAddrOnly", "twiceNatAddrPort",
+                        "twiceNatAddrSrcPort", "twiceNatAddrDstPort", "twiceNatRewrite"}) {
             addFaults_.add(*a_.chip().table(t));
         }
         for (auto* t : {"staticSnatAcl", "staticDnatAcl", "addrOnlySnat", "addrOnlyDnat",
@@ -112,10 +112,15 @@ public:
         // Every programmed connection holds one record, and only those do.
         const std::size_t programmed = countProgrammed(hw.dynamicConnectionHw, sm.dynamicProgrammed,
                                                        sm.dynamicNotProgrammed, out);
-        const std::size_t records = dyn_->dynamicSnatTable().size() +
-                                    dyn_->dynamicDnatTable().size() +
-                                    dyn_->dynamicAddrOnlySnatKeyToMatchSpec().size() +
-                                    dyn_->dynamicAddrOnlyDnatFlowProfileToNewDip().size();
+        std::size_t records = dyn_->dynamicSnatTable().size() + dyn_->dynamicDnatTable().size() +
+                              dyn_->dynamicAddrOnlySnatKeyToMatchSpec().size() +
+                              dyn_->dynamicAddrOnlyDnatFlowProfileToNewDip().size();
+        // Full-cone DNAT connections each hold a reference on their public address's entry.
+        if (const auto& fc = dyn_->dynamicFullConeDnatHelper()) {
+            for (const auto& [k, e] : fc->dynamicFullConeDnat()) {
+                records += e.refCount;
+            }
+        }
         if (programmed != records) {
             out += std::to_string(programmed) + " connections programmed, " +
                    std::to_string(records) + " recorded\n";

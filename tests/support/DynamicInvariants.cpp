@@ -1,7 +1,9 @@
 // What must hold of the dynamic manager between any two operations: every dynamic table holds
 // exactly the match specs its records stand for, no two records share an entry, and the DNAT1
 // split, the partitions' counts and the shared address-only entries' reference counts agree
-// with the records.
+// with the records. The full-cone helpers' compress entries are counted by the full-cone
+// entries of their range id and hold the ids the range map has taken; the dynamic SNAT ACL
+// entries are written as their keys say.
 
 #include "tables/dynamic/VyrNatTableMgrDynamic.h"
 #include "tests/support/ChipCheck.h"
@@ -53,6 +55,77 @@ template <class Partitioned> std::string partitions(const Partitioned& partition
     }
     out += counted("partition records", partitioned.flowToMatchSpecMap().size(), records);
     return out;
+}
+
+// A full-cone helper: each compress entry maps its prefix to its range id, no two share an id,
+// the range map has exactly their ids (and 0) taken, each is counted once per user of a
+// full-cone entry of its id, and both tables hold exactly the recorded entries.
+template <class Helper, class FullConeTable, class CompressTable, class Entries, class SpecOf>
+std::string fullCone(const Helper& helper, const std::shared_ptr<FullConeTable>& table,
+                     const std::shared_ptr<CompressTable>& compressTable, const Entries& entries,
+                     SpecOf specOf) {
+    std::string out;
+    std::map<uint16_t, uint64_t> users;
+    std::vector<typename FullConeTable::MatchSpec> specs;
+    for (const auto& [key, entry] : entries) {
+        users[key.rangeId] += entry.refCount;
+        if (entry.refCount == 0 || !(entry.key == key) || !(entry.matchSpec == specOf(key))) {
+            out += line(std::string(helper.getCompressTableName()) + ": full-cone entry of range " +
+                        std::to_string(key.rangeId) + " " + entry.matchSpec.str());
+        }
+        specs.push_back(entry.matchSpec);
+    }
+    out += keysOf(table, specs);
+    std::vector<typename CompressTable::MatchSpec> compress;
+    std::map<uint16_t, int> ids;
+    for (const auto& [addr, entry] : helper.dynamicFullConeCompress()) {
+        const std::string what = std::string(helper.getCompressTableName()) + " " + addr.toString();
+        typename CompressTable::MatchSpec ms;
+        ms.outerIpv4HdrDipIs(addr.addr.value, addr.mask);
+        if (!(entry.addr == addr) || !(entry.matchSpec == ms) || entry.rangeId == 0 ||
+            ++ids[entry.rangeId] > 1 || !helper.rangeIdMap().test(entry.rangeId)) {
+            out += line(what + ": entry or range id " + std::to_string(entry.rangeId));
+        }
+        out += counted((what + " refCount").c_str(), entry.refCount, users[entry.rangeId]);
+        users.erase(entry.rangeId);
+        const auto written = compressTable ? compressTable->entry(ms) : std::nullopt;
+        const auto* action =
+            written ? written->template actionIf<VyrP4::SetFullConeDipRangeIdActionSpec>()
+                    : nullptr;
+        if (written && (!action || action->rangeId() != entry.rangeId)) {
+            out += line(what + " maps to " + written->str());
+        }
+        compress.push_back(ms);
+    }
+    out += keysOf(compressTable, compress);
+    for (const auto& [rangeId, n] : users) {
+        out += line("full-cone entries of range " + std::to_string(rangeId) + " without a prefix");
+    }
+    if (helper.rangeIdMap().size() > 0) {
+        out += counted("range ids taken", helper.rangeIdMap().countSet() - 1, compress.size());
+    }
+    return out;
+}
+
+std::string snatAcl(const VyrDynamicSnatAclHelper& helper) {
+    std::string out;
+    std::vector<VyrP4::DynamicSnatAclMatchSpec> specs;
+    for (const auto& [key, entry] : helper.dynamicSnatAcl()) {
+        const auto& ms = entry.matchSpec;
+        if (entry.refCount == 0 || !(entry.key == key) ||
+            ms.ingMdEgrNatProfileId() != uint8_t(key.profile) ||
+            ms.outerIpv4HdrProtocol() != key.protocol ||
+            ms.outerIpv4HdrSip() != key.srcIp.addr.value ||
+            ms.outerIpv4HdrSipMask() != key.srcIp.mask ||
+            ms.outerIpv4HdrDip() != key.dstIp.addr.value ||
+            ms.outerIpv4HdrDipMask() != key.dstIp.mask || ms.l4PortHdrSrcPort() != key.sport ||
+            ms.l4PortHdrSrcPortMask() != key.sportMask || ms.l4PortHdrDstPort() != key.dport ||
+            ms.l4PortHdrDstPortMask() != key.dportMask) {
+            out += line("dynamicSnatAcl entry of " + key.str() + ": " + ms.str());
+        }
+        specs.push_back(ms);
+    }
+    return out + keysOf(helper.dynamicSnatAclTable(), specs);
 }
 
 } // namespace
@@ -143,6 +216,37 @@ std::string dynamicInvariants(const VyrNatTableMgrDynamic& mgr) {
     out += keysOf(mgr.dynamicAddrOnlyDnatTable(), addrOnlyDnat);
     out += counted("address-only DNAT users", users,
                    mgr.dynamicAddrOnlyDnatFlowProfileToNewDip().size());
+
+    if (const auto& h = mgr.dynamicFullConeHelper()) {
+        out += fullCone(*h, h->dynamicFullConeTable(), h->dynamicFullConeDipTable(),
+                        h->dynamicFullCone(), [](const DynamicFullConeEntryKey& k) {
+                            VyrP4::DynamicFullConeMatchSpec ms;
+                            ms.ingMdNatProfileIdIs(k.profile);
+                            ms.outerIpv4HdrProtocolIs(k.protocol);
+                            ms.ingMdFullConeDipRangeIdIs(k.rangeId);
+                            ms.l4PortHdrDstPortIs(k.l4Port, k.l4PortMask);
+                            return ms;
+                        });
+        for (const auto& [key, entry] : h->dynamicFullCone()) {
+            if (!h->l4PortSupported() && (key.l4Port != 0 || key.l4PortMask != 0)) {
+                out += line("source-side full-cone entry with a port");
+            }
+        }
+    }
+    if (const auto& h = mgr.dynamicFullConeDnatHelper()) {
+        out += fullCone(*h, h->dynamicFullConeDnatTable(), h->dynamicFullConeCompressDipTable(),
+                        h->dynamicFullConeDnat(), [](const DynamicFullConeDnatEntryKey& k) {
+                            VyrP4::DynamicFullConeDnatMatchSpec ms;
+                            ms.ingMdNatProfileIdIs(k.profile);
+                            ms.ingMdFullConeDipRangeIdIs(k.rangeId);
+                            ms.outerIpv4HdrProtocolIs(k.protocol);
+                            ms.l4PortHdrDstPortIs(k.l4Port);
+                            return ms;
+                        });
+    }
+    if (const auto& h = mgr.dynamicSnatAclHelper()) {
+        out += snatAcl(*h);
+    }
     return out;
 }
 

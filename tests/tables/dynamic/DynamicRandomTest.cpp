@@ -1,9 +1,11 @@
 // Random dynamic connections against a model of what the host asked for: SNAT and DNAT, with
 // ports and address-only, full cone and not, updates, in two VRFs, over a small universe and
 // small tables so that every table fills and keys collide, with table-full and no-resources
-// faults on new entries. After every operation the manager's invariants hold, every connection
-// the manager took is in the chip with the translation asked for, and the manager records
-// exactly those; at the end everything is deleted and nothing is left.
+// faults on new entries. Full-cone DNAT connections, where the profile gives them their own
+// table, share one entry per public address and port, counted by its connections. After every
+// operation the manager's invariants hold, every connection the manager took is in the chip with
+// the translation asked for, and the manager records exactly those; at the end everything is
+// deleted and nothing is left.
 
 #include "common/TranslationActions.h"
 #include "tables/dynamic/VyrNatTableMgrDynamic.h"
@@ -16,6 +18,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <tuple>
 
 namespace {
 
@@ -116,6 +119,7 @@ public:
                        : entryIs(*mgr_->dynamicAddrOnlySnatTable(), ms->second,
                                  wanted<VyrP4::DynamicAddrOnlySnatTable::Action>(false, e));
         }
+        out += fullConeDnatEntries();
         for (const auto& [key, share] : shares_) {
             auto it = shareRecs.find(key);
             out += it == shareRecs.end() || it->second.refCount != share.users.size()
@@ -143,6 +147,10 @@ public:
             const auto user = users_.begin()->first;
             EXPECT_TRUE(mgr_->deleteDynamicAddrOnlyDnat(user.flow, user.flow.dst.ip, user.profile));
             dropUser(user);
+        }
+        while (!fullConeDnat_.empty()) {
+            const auto [profile, dst, protocol] = fullConeDnat_.begin()->first;
+            removeFullConeDnat({{}, dst, protocol}, profile);
         }
     }
 
@@ -215,6 +223,9 @@ private:
         const ConnTuple flow = randomFlow();
         const bool fullCone = pick(3) == 0;
         const uint16_t prof = profile();
+        if (helperTakes(dnat, fullCone)) {
+            return removing ? removeFullConeDnat(flow, prof) : fullConeDnat(flow, prof);
+        }
         const uint32_t vrfId = pick(50) == 0 ? 0x10001 : uint32_t(1 + pick(2));
         const Key key = keyOf(dnat, flow, fullCone, vrfId, prof);
         auto& conns = conns_[dnat];
@@ -236,9 +247,9 @@ private:
         // A VRF too wide for the five-tuple tables' field is refused; partitions match none.
         const bool tooWide = vrfId > 0xffff && caps_.natInVrfSupported() &&
                              (dnat ? caps_.dnat1TableSize() : caps_.snat1TableSize()) != 0;
-        EXPECT_FALSE(ok && ((had && !update) || tooWide || helperTakes(dnat, fullCone)));
+        EXPECT_FALSE(ok && ((had && !update) || tooWide));
         // An update rewrites what is there, which faults spare.
-        EXPECT_TRUE(ok || !update || helperTakes(dnat, fullCone)) << key.str();
+        EXPECT_TRUE(ok || !update) << key.str();
         // The partitions keep their first translation: their entries carry no next hop.
         if (ok && !(update && caps_.dnat1TableSize() == 0)) {
             if (update) {
@@ -256,8 +267,61 @@ private:
         const Key key = keyOf(dnat, flow, fullCone, vrfId, prof);
         const bool ok = dnat ? mgr_->deleteDynamicDnat(prof, flow, flow.dst, fullCone, vrfId)
                              : mgr_->deleteDynamicSnat(prof, flow, flow.dst, fullCone, vrfId);
-        EXPECT_EQ(ok, !helperTakes(dnat, fullCone) && conns_[dnat].erase(key) == 1) << key.str();
+        EXPECT_EQ(ok, conns_[dnat].erase(key) == 1) << key.str();
         return std::string(dnat ? "delete dnat " : "delete snat ") + key.str();
+    }
+
+    // A full-cone DNAT connection to a public address and port joins the entry of that address
+    // and port, which translates as the latest connection asked; an update rewrites it.
+    std::string fullConeDnat(const ConnTuple& flow, uint16_t prof) {
+        const IpAndPort dst = orOther(flow.dst);
+        const FullConeDnatKey key{prof, dst, flow.protocol};
+        const auto share = fullConeDnat_.find(key);
+        const bool update = share != fullConeDnat_.end() && pick(2) == 0;
+        const Expect e{flow.src, dst, newAddr(192, pick(4) != 0), {uint32_t(1 + pick(4)), false}};
+        const bool ok = create([&] {
+            return mgr_->createDynamicDnat(prof, flow, flow.src, dst, e.newIp, e.nextHop.id, false,
+                                           update, true, uint32_t(1 + pick(2)));
+        });
+        EXPECT_TRUE(ok || !update) << "an update rewrites what is there, which faults spare";
+        if (ok) {
+            auto& s = fullConeDnat_[key];
+            s.users += update ? 0 : 1;
+            s.last = e;
+        }
+        return std::string(update ? "update" : "create") + " full-cone dnat " + dst.toString() +
+               (ok ? " taken" : " refused");
+    }
+    // Whoever deletes, the helper answers true; an entry loses a user only when it has one.
+    std::string removeFullConeDnat(const ConnTuple& flow, uint16_t prof) {
+        EXPECT_TRUE(mgr_->deleteDynamicDnat(prof, flow, flow.dst, true, 1));
+        const FullConeDnatKey key{prof, flow.dst, flow.protocol};
+        if (auto it = fullConeDnat_.find(key);
+            it != fullConeDnat_.end() && --it->second.users == 0) {
+            fullConeDnat_.erase(it);
+        }
+        return "delete full-cone dnat " + flow.dst.toString();
+    }
+    std::string fullConeDnatEntries() const {
+        const auto& helper = mgr_->dynamicFullConeDnatHelper();
+        if (!helper) {
+            return "";
+        }
+        std::string out;
+        if (helper->dynamicFullConeDnat().size() != fullConeDnat_.size()) {
+            out += "full-cone DNAT records beyond the connections taken\n";
+        }
+        for (const auto& [key, share] : fullConeDnat_) {
+            const auto [profile, dst, protocol] = key;
+            const auto k = helper->dynamicFullConeDnatKey(profile, dst, protocol);
+            const auto* entry = k ? helper->dynamicFullConeDnat(*k) : nullptr;
+            out += !entry || entry->refCount != share.users
+                       ? "full-cone DNAT entry of " + dst.toString() + " counts wrong\n"
+                       : entryIs(*helper->dynamicFullConeDnatTable(), entry->matchSpec,
+                                 addrPortTranslation<VyrP4::SetTranslatedDipPortActionSpec>(
+                                     dst, share.last.newIp));
+        }
+        return out;
     }
 
     std::string addrOnlySnat() {
@@ -374,6 +438,12 @@ private:
     };
     std::map<IpAndProfileType, Share> shares_;
     std::map<FlowAndProfileType, IpAndProfileType> users_;
+    using FullConeDnatKey = std::tuple<uint16_t, IpAndPort, uint8_t>; // profile, dst, protocol
+    struct FullConeShare {
+        uint32_t users = 0;
+        Expect last;
+    };
+    std::map<FullConeDnatKey, FullConeShare> fullConeDnat_;
     uint64_t refused_ = 0;
     uint64_t taken_ = 0;
 };
@@ -399,10 +469,14 @@ TEST(DynamicMgrRandom, ConnectionsAgreeWithTheModelThroughFullTablesAndFaults) {
                                                             {"dnat2TableSize", "4"},
                                                             {"snat1TableSize", "8"},
                                                             {"snat2TableSize", "4"}})},
-        {"full-cone DNAT", BootedAgent::scenarioFor("default", F{{"dnat1TableSize", "6"},
-                                                                 {"dnat2TableSize", "6"},
-                                                                 {"snat1TableSize", "6"},
-                                                                 {"snat2TableSize", "6"}})},
+        // Three public addresses for two range ids; more public ports than entries.
+        {"full-cone DNAT",
+         BootedAgent::scenarioFor("default", F{{"dnat1TableSize", "6"},
+                                               {"dnat2TableSize", "6"},
+                                               {"snat1TableSize", "6"},
+                                               {"snat2TableSize", "6"},
+                                               {"dynFullConeDnatRangeCount", "3"},
+                                               {"dynFullConeDnatTableSize", "6"}})},
         {"partitions",
          BootedAgent::scenarioFor("partitioned", F{{"dnatPartitionBankSize", "4, 4"},
                                                    {"snatPartitionBankSize", "3, 0, 5"},
