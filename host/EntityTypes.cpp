@@ -20,6 +20,7 @@ namespace {
     Hubdb::registerEntityType<Ip::Nat::DynamicConnectionHwStatus>();
     Hubdb::registerEntityType<Ip::Nat::DynamicConnectionMappingStatus>();
     Hubdb::registerEntityType<Ip::Status>();
+    Hubdb::registerEntityType<Ip::IpIntfStatus>();
     Hubdb::registerEntityType<VyrNat::Config>();
     Hubdb::registerEntityType<VyrNat::NextHopMapStatus>();
     Hubdb::registerEntityType<Oma::NextHopMapConfig>();

@@ -50,6 +50,8 @@ public:
     ERT_ENTITY_TYPE("Ip::Nat::IntfStatus")
     Ert::Collection<StaticKey, NatStaticConnection> staticConnection{this, "staticConnection"};
     Ert::Attr<uint32_t> vrfId{this, "vrfId"};
+    // The interfaces the NAT configuration of this interface or profile applies to.
+    Ert::Collection<std::string, bool> validIntf{this, "validIntf"};
 };
 
 struct VrfPolicer {

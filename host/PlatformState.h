@@ -4,12 +4,25 @@
 // ASIC layer's state machines.
 
 #include "host/Entity.h"
+#include "host/IpTypes.h"
+
+#include <string>
 
 namespace Ip {
+// One interface's IP status: its primary IPv4 address, 0.0.0.0 when it has none.
+class IpIntfStatus : public Ert::Entity {
+public:
+    using Entity::Entity;
+    ERT_ENTITY_TYPE("Ip::IpIntfStatus")
+    Ert::Attr<IpAddr> addr{this, "addr"};
+};
+
 class Status : public Ert::Entity {
 public:
     using Entity::Entity;
     ERT_ENTITY_TYPE("Ip::Status")
+    // By interface id.
+    Ert::Collection<std::string, Ert::Ptr<IpIntfStatus>> intfStatus{this, "intfStatus"};
 };
 } // namespace Ip
 
