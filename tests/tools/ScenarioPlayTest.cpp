@@ -196,7 +196,7 @@ TEST(ScenarioPlay, TheDynamicTwiceAndFlowScenariosShowWhatTheyDescribe) {
           "withdrawn\n",
           "step 5: ", "  snat tcp 10.1.0.3:40000 > 198.51.100.2:443 to 192.0.2.1:1026: withdrawn\n",
           "step 6: ", "end: the chip's tables hold only the 25 fixed entries written at start-up\n",
-          "6 translations programmed, 0 not"}},
+          "6 translations programmed, 0 not, 6 aged as idle, faults: "}},
         {"twice-flows.yaml",
          {"step 1: ",
           "  + twiceNatAddrOnly  l3InfoVrfId=0, outerIpv4HdrSip=10.4.0.1, "

@@ -75,8 +75,10 @@ std::string PlaySummary::str(std::size_t totalSteps) const {
            " played, " + count(written, "entry", "entries") + " written, " +
            std::to_string(removed) + " removed, " +
            count(programmed, "translation", "translations") + " programmed, " +
-           std::to_string(notProgrammed) + " not, faults: " + count(refused, "write", "writes") +
-           " refused, " + count(logMessages, "log message", "log messages") + ", " +
+           std::to_string(notProgrammed) + " not, " +
+           (aged ? std::to_string(aged) + " aged as idle, " : "") +
+           "faults: " + count(refused, "write", "writes") + " refused, " +
+           count(logMessages, "log message", "log messages") + ", " +
            count(agentExits, "agent exit", "agent exits");
 }
 
@@ -356,6 +358,10 @@ int Player::play(const AgentFactory& factory) {
     summary_.refused = journal_->refused();
     summary_.programmed = hw_->everProgrammed();
     summary_.notProgrammed = hw_->neverProgrammed();
+    if (const auto connections =
+            HostState(runner_->sysdb(), &runner_->environment().mirra->store()).connections()) {
+        summary_.aged = connections->aged();
+    }
     out_ << summary_.str(scenario_.steps.size()) << "\n" << std::flush;
     return failure;
 }

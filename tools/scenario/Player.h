@@ -50,6 +50,7 @@ struct PlaySummary {
     std::size_t refused = 0;       // writes the chip refused
     std::size_t programmed = 0;    // translations held programmed at some point
     std::size_t notProgrammed = 0; // translations never held programmed
+    std::size_t aged = 0;          // connections and translations removed as idle
     std::size_t logMessages = 0;
     std::size_t agentExits = 0;
     std::string str(std::size_t totalSteps) const;
