@@ -270,6 +270,7 @@ void VyrNatAgentSm::maybeStartStateMachines() {
     inputs.dynamicConnectionHwStatus = parent_->dynamicConnectionHwStatus();
     inputs.connectionMappingStatus = parent_->connectionMappingStatus();
     inputs.natHwCapabilities = parent_->natHwCapabilities();
+    inputs.natConfig = natConfig_;
     inputs.nhMapConfig = nhMapConfig_;
     inputs.nhMapStatus = nhMapStatus_;
     inputs.routeStatus = parent_->routingHwRouteStatus();

@@ -15,6 +15,18 @@ public:
     ERT_ENTITY_TYPE("Ip::Nat::Config")
     // Whether TCP SYN-ACK packets of new connections are trapped to the CPU too.
     Ert::Attr<bool> natTcpSynAckRequired{this, "natTcpSynAckRequired"};
+    // Seconds a translated connection may stay idle before connection tracking removes it, by
+    // protocol: TCP, UDP, and every other protocol (ICMP included).
+    Ert::Attr<uint32_t> tcpTimeout{this, "tcpTimeout", 86400};
+    Ert::Attr<uint32_t> udpTimeout{this, "udpTimeout", 300};
+    Ert::Attr<uint32_t> otherTimeout{this, "otherTimeout", 60};
+    // Seconds between two reads of the connections' activity in hardware; longer than the
+    // hit-bit scan period, so that each read sees a fresh scan.
+    Ert::Attr<uint32_t> connectionPollInterval{this, "connectionPollInterval", 10};
+
+    uint32_t timeoutOf(uint8_t protocol) const {
+        return protocol == 6 ? tcpTimeout() : protocol == 17 ? udpTimeout() : otherTimeout();
+    }
 };
 
 class HwCapabilities : public Ert::Entity {

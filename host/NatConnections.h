@@ -88,6 +88,8 @@ public:
     using Entity::Entity;
     ERT_ENTITY_TYPE("Ip::Nat::DynamicConnectionStatus")
     ConnectionCollection<DynamicConnection> connection{this, "connection"};
+    // Connections and dynamic twice-NAT translations removed as idle.
+    Ert::Attr<uint64_t> aged{this, "aged"};
 };
 
 // What the hardware holds of each connection: programmed or not, and why not.
@@ -97,6 +99,9 @@ public:
     ERT_ENTITY_TYPE("Ip::Nat::DynamicConnectionHwStatus")
     ConnectionCollection<bool> dynamicConnectionHw{this, "dynamicConnectionHw"};
     ConnectionCollection<std::string> reason{this, "reason"};
+    // When the hardware last saw a programmed connection used (loop time in milliseconds),
+    // or when it was programmed if never.
+    ConnectionCollection<uint64_t> lastActive{this, "lastActive"};
 };
 
 class DynamicConnectionMappingStatus : public Ert::Entity {

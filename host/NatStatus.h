@@ -205,6 +205,9 @@ public:
     // Twice-NAT translations and NAT flows, programmed or not, and why not.
     Ert::Collection<TwiceNatKey, bool> twiceNat{this, "twiceNat"};
     Ert::Collection<TwiceNatKey, std::string> twiceNatReason{this, "twiceNatReason"};
+    // When the hardware last saw a programmed dynamic translation used (loop time in
+    // milliseconds), or when it was programmed if never.
+    Ert::Collection<TwiceNatKey, uint64_t> twiceNatLastActive{this, "twiceNatLastActive"};
     Ert::Collection<NatFlowKey, bool> natFlow{this, "natFlow"};
     Ert::Collection<NatFlowKey, std::string> natFlowReason{this, "natFlowReason"};
     void intfStatusDelAll() { intfStatus.clear(); }

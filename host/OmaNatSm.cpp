@@ -145,6 +145,7 @@ void NatSm::initializedIs(bool v) {
     }
     followDynamic();
     in_.helper->commitHwTranslations();
+    scheduleActivityPoll();
 }
 
 uint32_t NatSm::nextHopOf(Ip::IpAddr addr) const {

@@ -4,6 +4,7 @@
 // that must be added, changed or removed, and publishes what is programmed in the NAT hardware
 // status and in its own status object.
 
+#include "host/EventLoop.h"
 #include "host/NatConfig.h"
 #include "host/NatConnections.h"
 #include "host/NatStatus.h"
@@ -65,6 +66,8 @@ struct NatSmInputs {
     Ert::Ptr<Ip::Nat::DynamicConnectionHwStatus> dynamicConnectionHwStatus;
     Ert::Ptr<Ip::Nat::DynamicConnectionMappingStatus> connectionMappingStatus;
     Ert::Ptr<Ip::Nat::HwCapabilities> natHwCapabilities;
+    // The period of the activity polls; the default period without it.
+    Ert::Ptr<Ip::Nat::Config> natConfig;
     Ert::Ptr<NextHopMapConfig> nhMapConfig;
     Ert::Ptr<NextHopMapStatus> nhMapStatus;
     Ert::Ptr<Routing::Hardware::RouteStatus> routeStatus;
@@ -139,6 +142,14 @@ private:
     const std::string& refusal() const {
         return refusal_.empty() ? in_.helper->refusal() : refusal_;
     }
+    // Every poll period: each programmed connection and dynamic twice-NAT translation that the
+    // hardware saw used since the last poll gets its last-active time in the hardware status,
+    // from which connection tracking ages it.
+    void pollActivity();
+    void scheduleActivityPoll();
+    void lastActiveIs(const Ip::Nat::DynamicConnectionKey& key, std::optional<bool> programmed);
+    void lastActiveIs(const Ip::Nat::TwiceNatKey& key, std::optional<bool> programmed,
+                      bool dynamic);
     void syncTwice(const Ip::Nat::TwiceNatKey& key);
     void deleteTwice(const Ip::Nat::TwiceNatKey& key, const Ip::Nat::TwiceNatTranslation& t);
     void syncFlow(const Ip::Nat::NatFlowKey& key);
@@ -171,6 +182,7 @@ private:
     // profile): the published translation that holds each.
     std::map<Ip::Nat::TwiceNatKey, Ip::Nat::TwiceNatKey> twiceHolders_;
     std::string refusal_;
+    Ert::Ptr<Tasking::TimerTask> activityPoll_;
 };
 
 } // namespace Oma

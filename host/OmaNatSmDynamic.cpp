@@ -156,6 +156,7 @@ void NatSm::publishConnection(const Ip::Nat::DynamicConnectionKey& key,
     auto& hw = *in_.dynamicConnectionHwStatus;
     publishHw(hw.dynamicConnectionHw, hw.reason, status_->dynamicProgrammed,
               status_->dynamicNotProgrammed, key, programmed, reason);
+    lastActiveIs(key, programmed);
 }
 
 void NatSm::syncTwice(const Ip::Nat::TwiceNatKey& key) {
@@ -168,6 +169,7 @@ void NatSm::syncTwice(const Ip::Nat::TwiceNatKey& key) {
         }
         publishHw(hw.twiceNat, hw.twiceNatReason, status_->twiceProgrammed,
                   status_->twiceNotProgrammed, key, programmed, reason);
+        lastActiveIs(key, programmed, want && want->dynamic);
     };
     const auto call = [&](const Ip::Nat::TwiceNatTranslation& t, bool update) {
         const NextHopArg nh(t.nextHop);

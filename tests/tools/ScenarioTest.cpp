@@ -208,6 +208,29 @@ TEST(ScenarioFile, EachFaultIsRefusedWithOneMessageNamingFileAndLine) {
         {chip + "steps:\n  - at: 1\n    twiceNat: [{srcOld: 10.0.0.1, dstOld: 10.0.0.2, "
                 "srcNew: 10.0.0.3}]\n",
          5, "needs 'srcOld' and 'dstOld', 'srcNew' and 'dstNew'"},
+        {chip + "natConfig:\n  udpTimeout: 0\n", 4, "'udpTimeout' must be at least 1 second"},
+        {chip + "natConfig:\n  connectionPollInterval: soon\n", 4,
+         "'connectionPollInterval' must be a whole number"},
+        {chip + "steps:\n  - at: 1\n    traffic: {pipe: 0}\n", 5,
+         "traffic needs 'connections' or 'twiceNat'"},
+        {chip + "steps:\n  - at: 1\n    traffic: {connections: [{kind: snat, proto: udp, src: "
+                "\"10.0.0.1:5\", dst: \"198.51.100.1:53\"}]}\n",
+         5, "which no 'connections' of this or an earlier step adds"},
+        {chip + "steps:\n  - at: 1\n    twiceNat: [{srcOld: 10.0.0.1, dstOld: 10.0.0.2, srcNew: "
+                "10.0.0.3, dstNew: 10.0.0.4}]\n  - at: 2\n    removeTwiceNat: [{srcOld: "
+                "10.0.0.1, dstOld: 10.0.0.2}]\n    traffic: {twiceNat: [{srcOld: 10.0.0.1, "
+                "dstOld: 10.0.0.2}]}\n",
+         8, "which no 'twiceNat' of this or an earlier step adds"},
+        {chip + "natHwCapabilities: {dynamicConnectionTableSize: 8}\nsteps:\n  - at: 1\n    "
+                "connections: [{kind: snat, proto: udp, src: \"10.0.0.1:5\", dst: "
+                "\"198.51.100.1:53\", to: \"192.0.2.1:5\", fullCone: true}]\n    traffic: "
+                "{connections: [{kind: snat, proto: udp, src: \"10.0.0.1:5\", dst: "
+                "\"198.51.100.1:53\"}]}\n",
+         7, "traffic for full-cone connection"},
+        {chip + "steps:\n  - at: 1\n    twiceNat: [{srcOld: 10.0.0.1, dstOld: 10.0.0.2, srcNew: "
+                "10.0.0.3, dstNew: 10.0.0.4}]\n    traffic: {pipe: 1, twiceNat: [{srcOld: "
+                "10.0.0.1, dstOld: 10.0.0.2}]}\n",
+         6, "traffic on pipe 1, but the chip has 1 pipes"},
     };
     for (const auto& [text, line, says] : cases) {
         SCOPED_TRACE(text);

@@ -17,7 +17,8 @@ ChipJournal::ChipJournal(VyrP4::Chip& chip) : chip_(chip) {
             ++refused_;
             break;
         case VyrP4::EntryChange::hit:
-            break;
+            // Hit bits come and go with traffic and scans; the journal tells contents.
+            return;
         }
         if (before) {
             note(table, *before, -1);
@@ -28,13 +29,19 @@ ChipJournal::ChipJournal(VyrP4::Chip& chip) : chip_(chip) {
     });
 }
 
+std::string contentStr(const VyrP4::TableEngine& table, VyrP4::EntryView entry) {
+    entry.hit = false;
+    entry.hitPipes = 0;
+    return table.entryStr(entry);
+}
+
 ChipJournal::~ChipJournal() {
     chip_.entryObserverIs(nullptr);
 }
 
 void ChipJournal::note(const VyrP4::TableEngine& table, const VyrP4::EntryView& entry, int delta) {
     auto& entries = pending_[table.name()];
-    auto [it, added] = entries.try_emplace(table.entryStr(entry), 0);
+    auto [it, added] = entries.try_emplace(contentStr(table, entry), 0);
     if ((it->second += delta) == 0) {
         entries.erase(it);
         if (entries.empty()) {

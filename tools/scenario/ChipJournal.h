@@ -11,6 +11,9 @@
 
 namespace Scenario {
 
+// An entry in readable form without its hit bits: what the table holds, not what used it.
+std::string contentStr(const VyrP4::TableEngine& table, VyrP4::EntryView entry);
+
 class ChipJournal {
 public:
     // Observes `chip` (not owned) until destroyed.

@@ -110,8 +110,21 @@ std::string HostState::reason(const std::string& intf, const Ip::Nat::StaticKey&
 }
 
 void HostState::apply(const NatConfig& config) {
+    auto c = natConfig();
     if (config.natTcpSynAckRequired) {
-        natConfig()->natTcpSynAckRequired.set(*config.natTcpSynAckRequired);
+        c->natTcpSynAckRequired.set(*config.natTcpSynAckRequired);
+    }
+    if (config.tcpTimeout) {
+        c->tcpTimeout.set(*config.tcpTimeout);
+    }
+    if (config.udpTimeout) {
+        c->udpTimeout.set(*config.udpTimeout);
+    }
+    if (config.otherTimeout) {
+        c->otherTimeout.set(*config.otherTimeout);
+    }
+    if (config.connectionPollInterval) {
+        c->connectionPollInterval.set(*config.connectionPollInterval);
     }
 }
 

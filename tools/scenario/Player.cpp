@@ -7,6 +7,7 @@
 #include "tools/scenario/ChipJournal.h"
 #include "tools/scenario/HostState.h"
 #include "tools/scenario/HwStatusWatch.h"
+#include "tools/scenario/Traffic.h"
 
 #include <cstdio>
 #include <sstream>
@@ -35,7 +36,7 @@ ChipSnapshot snapshot(const VyrP4::Chip& chip) {
     for (const VyrP4::TableEngine* t : chip.tables()) {
         auto& entries = s[t->name()];
         for (const auto& e : t->entries()) {
-            entries.insert(t->entryStr(e));
+            entries.insert(contentStr(*t, e));
         }
     }
     return s;
@@ -74,8 +75,10 @@ std::string PlaySummary::str(std::size_t totalSteps) const {
            " played, " + count(written, "entry", "entries") + " written, " +
            std::to_string(removed) + " removed, " +
            count(programmed, "translation", "translations") + " programmed, " +
-           std::to_string(notProgrammed) + " not, faults: " + count(refused, "write", "writes") +
-           " refused, " + count(logMessages, "log message", "log messages") + ", " +
+           std::to_string(notProgrammed) + " not, " +
+           (aged ? std::to_string(aged) + " aged as idle, " : "") +
+           "faults: " + count(refused, "write", "writes") + " refused, " +
+           count(logMessages, "log message", "log messages") + ", " +
            count(agentExits, "agent exit", "agent exits");
 }
 
@@ -93,6 +96,9 @@ Player::Player(Scenario scenario, PlayOptions options, std::ostream& out)
     HostState state(db, &runner_->environment().mirra->store());
     hw_ = std::make_unique<HwStatusWatch>(state.hwStatus(), state.status(), state.connectionsHw(),
                                           state.connections());
+    connTracking_ =
+        std::make_unique<Ip::Nat::ConnTracking>(state.natConfig(), state.status(), state.hwStatus(),
+                                                state.connections(), state.connectionsHw());
     // A run is one host process: no message was written before it, whatever ran before.
     Log::reset();
     Log::streamIs(&logLines_);
@@ -100,6 +106,8 @@ Player::Player(Scenario scenario, PlayOptions options, std::ostream& out)
 
 Player::~Player() {
     Log::streamIs(nullptr);
+    trafficRepeats_.clear();
+    connTracking_.reset();
     hw_.reset();
     runner_.reset();
     journal_.reset();
@@ -157,7 +165,7 @@ void Player::header(const std::string& title) {
 
 Player::Changes Player::takeChanges(std::size_t most) {
     lastReport_ = loop_->nowSeconds();
-    Changes c{logLines_.str(), journal_->takeChanges(most), hw_->takeChanges(most)};
+    Changes c{logLines_.str(), journal_->takeChanges(most), hw_->takeChanges(most), {}};
     logLines_.str("");
     return c;
 }
@@ -168,7 +176,8 @@ void Player::print(const Changes& c) {
         ++summary_.logMessages;
         out_ << "  log  " << Host::printable(line) << "\n";
     }
-    out_ << "chip:\n" << (c.chip.empty() ? "  (no change in the chip's tables)\n" : c.chip) << c.hw;
+    out_ << c.traffic << "chip:\n"
+         << (c.chip.empty() ? "  (no change in the chip's tables)\n" : c.chip) << c.hw;
     if (options_.dump) {
         const std::string dump = chip_->dump();
         out_ << (dump.empty() ? "  (every table is empty)\n" : dump);
@@ -179,8 +188,9 @@ void Player::print(const Changes& c) {
 void Player::step(std::size_t index) {
     const Step& s = scenario_.steps[index];
     // What the agent did on its own since the last report is not this step's doing.
+    const double since = lastReport_;
     if (const Changes c = takeChanges(); !c.empty()) {
-        header("the agent's own timers, since t=" + secondsText(lastReport_) + "s");
+        header("the agent's own timers, since t=" + secondsText(since) + "s");
         print(c);
     }
     header("step " + std::to_string(index + 1) +
@@ -191,8 +201,53 @@ void Player::step(std::size_t index) {
     loop_->runPending();
     // An exit the step caused is reported with it once the loop has stopped.
     if (!runner_->process().code()) {
-        print(takeChanges(s.bulk() ? kBulkLines : SIZE_MAX));
+        Changes c = takeChanges(s.bulk() ? kBulkLines : SIZE_MAX);
+        if (s.traffic) {
+            c.traffic = send(*s.traffic);
+        }
+        print(c);
     }
+}
+
+std::string Player::send(const Traffic& traffic) {
+    HostState state(runner_->sysdb(), &runner_->environment().mirra->store());
+    const auto connections = state.connections();
+    const auto status = state.status();
+    // Whether a packet of each hits an entry; false for what the host no longer publishes.
+    const auto sendAll = [this, traffic, connections, status](std::string* out) {
+        const auto line = [out](const std::string& what, bool hit) {
+            if (out) {
+                *out += "  traffic  " + what + (hit ? ": entry hit\n" : ": no entry hit\n");
+            }
+        };
+        for (const auto& k : traffic.connections) {
+            const auto* conn = connections ? connections->connection.find(k) : nullptr;
+            line(k.str(), conn && trafficIs(*chip_, k, *conn, traffic.pipe));
+        }
+        for (const auto& k : traffic.twice) {
+            const auto* t = status->twiceNat.find(k);
+            line("twice NAT " + k.str(), t && trafficIs(*chip_, k, *t, traffic.pipe));
+        }
+    };
+    std::string out;
+    sendAll(&out);
+    if (traffic.seconds > 0) {
+        // Half a second apart, so that every hit-bit scan while it lasts finds the entries hit.
+        const auto every = Tasking::seconds(0.5);
+        const auto until = loop_->now() + Tasking::seconds(traffic.seconds);
+        auto self = std::make_shared<Tasking::TimerTask*>(nullptr);
+        auto task = Ert::make<Tasking::TimerTask>(loop_->scheduler("scenario"), 0, "traffic",
+                                                  [this, sendAll, every, until, self] {
+                                                      sendAll(nullptr);
+                                                      if (loop_->now() + every <= until) {
+                                                          (*self)->scheduleAt(loop_->now() + every);
+                                                      }
+                                                  });
+        *self = task.get();
+        task->scheduleAt(loop_->now() + every);
+        trafficRepeats_.push_back(std::move(task));
+    }
+    return out;
 }
 
 bool Player::synAckRequired() const {
@@ -303,6 +358,10 @@ int Player::play(const AgentFactory& factory) {
     summary_.refused = journal_->refused();
     summary_.programmed = hw_->everProgrammed();
     summary_.notProgrammed = hw_->neverProgrammed();
+    if (const auto connections =
+            HostState(runner_->sysdb(), &runner_->environment().mirra->store()).connections()) {
+        summary_.aged = connections->aged();
+    }
     out_ << summary_.str(scenario_.steps.size()) << "\n" << std::flush;
     return failure;
 }

@@ -7,6 +7,7 @@
 
 #include "host/Agent.h"
 #include "host/EventLoop.h"
+#include "host/NatConnTracking.h"
 #include "tools/scenario/Scenario.h"
 
 #include <cstddef>
@@ -23,6 +24,7 @@ namespace Scenario {
 
 class ChipJournal;
 class HwStatusWatch;
+struct Traffic;
 
 // Every entry of every table, in readable form.
 using ChipSnapshot = std::map<std::string, std::multiset<std::string>>;
@@ -48,6 +50,7 @@ struct PlaySummary {
     std::size_t refused = 0;       // writes the chip refused
     std::size_t programmed = 0;    // translations held programmed at some point
     std::size_t notProgrammed = 0; // translations never held programmed
+    std::size_t aged = 0;          // connections and translations removed as idle
     std::size_t logMessages = 0;
     std::size_t agentExits = 0;
     std::string str(std::size_t totalSteps) const;
@@ -83,12 +86,15 @@ private:
         std::string logs;
         std::string chip;
         std::string hw;
+        std::string traffic;
         bool empty() const { return logs.empty() && chip.empty() && hw.empty(); }
     };
 
     void runLoop(double end);
     void step(std::size_t index);
     void apply(const Step& step);
+    // Sends the step's packets; "  traffic ..." lines for the report, one per connection.
+    std::string send(const Traffic& traffic);
     // A report starts with its header, printed before what it reports happens.
     void header(const std::string& title);
     // Beyond `most` lines of one table and sign, the chip's changes are counted.
@@ -107,6 +113,9 @@ private:
     std::shared_ptr<VyrP4::Chip> chip_;
     std::unique_ptr<ChipJournal> journal_;
     std::unique_ptr<HwStatusWatch> hw_;
+    std::unique_ptr<Ip::Nat::ConnTracking> connTracking_;
+    // The repeats of traffic that lasts.
+    std::vector<Ert::Ptr<Tasking::TimerTask>> trafficRepeats_;
     ChipSnapshot started_; // the tables right after start-up
     std::ostringstream logLines_;
     double lastReport_ = 0;

@@ -99,10 +99,50 @@ void readChip(const YAML::Node& n, Scenario& s) {
     s.profile = *profile;
 }
 
+// Traffic goes to connections and twice-NAT translations that earlier steps (or its own)
+// added one by one, and not to full-cone connections, whose entries it cannot find.
+void checkTraffic(const Traffic& t, const std::map<Ip::Nat::DynamicConnectionKey, bool>& conns,
+                  const std::set<Ip::Nat::TwiceNatKey>& twice) {
+    for (const auto& k : t.connections) {
+        const auto it = conns.find(k);
+        if (it == conns.end()) {
+            throw Fault{t.line, "traffic for " + k.str() +
+                                    ", which no 'connections' of this or an earlier step adds"};
+        }
+        if (it->second) {
+            throw Fault{t.line, "traffic for full-cone connection " + k.str() +
+                                    " is not supported: its entries match what the full-cone "
+                                    "stage writes"};
+        }
+    }
+    for (const auto& k : t.twice) {
+        if (!twice.count(k)) {
+            throw Fault{t.line, "traffic for twice-NAT " + k.str() +
+                                    ", which no 'twiceNat' of this or an earlier step adds"};
+        }
+    }
+}
+
 void readNatConfig(const YAML::Node& n, NatConfig& c) {
-    readKeys(n, "natConfig", {{"natTcpSynAckRequired", [&](const YAML::Node& v) {
-                                   c.natTcpSynAckRequired = toBool(v, "natTcpSynAckRequired");
-                               }}});
+    // A timeout or period of 0 would age every connection at once, or poll without pause.
+    const auto seconds = [](const YAML::Node& v, const std::string& key) {
+        const uint32_t s = toU32(v, key);
+        if (s == 0) {
+            fail(v, "'" + key + "' must be at least 1 second");
+        }
+        return s;
+    };
+    readKeys(
+        n, "natConfig",
+        {{"natTcpSynAckRequired",
+          [&](const YAML::Node& v) { c.natTcpSynAckRequired = toBool(v, "natTcpSynAckRequired"); }},
+         {"tcpTimeout", [&](const YAML::Node& v) { c.tcpTimeout = seconds(v, "tcpTimeout"); }},
+         {"udpTimeout", [&](const YAML::Node& v) { c.udpTimeout = seconds(v, "udpTimeout"); }},
+         {"otherTimeout",
+          [&](const YAML::Node& v) { c.otherTimeout = seconds(v, "otherTimeout"); }},
+         {"connectionPollInterval", [&](const YAML::Node& v) {
+              c.connectionPollInterval = seconds(v, "connectionPollInterval");
+          }}});
 }
 
 // The key of a static translation: its interface, inside address, access list and target.
@@ -297,6 +337,7 @@ void readStep(const YAML::Node& n, Step& step) {
                   step.connectionRemove.push_back(readConnection(x, false).key);
               }
           }},
+         {"traffic", [&](const YAML::Node& v) { step.traffic = readTraffic(v); }},
          {"connectionBulk",
           [&](const YAML::Node& v) {
               connectionsAt(v);
@@ -408,7 +449,25 @@ Scenario read(const YAML::Node& root, const std::string& file) {
     // The chip has NAT profiles 0 to natProfileTableSize - 1 for its VLANs and translations.
     const uint32_t profiles = s.profile.natProfileTableSize();
     const bool profileTables = s.profile.intfNat() || s.profile.egrMcNat();
+    // What earlier steps published, for the traffic of later ones: full cone or not.
+    std::map<Ip::Nat::DynamicConnectionKey, bool> connections;
+    std::set<Ip::Nat::TwiceNatKey> twice;
     for (const Step& step : s.steps) {
+        for (const auto& k : step.connectionRemove) {
+            connections.erase(k);
+        }
+        for (const auto& c : step.connectionAdd) {
+            connections[c.key] = c.conn.fullCone;
+        }
+        for (const auto& k : step.twiceRemove) {
+            twice.erase(k);
+        }
+        for (const auto& t : step.twiceAdd) {
+            twice.insert(t.key);
+        }
+        if (step.traffic) {
+            checkTraffic(*step.traffic, connections, twice);
+        }
         for (const auto& t : step.staticAdd) {
             const auto profile = Oma::NatSm::profileOfIntf(t.intf);
             if (profileTables && profile && *profile >= profiles) {
@@ -430,6 +489,11 @@ Scenario read(const YAML::Node& root, const std::string& file) {
             throw Fault{step.connectionsLine,
                         "connections need natHwCapabilities.dynamicConnectionTableSize above 0: "
                         "without it the agent has no connection tables"};
+        }
+        if (step.traffic && step.traffic->pipe >= s.profile.pipes()) {
+            throw Fault{step.traffic->line,
+                        "traffic on pipe " + std::to_string(step.traffic->pipe) +
+                            ", but the chip has " + std::to_string(s.profile.pipes()) + " pipes"};
         }
         // The agent takes a flow on a chip without the flow table as a broken invariant.
         if (step.flowsLine && !s.profile.natFlowSupported()) {

@@ -32,6 +32,11 @@ struct VyrNatConfig {
 
 struct NatConfig {
     std::optional<bool> natTcpSynAckRequired;
+    // Idle timeouts and the activity poll period, in seconds.
+    std::optional<uint32_t> tcpTimeout;
+    std::optional<uint32_t> udpTimeout;
+    std::optional<uint32_t> otherTimeout;
+    std::optional<uint32_t> connectionPollInterval;
 };
 
 // A static translation the control plane publishes on a NAT interface.
@@ -94,6 +99,16 @@ struct TwiceTranslation {
     Ip::Nat::TwiceNatTranslation translation;
 };
 
+// Packets of connections and twice-NAT translations: the entry each hits is marked hit on
+// `pipe`, again every half second for `seconds` when that is above 0.
+struct Traffic {
+    uint32_t pipe = 0;
+    double seconds = 0;
+    std::vector<Ip::Nat::DynamicConnectionKey> connections;
+    std::vector<Ip::Nat::TwiceNatKey> twice;
+    int line = 0;
+};
+
 struct NatFlowChange {
     Ip::Nat::NatFlowKey key;
     Ip::Nat::NatFlowEntry entry;
@@ -121,6 +136,7 @@ struct Step {
     std::vector<Ip::Nat::TwiceNatKey> twiceRemove;
     std::vector<NatFlowChange> flowAdd;
     std::vector<Ip::Nat::NatFlowKey> flowRemove;
+    std::optional<Traffic> traffic;
     int connectionsLine = 0; // of the step's first connection key, for the checks of the whole
     int flowsLine = 0;
 

@@ -268,6 +268,30 @@ NatFlowChange readFlow(const YAML::Node& v, bool adding) {
     return f;
 }
 
+// Packets of connections and twice-NAT translations, named as their removals name them.
+Traffic readTraffic(const YAML::Node& v) {
+    Traffic t;
+    t.line = lineOf(v);
+    readKeys(v, "traffic",
+             {{"pipe", [&](const YAML::Node& x) { t.pipe = toU32(x, "pipe"); }},
+              {"for", [&](const YAML::Node& x) { t.seconds = toSeconds(x, "for"); }},
+              {"connections",
+               [&](const YAML::Node& x) {
+                   for (const auto& c : sequence(x, "connections")) {
+                       t.connections.push_back(readConnection(c, false).key);
+                   }
+               }},
+              {"twiceNat", [&](const YAML::Node& x) {
+                   for (const auto& c : sequence(x, "twiceNat")) {
+                       t.twice.push_back(readTwice(c, false).key);
+                   }
+               }}});
+    if (t.connections.empty() && t.twice.empty()) {
+        fail(v, "traffic needs 'connections' or 'twiceNat' to send packets of");
+    }
+    return t;
+}
+
 } // namespace Read
 
 Connection ConnectionBulk::at(uint32_t i) const {

@@ -49,5 +49,6 @@ Connection readConnection(const YAML::Node& v, bool adding);
 ConnectionBulk readBulk(const YAML::Node& v);
 TwiceTranslation readTwice(const YAML::Node& v, bool adding);
 NatFlowChange readFlow(const YAML::Node& v, bool adding);
+Traffic readTraffic(const YAML::Node& v);
 
 } // namespace Scenario::Read
