@@ -24,6 +24,19 @@ const char* pyBool(bool b) {
     return b ? "True" : "False";
 }
 
+// One side of the rule, the destination or the source, with the protocol, in a spec of either
+// stage; the other side stays unmatched.
+template <class Spec> void sideIs(Spec& ms, const TwiceNatAclRule& rule, bool destination) {
+    if (destination) {
+        ms.l4PortHdrDstPortIs(rule.dport, rule.dportMask);
+        ms.outerIpv4HdrDipIs(rule.dst.addr.value, rule.dst.mask);
+    } else {
+        ms.l4PortHdrSrcPortIs(rule.sport, rule.sportMask);
+        ms.outerIpv4HdrSipIs(rule.src.addr.value, rule.src.mask);
+    }
+    ms.outerIpv4HdrProtocolIs(rule.protocol, rule.protocol ? 0xff : 0);
+}
+
 } // namespace
 
 std::string HwTwiceNatAclIdKey::str() const {
@@ -54,14 +67,7 @@ bool HwTwiceNatAclId::holds(const VyrP4::TwiceNatAclIdMatchSpec& ms) const {
 VyrP4::TwiceNatAclIdMatchSpec VyrNatTableMgrTwice::aclIdMatchSpec(const TwiceNatAclRule& rule,
                                                                   int32_t priority) {
     VyrP4::TwiceNatAclIdMatchSpec ms;
-    if (rule.ingress) {
-        ms.l4PortHdrDstPortIs(rule.dport, rule.dportMask);
-        ms.outerIpv4HdrDipIs(rule.dst.addr.value, rule.dst.mask);
-    } else {
-        ms.l4PortHdrSrcPortIs(rule.sport, rule.sportMask);
-        ms.outerIpv4HdrSipIs(rule.src.addr.value, rule.src.mask);
-    }
-    ms.outerIpv4HdrProtocolIs(rule.protocol, rule.protocol ? 0xff : 0);
+    sideIs(ms, rule, rule.ingress);
     ms.priorityIs(priority);
     return ms;
 }
@@ -87,14 +93,7 @@ VyrNatTableMgrTwice::cpuTrapAclMatchSpec(const TwiceNatAclRule& rule, uint16_t p
         ms.ingMdEgrNatProfileIdIs(0, 0);
     }
     ms.twiceMdAclIdIs(aclId & 0xff);
-    if (rule.ingress) {
-        ms.l4PortHdrSrcPortIs(rule.sport, rule.sportMask);
-        ms.outerIpv4HdrSipIs(rule.src.addr.value, rule.src.mask);
-    } else {
-        ms.l4PortHdrDstPortIs(rule.dport, rule.dportMask);
-        ms.outerIpv4HdrDipIs(rule.dst.addr.value, rule.dst.mask);
-    }
-    ms.outerIpv4HdrProtocolIs(rule.protocol, rule.protocol ? 0xff : 0);
+    sideIs(ms, rule, !rule.ingress);
     ms.priorityIs(0);
     return ms;
 }
