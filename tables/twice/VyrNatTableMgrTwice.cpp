@@ -91,7 +91,9 @@ void VyrNatTableMgrTwice::handleInitialized() {
 std::vector<RecordCount> VyrNatTableMgrTwice::recordCounts() const {
     return {{" tmt->addrOnlyEntrys() ", addrOnlyEntry_.size()},
             {" tmt->addrPortEntrys() ", addrPortEntry_.size()},
-            {" tmt->rewriteEntrys() ", rewrites_.records().size()}};
+            {" tmt->rewriteEntrys() ", rewrites_.records().size()},
+            {" tmt->natAclIds() ", natAclId_.size(), false},
+            {" tmt->cpuTrapAcls() ", cpuTrapAcls_.size(), false}};
 }
 
 // --- Result check ---

@@ -6,8 +6,8 @@
 // come from bitmaps; 0 is never handed out and means none.
 //
 // It owns its table objects and records; the owner and the configuration are not owned. The
-// trap ACL and hit-bit parts come with their own parts of the system; their tables are listed and
-// built here already.
+// CPU trap ACLs of twice-NAT rules are two stages: an ACL-id entry per rule classifies one side
+// into the id of the rule's ACL, a trap entry per (ACL, group, profile) matches the other side.
 
 #include "chip/P4Tables.h"
 #include "common/AclIdTable.h"
@@ -18,10 +18,13 @@
 #include "host/TableService.h"
 #include "tables/HitBitTables.h"
 #include "tables/NatTableManager.h"
+#include "tables/twice/TwiceCpuTrapAcl.h"
 #include "tables/twice/TwiceNatTypes.h"
 #include "tables/twice/VyrTwiceNatHitBitSm.h"
 
+#include <map>
 #include <memory>
+#include <string>
 #include <unordered_map>
 
 namespace VyrNat {
@@ -103,6 +106,37 @@ public:
     // The rewrite id of the fragment element of these ports, 0 for none or a dummy.
     uint16_t getFragmentRewriteId(IpAndPort src, IpAndPort dst, VrfId vrf) const;
 
+    // --- CPU trap rules, as the NAT helper asks for them ---
+    // The id of the rule's ACL with the rule's ACL-id entry written; 0 when it could not be had.
+    uint16_t getTwiceNatAclId(const Ip::Nat::DynamicKey& key, const Ip::Nat::NatTrapInfo& trapInfo,
+                              uint8_t protocol, Ip::IpAddrWithFullMask src,
+                              Ip::IpAddrWithFullMask dst, uint16_t sport, uint16_t sportMask,
+                              uint16_t dport, uint16_t dportMask, int32_t priority, bool deny,
+                              bool reverse);
+    bool createNatCpuTrapAcl(const Ip::Nat::DynamicKey& key, const Ip::Nat::NatTrapInfo& trapInfo,
+                             uint8_t protocol, Ip::IpAddrWithFullMask src,
+                             Ip::IpAddrWithFullMask dst, uint16_t sport, uint16_t sportMask,
+                             uint16_t dport, uint16_t dportMask, int32_t priority, bool deny,
+                             bool reverse);
+    void deleteNatCpuTrapAcl(const HwTwiceNatCpuTrapAclKey& key);
+    // Drops the key's (group, profile) from its ACL; the last one takes the ACL's entries and id.
+    void delTwiceNatAclId(const HwTwiceNatCpuTrapAclKey& key);
+    // Queues a new priority block for the ACL's entries; natCpuTrapAclRedistribute applies it.
+    void cpuTrapAclToUpdateIs(const std::string& acl, uint32_t priority) {
+        cpuTrapAclToUpdate_[acl] = priority;
+    }
+    void natCpuTrapAclRedistribute();
+
+    // The entries a rule becomes.
+    static VyrP4::TwiceNatAclIdMatchSpec aclIdMatchSpec(const TwiceNatAclRule& rule,
+                                                        int32_t priority);
+    static VyrP4::TwiceNatAclIdTable::Action aclIdActionSpec(uint16_t aclId, bool deny);
+    static VyrP4::TwiceNatCpuTrapAclMatchSpec cpuTrapAclMatchSpec(const TwiceNatAclRule& rule,
+                                                                  uint16_t profile, uint16_t aclId);
+    // The trap action of an entry; the direction flags tell which profile field it matches.
+    VyrP4::SetNatCpuTrapActionSpec
+    cpuTrapActionSpec(const VyrP4::TwiceNatCpuTrapAclMatchSpec& ms) const;
+
     // --- The fixed result-check content ---
     void initTwiceNatResultCheckTable();
     void programTwiceNatResultCheckTable(VyrP4::TwiceNatResultCheckMatchSpec matchSpec,
@@ -133,6 +167,13 @@ public:
     const IdBitmap& keyIds() const { return keyIds_; }
     const IdBitmap& rewriteIds() const { return rewrites_.ids(); }
     const IdBitmap& aclIds() const { return aclIds_; }
+    const std::map<std::string, HwTwiceNatAclId>& natAclId() const { return natAclId_; }
+    const std::map<HwTwiceNatCpuTrapAclKey, HwTwiceNatCpuTrapAcl>& cpuTrapAcl() const {
+        return cpuTrapAcls_;
+    }
+    const std::map<std::string, uint32_t>& cpuTrapAclToUpdate() const {
+        return cpuTrapAclToUpdate_;
+    }
     uint32_t addrOnlyFragmentEntries() const { return addrOnlyFragmentEntries_; }
     bool vrfSupported() const { return vrfSupported_; }
     bool natDpdk() const { return natDpdk_; }
@@ -155,6 +196,10 @@ public:
         return resultCheck_;
     }
     const std::shared_ptr<VyrP4::TwiceNatRewriteTable>& rewriteTable() const { return rewrite_; }
+    const std::shared_ptr<VyrP4::TwiceNatAclIdTable>& aclIdTable() const { return aclId_; }
+    const std::shared_ptr<VyrP4::TwiceNatCpuTrapAclTable>& cpuTrapAclTable() const {
+        return cpuTrapAcl_;
+    }
 
 private:
     // The record key of an address pair: without the VRF in the match, one pair is one entry.
@@ -180,6 +225,9 @@ private:
                             uint32_t nextHop, bool ecmp, uint32_t profile, bool update,
                             bool dynamic);
     const AddrPortEntry* portEntry(const AddrPortKey& key) const;
+    // Moves one ACL-id entry to `priority`, the new entry first; false leaves it where it was.
+    bool moveAclIdEntry(const std::string& acl, const VyrP4::TwiceNatAclIdMatchSpec& old,
+                        const VyrP4::TwiceNatAclIdMatchSpec& moved);
 
     Ert::Ptr<Config> vyrNatConfig_;
     Ert::Ptr<VyrSystem::HitBitConfig> hitBitConfig_;
@@ -201,6 +249,9 @@ private:
     std::unordered_map<AddrOnlyKey, AddrOnlyEntry> addrOnlyEntry_;
     std::unordered_map<AddrPortKey, AddrPortEntry> addrPortEntry_;
     uint32_t addrOnlyFragmentEntries_ = 0;
+    std::map<std::string, HwTwiceNatAclId> natAclId_;
+    std::map<HwTwiceNatCpuTrapAclKey, HwTwiceNatCpuTrapAcl> cpuTrapAcls_;
+    std::map<std::string, uint32_t> cpuTrapAclToUpdate_;
 
     HitBitMachines<VyrTwiceNatHitBitSm> hitBit_;
 

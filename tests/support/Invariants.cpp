@@ -422,9 +422,9 @@ std::string leftOver(const VyrNatTableMgr& owner, const VyrP4::Chip& chip,
                      const Scenario::ChipSnapshot& started) {
     std::string out;
     for (const auto& mgr : owner.managers()) {
-        for (const auto& [label, count] : mgr->recordCounts()) {
-            if (count != 0) {
-                out += line(std::string(label) + std::to_string(count));
+        for (const auto& r : mgr->recordCounts()) {
+            if (r.count != 0) {
+                out += line(std::string(r.label) + std::to_string(r.count));
             }
         }
     }

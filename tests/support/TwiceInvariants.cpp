@@ -1,7 +1,8 @@
 // What must hold of the twice manager between any two operations: each table holds exactly the
 // entries its records stand for, built as the manager builds them; every key id and rewrite id
 // belongs to one record and no other id is taken; a rewrite entry counts its users; the
-// valid-fragment count equals the entries whose hardware action is a fragment's.
+// valid-fragment count equals the entries whose hardware action is a fragment's; the trap ACLs'
+// two stages hold what their records say.
 
 #include "tables/twice/VyrNatTableMgrTwice.h"
 #include "tests/support/ChipCheck.h"
@@ -50,6 +51,62 @@ std::string portTable(const VyrNatTableMgrTwice& mgr, const std::shared_ptr<Tabl
         return want.empty() ? "" : line("port entries for a table that does not exist");
     }
     return tableDiff(*table, want);
+}
+
+// The trap ACLs: each table holds exactly the recorded entries (an entry shared by rules of one
+// ACL, or by groups of one ACL on one profile, once); an ACL-id entry is its rule's on the side
+// the rule chose and gives its ACL's id or nothing; the ids taken are those of the ACL records;
+// a trap record carries its ACL's id, and an ACL's users are exactly its trap records.
+std::string trapAcls(const VyrNatTableMgrTwice& mgr) {
+    std::string out;
+    std::map<std::string, std::set<HwTwiceNatAclIdKey>> users;
+    for (const auto& [key, t] : mgr.cpuTrapAcl()) {
+        users[key.acl].insert({key.group, key.profile});
+    }
+    std::multiset<uint32_t> aclIds;
+    std::map<VyrP4::TwiceNatAclIdMatchSpec, std::string> aclIdOwner;
+    for (const auto& [name, rec] : mgr.natAclId()) {
+        aclIds.insert(rec.aclId);
+        if (rec.name != name || rec.group.empty() || rec.group != users[name]) {
+            out += line("acl " + name + ": users differ from its trap records");
+        }
+        for (const auto& [rule, ms] : rec.entry) {
+            if (ms != VyrNatTableMgrTwice::aclIdMatchSpec(rule, ms.priority())) {
+                out += line("acl " + name + ": entry not its rule's " + rule.str());
+            }
+            if (auto [it, fresh] = aclIdOwner.emplace(ms, name); !fresh && it->second != name) {
+                out += line("acls " + name + " and " + it->second + " share " + ms.str());
+            }
+            const auto e = mgr.aclIdTable()->entry(ms);
+            const auto* id = e ? e->actionIf<VyrP4::SetTwiceNatAclIdActionSpec>() : nullptr;
+            if (id && id->twiceNatAclId() != rec.aclId) {
+                out += line("acl " + name + ": entry gives another id " + e->str());
+            }
+        }
+    }
+    std::vector<VyrP4::TwiceNatAclIdMatchSpec> aclIdSpecs;
+    for (const auto& [ms, name] : aclIdOwner) {
+        aclIdSpecs.push_back(ms);
+    }
+    out += keyDiff(*mgr.aclIdTable(), aclIdSpecs);
+    out += ids("acl id", mgr.aclIds(), aclIds);
+
+    std::set<VyrP4::TwiceNatCpuTrapAclMatchSpec> trapSpecs;
+    std::vector<VyrP4::TwiceNatCpuTrapAclTable::Entry> traps;
+    for (const auto& [key, t] : mgr.cpuTrapAcl()) {
+        auto acl = mgr.natAclId().find(key.acl);
+        const auto& ms = t.matchSpec;
+        if (acl == mgr.natAclId().end() || acl->second.aclId != t.aclId ||
+            ms.twiceMdAclId() != t.aclId ||
+            (ms.ingMdIngNatProfileIdMask() ? ms.ingMdIngNatProfileId()
+                                           : ms.ingMdEgrNatProfileId()) != key.profile) {
+            out += line("trap record not of its acl's id or profile: " + key.str());
+        }
+        if (trapSpecs.insert(ms).second) {
+            traps.emplace_back(ms, mgr.cpuTrapActionSpec(ms));
+        }
+    }
+    return out + tableDiff(*mgr.cpuTrapAclTable(), traps);
 }
 
 } // namespace
@@ -122,7 +179,7 @@ std::string twiceInvariants(const VyrNatTableMgrTwice& mgr) {
     }
     out += tableDiff(*mgr.rewriteTable(), rewrites);
     out += ids("rewrite id", mgr.rewriteIds(), rewriteIds);
-    return out;
+    return out + trapAcls(mgr);
 }
 
 } // namespace TestSupport
