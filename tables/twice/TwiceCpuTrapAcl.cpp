@@ -283,7 +283,7 @@ bool VyrNatTableMgrTwice::moveAclIdEntry(const std::string& acl,
     return true;
 }
 
-void VyrNatTableMgrTwice::natCpuTrapAclRedistribute() {
+void VyrNatTableMgrTwice::natCpuTrapAclRedistribute(uint32_t slotsPerBlock) {
     for (const auto& [acl, block] : cpuTrapAclToUpdate_) {
         auto it = natAclId_.find(acl);
         if (it == natAclId_.end()) {
@@ -296,8 +296,8 @@ void VyrNatTableMgrTwice::natCpuTrapAclRedistribute() {
             auto done = moved.find(ms);
             if (done == moved.end()) {
                 // The rule keeps its slot in the block.
-                const uint32_t seq = uint32_t(ms.priority()) % kTrapRuleSlotsPerBlock;
-                const uint64_t prio = uint64_t(block) * kTrapRuleSlotsPerBlock + seq;
+                const uint32_t seq = uint32_t(ms.priority()) % slotsPerBlock;
+                const uint64_t prio = uint64_t(block) * slotsPerBlock + seq;
                 auto next = ms;
                 next.priorityIs(int32_t(prio));
                 VTRACE(twiceTrace, 5,

@@ -15,10 +15,6 @@
 
 namespace VyrNat {
 
-// A hardware priority is a block times the slots of a block plus the rule's slot in it. The NAT
-// helper queues new blocks when it spreads them out again; a rule keeps its slot.
-constexpr uint32_t kTrapRuleSlotsPerBlock = 1024;
-
 struct HwTwiceNatAclIdKey {
     uint32_t group = 0;
     uint16_t profile = 0;

@@ -125,7 +125,9 @@ public:
     void cpuTrapAclToUpdateIs(const std::string& acl, uint32_t priority) {
         cpuTrapAclToUpdate_[acl] = priority;
     }
-    void natCpuTrapAclRedistribute();
+    // A hardware priority is a block times the slots of a block plus the rule's slot in it: the
+    // queued blocks replace the entries' blocks, and each entry keeps its slot.
+    void natCpuTrapAclRedistribute(uint32_t slotsPerBlock);
 
     // The entries a rule becomes.
     static VyrP4::TwiceNatAclIdMatchSpec aclIdMatchSpec(const TwiceNatAclRule& rule,

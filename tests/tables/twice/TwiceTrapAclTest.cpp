@@ -197,14 +197,14 @@ TEST(TwiceTrapAcl, RedistributionMovesEachEntryNewBeforeOld) {
     // A queued name without a record changes nothing and leaves the queue.
     const auto before = Scenario::snapshot(*t.agent.chip);
     t.mgr->cpuTrapAclToUpdateIs("nobody", 300);
-    t.mgr->natCpuTrapAclRedistribute();
+    t.mgr->natCpuTrapAclRedistribute(1024);
     EXPECT_EQ(Scenario::snapshot(*t.agent.chip), before);
     EXPECT_TRUE(t.mgr->cpuTrapAclToUpdate().empty());
 
     // A fault on the first new entry: that entry stays where it was, the other one moves.
     t.agent.chip->table("twiceNatAclId")->failNextWritesIs(1);
     t.mgr->cpuTrapAclToUpdateIs("web", 200);
-    t.mgr->natCpuTrapAclRedistribute();
+    t.mgr->natCpuTrapAclRedistribute(1024);
     std::set<int32_t> prios;
     for (const auto& e : t.aclIdEntries()) {
         prios.insert(e.match().priority());
@@ -216,7 +216,7 @@ TEST(TwiceTrapAcl, RedistributionMovesEachEntryNewBeforeOld) {
     const auto traps = t.trapEntries();
     TestSupport::TraceCapture trace("VyrNatTableMgrTwice/0-9");
     t.mgr->cpuTrapAclToUpdateIs("web", 250);
-    t.mgr->natCpuTrapAclRedistribute();
+    t.mgr->natCpuTrapAclRedistribute(1024);
     EXPECT_TRUE(t.mgr->cpuTrapAclToUpdate().empty());
     prios.clear();
     for (const auto& e : t.aclIdEntries()) {

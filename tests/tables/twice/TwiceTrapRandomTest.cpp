@@ -22,6 +22,8 @@ using namespace VyrNat;
 using TestSupport::BootedAgent;
 using TestSupport::prefix;
 
+constexpr uint32_t kSlots = 1024; // hardware priorities per block
+
 class RandomTraps {
 public:
     RandomTraps(uint64_t seed) : rng_(seed), agent_(scenario(seed)) {
@@ -52,7 +54,7 @@ public:
             for (int i = 0; i < names; ++i) {
                 mgr_->cpuTrapAclToUpdateIs("acl" + std::to_string(pick(7)), kBlocks[pick(4)]);
             }
-            mgr_->natCpuTrapAclRedistribute();
+            mgr_->natCpuTrapAclRedistribute(kSlots);
             EXPECT_TRUE(mgr_->cpuTrapAclToUpdate().empty());
             ++redistributed_;
             return "redistribute";
@@ -108,7 +110,7 @@ private:
         info.profileId = key.profile;
         info.target = uint8_t(pick(2));
         const uint16_t sportMask = portMasks[pick(3)], dportMask = portMasks[pick(3)];
-        const int32_t priority = int32_t(kBlocks[pick(4)] * kTrapRuleSlotsPerBlock + pick(4));
+        const int32_t priority = int32_t(kBlocks[pick(4)] * kSlots + pick(4));
         const auto counts = mgr_->recordCounts();
         const std::string chip = tables();
         const bool ok = mgr_->createNatCpuTrapAcl(
