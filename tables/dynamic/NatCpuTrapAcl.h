@@ -7,6 +7,7 @@
 #include "chip/P4Tables.h"
 #include "host/IpTypes.h"
 
+#include <compare>
 #include <cstdint>
 #include <map>
 #include <string>

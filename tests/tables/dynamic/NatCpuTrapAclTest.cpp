@@ -5,6 +5,7 @@
 #include "tables/dynamic/VyrNatTableMgrDynamic.h"
 #include "tests/support/AgentFixture.h"
 #include "tests/support/Invariants.h"
+#include "tests/support/NatValues.h"
 #include "tests/support/RandomRun.h"
 #include "tests/support/TraceCapture.h"
 
@@ -16,11 +17,8 @@ namespace {
 
 using namespace VyrNat;
 using TestSupport::BootedAgent;
+using TestSupport::prefix;
 using VyrP4::NatCpuTrapAclMatchSpec;
-
-IpAddrWithFullMask prefix(const char* text) {
-    return *IpAddrWithFullMask::parse(text);
-}
 
 const IpAddrWithFullMask kAny = prefix("0.0.0.0/0");
 
