@@ -356,6 +356,10 @@ Schema build() {
          {"SetNatTcpFlags"},
          "caps.intfNat() ? 8u : 0u"},
         // ingMdNatRvsTrap: 1 bit, set for the overload reverse traps.
+        // Precedence: the larger priority wins. A priority is block x slots + slot; the block of
+        // a rule priority sits above the blocks of larger (later) rule priorities, and within a
+        // block the slot is the rule's sequence number. The trap-all rule takes the last slot of
+        // its block, so it outranks the rules of the same rule priority.
         {"natCpuTrapAcl",
          "NatCpuTrapAcl",
          {ingProfile, egrProfile, ternary("ingMdNatRvsTrap", 1), ternary("l4PortHdrDstPort", 16),

@@ -162,6 +162,7 @@ void VyrNatTableMgrDynamic::declareTables() {
     tables_.add("egressNatCpuTrapHeader", egressNatCpuTrapHeader_,
                 egressNatCpuTrapHeaderTableFactory);
     attachHelperTables();
+    initTrapTablesOnCreation();
 }
 
 // The helpers write into the manager's table objects once the table service has built them.
@@ -218,6 +219,11 @@ std::vector<RecordCount> VyrNatTableMgrDynamic::recordCounts() const {
          dynamicSnatPartitionedTable_->flowToMatchSpecMap().size()},
         {" tmd->dynamicDnatPartitionedTable()->flowToMatchSpecMaps() ",
          dynamicDnatPartitionedTable_->flowToMatchSpecMap().size()},
+        {" tmd->hwNatCpuTrapAcls() ", hwNatCpuTrapAcl_.size()},
+        {" tmd->hwNatCpuTrapAclOverloads() ", hwNatCpuTrapAclOverload_.size()},
+        {" tmd->natCpuTrapAclToHwPriorityToUpdates() ", natCpuTrapAclToHwPriorityToUpdate_.size()},
+        {" tmd->natCpuTrapAclOverloadToHwPriorityToUpdates() ",
+         natCpuTrapAclOverloadToHwPriorityToUpdate_.size()},
     };
     if (const auto& h = dynamicFullConeHelper_) {
         counts.push_back(

@@ -7,14 +7,16 @@
 //
 // It owns its table objects, the two partitioned tables, the full-cone and dynamic SNAT ACL
 // helpers and its records; the owner, the configuration and the entities it is given are not
-// owned. Full-cone DNAT connections go to the full-cone DNAT helper. The CPU trap helpers come
-// with their own part of the system; their tables are listed and built here already.
+// owned. Full-cone DNAT connections go to the full-cone DNAT helper. The CPU trap entries of the
+// dynamic NAT rules are written here too, with the priorities the NAT helper computes, and the
+// fixed trap tables once when each is built.
 
 #include "chip/P4Tables.h"
 #include "chip/ResourceInfo.h"
 #include "host/HitBit.h"
 #include "host/Hubdb.h"
 #include "host/NatConfig.h"
+#include "host/NatStatus.h"
 #include "host/TableService.h"
 #include "tables/HitBitTables.h"
 #include "tables/NatTableManager.h"
@@ -24,9 +26,12 @@
 #include "tables/dynamic/DynamicMatchSpecs.h"
 #include "tables/dynamic/DynamicPartitionedTable.h"
 #include "tables/dynamic/DynamicSnatAclHelper.h"
+#include "tables/dynamic/NatCpuTrapAcl.h"
 #include "tables/dynamic/VyrNatHitBitSm.h"
 
+#include <map>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 
 namespace VyrNat {
@@ -105,6 +110,48 @@ public:
     bool createDynamicAddrOnlyDnatTable(const ConnTuple& flow, DynamicTableAction action,
                                         IpAndPort src, IpAndPort dst, IpAndPort newDst,
                                         uint32_t nextHop, bool ecmp, bool update, uint16_t profile);
+
+    // --- CPU trap rules; the NAT helper computes each entry's hardware priority ---
+    // One entry of the rule `key` on the trap information's profile; true when written with the
+    // helper entry it needs. A refused write leaves nothing behind.
+    bool createNatCpuTrapAcl(const Ip::Nat::DynamicKey& key, const Ip::Nat::NatTrapInfo& trapInfo,
+                             uint8_t protocol, IpAddrWithFullMask src, IpAddrWithFullMask dst,
+                             uint16_t sport, uint16_t sportMask, uint16_t dport, uint16_t dportMask,
+                             int32_t priority, bool deny, bool reverse);
+    // Every entry of the rule, with their helper entries.
+    void deleteNatCpuTrapAcl(const HwNatCpuTrapAclKey& key);
+    // The reverse trap of interface-overload NAT to `addr`, the address of `intf`.
+    bool createNatCpuTrapAclOverload(uint32_t overloadId, const IntfId& intf, IpAddr addr,
+                                     int32_t priority);
+    void deleteNatCpuTrapAclOverload(uint32_t overloadId, const IntfId& intf);
+    // Queue a rule's (or an overload id's) move to another block of hardware priorities.
+    void natCpuTrapAclToHwPriorityToUpdateIs(const HwNatCpuTrapAclKey& key, uint32_t block) {
+        natCpuTrapAclToHwPriorityToUpdate_[key] = block;
+    }
+    void natCpuTrapAclOverloadToHwPriorityToUpdateIs(uint32_t overloadId, uint32_t block) {
+        natCpuTrapAclOverloadToHwPriorityToUpdate_[overloadId] = block;
+    }
+    // Moves every queued entry to its new block, keeping its slot among `slotsPerBlock`, and
+    // empties the queues; false when an entry stayed where it was because the chip refused it.
+    bool natCpuTrapAclToHwPriorityRedistribute(uint32_t slotsPerBlock);
+    // The entry of `ms` rewritten with `priority`: the new entry first, then the old one goes.
+    // Nullopt, with the old entry in place, when the chip refuses the new one.
+    std::optional<VyrP4::NatCpuTrapAclMatchSpec>
+    natCpuTrapAclUpdatePriority(const VyrP4::NatCpuTrapAclMatchSpec& ms, int32_t priority);
+
+    const HwNatCpuTrapAclMap& hwNatCpuTrapAcl() const { return hwNatCpuTrapAcl_; }
+    const HwNatCpuTrapAcl* hwNatCpuTrapAcl(const HwNatCpuTrapAclKey& key) const;
+    const HwNatCpuTrapAclOverloadMap& hwNatCpuTrapAclOverload() const {
+        return hwNatCpuTrapAclOverload_;
+    }
+    const std::map<HwNatCpuTrapAclKey, uint32_t>& natCpuTrapAclToHwPriorityToUpdate() const {
+        return natCpuTrapAclToHwPriorityToUpdate_;
+    }
+    const std::map<uint32_t, uint32_t>& natCpuTrapAclOverloadToHwPriorityToUpdate() const {
+        return natCpuTrapAclOverloadToHwPriorityToUpdate_;
+    }
+    // Whether "natTcpFlags" got the SYN+ACK entry when it was built.
+    bool natTcpSynAckTrapped() const { return natTcpSynAckTrapped_; }
 
     // --- Configuration read from the profile ---
     uint32_t dnat1TableSize() const { return dnat1TableSize_; }
@@ -197,6 +244,18 @@ public:
     const std::shared_ptr<VyrP4::DynamicAddrOnlyDnatTable>& dynamicAddrOnlyDnatTable() const {
         return addrOnlyDnat_;
     }
+    const std::shared_ptr<VyrP4::NatCpuTrapAclTable>& natCpuTrapAclTable() const {
+        return natCpuTrapAcl_;
+    }
+    const std::shared_ptr<VyrP4::NatTcpFlagsTable>& natTcpFlagsTable() const {
+        return natTcpFlags_;
+    }
+    const std::shared_ptr<VyrP4::NatCpuReasonCodeTable>& natCpuReasonCodeTable() const {
+        return natCpuReasonCode_;
+    }
+    const std::shared_ptr<VyrP4::EgressNatCpuTrapHeaderTable>& egressNatCpuTrapHeaderTable() const {
+        return egressNatCpuTrapHeader_;
+    }
 
 private:
     // The VRF the four five-tuple tables match; nullopt when the profile's specs carry none.
@@ -219,6 +278,21 @@ private:
     uint64_t hitBitOf(const ConnTuple& flow, bool snat, uint8_t place, uint8_t partitionId,
                       VyrP4::VyrSdkEntryHandle handle) const;
     void setUpPartitions();
+
+    // The fixed trap tables, written once as each is built.
+    void initTrapTablesOnCreation();
+    void initNatTcpFlagsTable();
+    void addNatTcpFlagsEntry(uint8_t flags);
+    void initNatCpuReasonCodeTable();
+    void initEgressNatCpuTrapHeaderTable();
+    void initEgressNatCpuTrapHeaderEntry(uint8_t aclHi, uint8_t aclLo,
+                                         const VyrP4::EgressNatCpuTrapHeaderTable::Action& action);
+    // The helper entry a trap entry's flags call for: its dynamic SNAT ACL entry or its
+    // full-cone entry. False when the helper refuses it.
+    bool trapHelperEntryIs(const HwNatCpuTrapAclEntry& e, uint16_t profile, int32_t priority);
+    void trapHelperEntryDel(const HwNatCpuTrapAclEntry& e, uint16_t profile);
+    bool snatAclTrapped(const HwNatCpuTrapAclEntry& e) const;
+    bool fullConeTrapped(const HwNatCpuTrapAclEntry& e) const;
 
     template <class Table, class Action>
     bool writeConnEntry(Table& table, const typename Table::MatchSpec& ms, const Action& action,
@@ -273,6 +347,12 @@ private:
     Ert::Ptr<VyrDynamicSnatAclHelper> dynamicSnatAclHelper_;
 
     HitBitMachines<VyrNatHitBitSm> hitBit_;
+
+    HwNatCpuTrapAclMap hwNatCpuTrapAcl_;
+    HwNatCpuTrapAclOverloadMap hwNatCpuTrapAclOverload_;
+    std::map<HwNatCpuTrapAclKey, uint32_t> natCpuTrapAclToHwPriorityToUpdate_;
+    std::map<uint32_t, uint32_t> natCpuTrapAclOverloadToHwPriorityToUpdate_;
+    bool natTcpSynAckTrapped_ = false;
 
     std::shared_ptr<VyrP4::DynamicFullConeTable> fullCone_;
     std::shared_ptr<VyrP4::DynamicFullConeDipTable> fullConeDip_;

@@ -3,7 +3,8 @@
 // split, the partitions' counts and the shared address-only entries' reference counts agree
 // with the records. The full-cone helpers' compress entries are counted by the full-cone
 // entries of their range id and hold the ids the range map has taken; the dynamic SNAT ACL
-// entries are written as their keys say.
+// entries are written as their keys say. The CPU trap tables are checked in
+// DynamicTrapInvariants.cpp.
 
 #include "tables/dynamic/VyrNatTableMgrDynamic.h"
 #include "tests/support/ChipCheck.h"
@@ -130,7 +131,7 @@ std::string snatAcl(const VyrDynamicSnatAclHelper& helper) {
 
 } // namespace
 
-std::string dynamicInvariants(const VyrNatTableMgrDynamic& mgr) {
+std::string dynamicInvariants(const VyrNatTableMgrDynamic& mgr, HelperUsers helperUsers) {
     using S = DynamicSnatTable;
     using D = DynamicDnatTable;
     std::string out;
@@ -247,7 +248,7 @@ std::string dynamicInvariants(const VyrNatTableMgrDynamic& mgr) {
     if (const auto& h = mgr.dynamicSnatAclHelper()) {
         out += snatAcl(*h);
     }
-    return out;
+    return out + dynamicTrapInvariants(mgr, helperUsers);
 }
 
 } // namespace TestSupport

@@ -27,7 +27,13 @@ std::string staticInvariants(const VyrNat::VyrNatTableMgrStatic& mgr,
                              bool dynamicFragments = false);
 std::string egressStaticInvariants(const VyrNat::VyrNatTableMgrEgressStatic& mgr);
 std::string vrfInvariants(const VyrNat::VyrNatTableMgrVrf& mgr);
-std::string dynamicInvariants(const VyrNat::VyrNatTableMgrDynamic& mgr);
+// Who holds the references on the source-side full-cone and dynamic SNAT ACL entries: the CPU
+// trap entries, or a test that drives those helpers itself (then only a count of 0 is wrong).
+enum class HelperUsers { trapRules, direct };
+std::string dynamicInvariants(const VyrNat::VyrNatTableMgrDynamic& mgr,
+                              HelperUsers users = HelperUsers::trapRules);
+// The CPU trap part of dynamicInvariants.
+std::string dynamicTrapInvariants(const VyrNat::VyrNatTableMgrDynamic& mgr, HelperUsers users);
 std::string twiceInvariants(const VyrNat::VyrNatTableMgrTwice& mgr);
 std::string flowInvariants(const VyrNat::VyrNatTableMgrNatFlow& mgr);
 // Every manager the owner has.

@@ -106,8 +106,8 @@ TEST(HostTool, TheDemoProgramsStaticNatAndEndsWithTheChipAsItStarted) {
           "10.0.0.5:80",
           "acl WEB-BACKUP: NOT programmed", "(egress tables): NOT programmed",
           "10.0.1.4:80 <-> 192.0.2.44:8080: NOT programmed",
-          "end: the chip's tables hold only the 25 fixed entries written at start-up\nsummary: 9 "
-          "of 9 steps played, 46 entries written, 20 removed, 7 translations programmed, 3 not, "
+          "end: the chip's tables hold only the 36 fixed entries written at start-up\nsummary: 9 "
+          "of 9 steps played, 57 entries written, 20 removed, 7 translations programmed, 3 not, "
           "faults: 1 write refused, 1 log message, 0 agent exits\n"}) {
         EXPECT_TRUE(has(r, expected)) << expected << " in:\n" << r.out;
     }
