@@ -5,11 +5,16 @@
 
 #include "common/Rebuild.h"
 #include "helper/NatHelperSm.h"
+#include "helper/TrapRulePriorities.h"
 #include "host/OmaNatSm.h"
 #include "tables/NatTableManager.h"
+#include "tables/dynamic/NatCpuTrapAcl.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <set>
+#include <string>
 
 namespace VyrNat {
 
@@ -163,6 +168,54 @@ public:
     uint64_t getStaticSrcCountersSinceLastPoll(const Ip::Nat::StaticKey&) const { return 0; }
     uint64_t getStaticDstCountersSinceLastPoll(const Ip::Nat::StaticKey&) const { return 0; }
 
+    // --- CPU trap rules ---
+    // A trap rule of an ACL: its entries get the hardware priority of the ACL priority
+    // `trapInfo.prio` and slot `seqNum`. False, refused, when no priority is left or a table
+    // refuses an entry.
+    bool addTrapRule(const Ip::Nat::DynamicKey& key, const Ip::Nat::NatTrapInfo& trapInfo,
+                     uint32_t seqNum, Ip::IpAddrWithFullMask src, Ip::IpAddrWithFullMask dst,
+                     bool deny, bool reverse);
+    // The same for a protocol, with port ranges (0 to 0: any port).
+    bool addProtocolTrapRule(const Ip::Nat::DynamicKey& key, const Ip::Nat::NatTrapInfo& trapInfo,
+                             uint32_t seqNum, uint8_t protocol, Ip::IpAddrWithFullMask src,
+                             Ip::IpAddrWithFullMask dst, uint16_t srcPortStart, uint16_t srcPortEnd,
+                             uint16_t dstPortStart, uint16_t dstPortEnd, bool deny, bool reverse);
+    // Everything, in the last slot of the priority's block.
+    bool addTrapAllRule(const Ip::Nat::DynamicKey& key, const Ip::Nat::NatTrapInfo& trapInfo);
+    void delTrapRule(uint32_t profileId, const Ip::Nat::DynamicKey& key, Ip::VrfId vrfId);
+    void commitTrapRules();
+
+    int32_t getHwPriority(const std::string& aclName, uint32_t priority, uint32_t seqNum,
+                          uint16_t group);
+    PrevAndNextHwPrio getPrevAndNextHwPrio(uint32_t priority) const {
+        return trapPrio_.getPrevAndNextHwPrio(priority);
+    }
+    void redistributeTrapRulesHwPriority(uint16_t group);
+    bool checkHwPriorityResourcesFull() const { return trapPrio_.checkHwPriorityResourcesFull(); }
+    const TrapRulePriorities& trapRulePriorities() const { return trapPrio_; }
+    TrapRulePriorities& trapRulePriorities() { return trapPrio_; }
+    const std::map<HwNatCpuTrapAclKey, uint32_t>& hwNatCpuTrapAclKeyToPrio() const {
+        return hwNatCpuTrapAclKeyToPrio_;
+    }
+    uint32_t redistributeTrapRulesHwPriorityCount() const {
+        return redistributeTrapRulesHwPriorityCount_;
+    }
+
+    // Reverse traps of interface-overload NAT, per NAT profile.
+    struct NatOverloadRvsEntries {
+        int32_t hwPriority = 0;
+        uint32_t prio = 0; // the ACL priority the hardware priority came from
+        std::set<std::string> acls;
+        std::map<std::string, Ip::IpAddr> dstIp; // interface -> its address, trapped
+    };
+    const std::map<uint32_t, NatOverloadRvsEntries>& overloadRvsEntries() const {
+        return overloadRvsEntries_;
+    }
+    void addOverloadRvsTrap(uint32_t profileId, const std::string& aclName, int32_t hwPriority,
+                            uint32_t prio);
+    void delOverloadRvsTrap(uint32_t profileId, const std::string& aclName);
+    void updateOverloadRvsTrapIntf(uint32_t profileId, const std::string& intfId, bool add);
+
     VYR_NAT_COUNTER(uint64_t, dynSrcAdd)
     VYR_NAT_COUNTER(uint64_t, dynDstAdd)
     VYR_NAT_COUNTER(uint64_t, dynDstUpd)
@@ -203,6 +256,23 @@ private:
                    Ip::IpAddrWithFullMask src, uint8_t protocol, uint16_t profileId,
                    const Ip::Nat::StaticKey& key, const Oma::NatNextHopInfo* nextHopInfo,
                    bool egressPipe, Ip::VrfId vrfId, bool update);
+
+    struct TrapMatch {
+        uint8_t protocol;
+        Ip::IpAddrWithFullMask src, dst;
+        uint16_t srcPortStart, srcPortEnd, dstPortStart, dstPortEnd;
+    };
+    bool trapRule(const Ip::Nat::DynamicKey& key, const Ip::Nat::NatTrapInfo& trapInfo,
+                  uint32_t seqNum, const TrapMatch& match, bool deny, bool reverse);
+    static HwNatCpuTrapAclKey trapAclKey(const Ip::Nat::DynamicKey& key, uint32_t profileId) {
+        return {key.acl, key.group, uint16_t(profileId)};
+    }
+    const uint32_t* findBlock(uint32_t prio) const;
+
+    TrapRulePriorities trapPrio_;
+    std::map<HwNatCpuTrapAclKey, uint32_t> hwNatCpuTrapAclKeyToPrio_;
+    std::map<uint32_t, NatOverloadRvsEntries> overloadRvsEntries_;
+    uint32_t redistributeTrapRulesHwPriorityCount_ = 0;
 
     Ert::Ptr<Ip::Nat::Status> natStatus_;
     Ert::Ptr<Ip::Status> ipStatus_;
