@@ -15,9 +15,25 @@ namespace {
 }();
 } // namespace
 
+void HitBitTable::hitsIs(std::uint32_t tableId, const Hits& found) {
+    if (found.empty()) {
+        hits.erase(tableId);
+        return;
+    }
+    std::uint32_t slots = 0;
+    for (const auto& h : found) {
+        slots = std::max(slots, h.slot + 1);
+    }
+    HitSlots bySlot(slots, 0);
+    for (const auto& h : found) {
+        bySlot[h.slot] = h.version;
+    }
+    hits.set(tableId, std::move(bySlot));
+}
+
 bool HitBitTable::read(std::uint32_t tableId, VyrP4::VyrSdkEntryHandle handle) const {
-    const Hits* h = hits.find(tableId);
-    return h && std::binary_search(h->begin(), h->end(), handle);
+    const HitSlots* h = hits.find(tableId);
+    return h && handle.valid() && handle.slot < h->size() && (*h)[handle.slot] == handle.version;
 }
 
 } // namespace VyrSystem

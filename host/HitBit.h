@@ -81,16 +81,14 @@ public:
     using Entity::Entity;
     ERT_ENTITY_TYPE("VyrSystem::HitBitTable")
 
-    // The handles of the entries hit, sorted; a scan replaces a table's list whole.
+    // The handles of the entries a scan found hit.
     using Hits = std::vector<VyrP4::VyrSdkEntryHandle>;
-    Ert::Collection<std::uint32_t, Hits> hits{this, "hits"};
-    void hitsIs(std::uint32_t tableId, const Hits& sorted) {
-        if (sorted.empty()) {
-            hits.erase(tableId);
-        } else {
-            hits.set(tableId, sorted);
-        }
-    }
+    // By slot, the version of the entry hit there; 0 where none was. A reader finds an entry's
+    // bit in one step, which a poll of a million connections needs.
+    using HitSlots = std::vector<std::uint32_t>;
+    Ert::Collection<std::uint32_t, HitSlots> hits{this, "hits"};
+    // A scan replaces the table's hits whole.
+    void hitsIs(std::uint32_t tableId, const Hits& found);
     // Whether the last scan of the table found the entry hit on this pipe. Handles compare
     // with their version, so an entry that took a scanned entry's slot since reads as not hit.
     bool read(std::uint32_t tableId, VyrP4::VyrSdkEntryHandle handle) const;
