@@ -119,7 +119,8 @@ TEST(NatCpuTrapAcl, OverloadTrapsFollowTheirInterfacesAndLeaveWithTheLast) {
     ASSERT_TRUE(t.mgr->createNatCpuTrapAclOverload(5, "Ethernet2", Ip::IpAddr(1, 1, 1, 2), 700));
     ASSERT_EQ(t.table->entryCount(), 2u);
     // In a software data plane the trap says it matched the second profile field.
-    const auto trap = t.table->entries()[0].actionIf<VyrP4::SetNatCpuTrapActionSpec>();
+    const auto entries = t.table->entries();
+    const auto trap = entries[0].actionIf<VyrP4::SetNatCpuTrapActionSpec>();
     ASSERT_NE(trap, nullptr);
     EXPECT_EQ(trap->trapDirEgr(), 1);
     EXPECT_EQ(trap->trapDirIng(), 0);
