@@ -126,9 +126,11 @@ void NatHelper::delTrapRule(uint32_t profileId, const Ip::Nat::DynamicKey& key, 
     }
     const uint32_t prio = it->second;
     hwNatCpuTrapAclKeyToPrio_.erase(it);
-    // Another profile's rule of the same ACL and priority keeps the priority's block.
-    for (const auto& [k, p] : hwNatCpuTrapAclKeyToPrio_) {
-        if (p == prio && k.acl == key.acl) {
+    // Another profile's rule of the same ACL and priority keeps the priority's block. Keys are
+    // ordered by ACL first.
+    for (auto k = hwNatCpuTrapAclKeyToPrio_.lower_bound({key.acl, 0, 0});
+         k != hwNatCpuTrapAclKeyToPrio_.end() && k->first.acl == key.acl; ++k) {
+        if (k->second == prio) {
             return;
         }
     }
@@ -142,16 +144,18 @@ void NatHelper::redistributeTrapRulesHwPriority(uint16_t group) {
     auto* dyn = tableMgr_->tableMgrDynamic();
     auto* twice = tableMgr_->tableMgrTwice();
     const uint32_t slots = trapPrio_.hwPriorityNumResources();
+    std::map<uint32_t, std::vector<const HwNatCpuTrapAclKey*>> keysOf;
+    for (const auto& [key, prio] : hwNatCpuTrapAclKeyToPrio_) {
+        keysOf[prio].push_back(&key);
+    }
     // Rules move one ACL priority at a time, in an order that keeps every rule between its
     // neighbours while both its old and its new entries are in the chip.
     for (const auto& m : TrapRulePriorities::safeOrder(trapPrio_.respread())) {
         VTRACE(th, 5,
                "priority " << m.prio << " curr hwPriorityBlock " << m.from
                            << " new hwPriorityBlock " << m.to);
-        for (const auto& [key, prio] : hwNatCpuTrapAclKeyToPrio_) {
-            if (prio != m.prio) {
-                continue;
-            }
+        for (const HwNatCpuTrapAclKey* k : keysOf[m.prio]) {
+            const HwNatCpuTrapAclKey& key = *k;
             if (key.group == 0 && dyn) {
                 dyn->natCpuTrapAclToHwPriorityToUpdateIs(key, m.to);
             } else if (key.group != 0 && twice) {
