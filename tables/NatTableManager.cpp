@@ -4,6 +4,8 @@
 
 namespace VyrNat {
 
+void NatTableManager::showSummary(int) const {}
+
 NatTableManager::NatTableManager(VyrAgentLib::VyrTableMgr* tableMgr, Trace::Handle& trace)
     : tableMgr_(tableMgr), trace_(trace) {
     VYR_ASSERT(tableMgr_);

@@ -44,6 +44,9 @@ public:
     // manager programmed is released.
     virtual std::vector<RecordCount> recordCounts() const = 0;
 
+    // The manager's part of "showNatSummary", written to the request socket `fd`.
+    virtual void showSummary(int fd) const;
+
     VyrAgentLib::VyrTableMgr* tableMgr() const { return tableMgr_; }
     const TableList& tables() const { return tables_; }
 

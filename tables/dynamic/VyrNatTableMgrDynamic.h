@@ -11,6 +11,7 @@
 // dynamic NAT rules are written here too, with the priorities the NAT helper computes, and the
 // fixed trap tables once when each is built.
 
+#include "common/NatCliCommands.h"
 #include "chip/P4Tables.h"
 #include "chip/ResourceInfo.h"
 #include "host/HitBit.h"
@@ -52,6 +53,12 @@ public:
 
     void handleInitialized();
     std::vector<RecordCount> recordCounts() const override;
+
+    // --- Show commands, written to the request socket `fd` ---
+    void showSummary(int fd) const override;
+    void showEntries(int fd, DynamicCliCommand cmd, DynamicSnatCliTable snatTable,
+                     DynamicDnatCliTable dnatTable) const;
+    void showAddress(int fd, Ip::IpAddr addr) const;
 
     // --- Connections, as the NAT helper asks for them; true when (still) programmed ---
     bool createDynamicSnat(const ConnTuple& flow, IpAndPort src, IpAndPort dst, IpAndPort newSrc,

@@ -8,6 +8,7 @@
 // Owns its table object and its records; the owner, the configuration, the multicast
 // configuration and the system status are not owned.
 
+#include "common/NatCliCommands.h"
 #include "chip/P4Tables.h"
 #include "host/Entity.h"
 #include "host/NatConfig.h"
@@ -35,6 +36,10 @@ public:
 
     void handleInitialized();
     std::vector<RecordCount> recordCounts() const override;
+
+    // --- Show commands, written to the request socket `fd` ---
+    void showSummary(int fd) const override;
+    void showEntries(int fd) const;
     // Writes the entry that packets of no flow hit.
     void initNatFlowTable();
 

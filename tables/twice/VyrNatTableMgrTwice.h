@@ -9,6 +9,7 @@
 // CPU trap ACLs of twice-NAT rules are two stages: an ACL-id entry per rule classifies one side
 // into the id of the rule's ACL, a trap entry per (ACL, group, profile) matches the other side.
 
+#include "common/NatCliCommands.h"
 #include "chip/P4Tables.h"
 #include "common/AclIdTable.h"
 #include "common/IdBitmap.h"
@@ -66,6 +67,11 @@ public:
     }
     void hitBitStatusWatcherSmDel() { hitBit_.watcherDel(); }
     std::vector<RecordCount> recordCounts() const override;
+
+    // --- Show commands, written to the request socket `fd` ---
+    void showSummary(int fd) const override;
+    void showEntries(int fd, TwiceCliCommand cmd) const;
+    void showAddress(int fd, Ip::IpAddr addr) const;
 
     // --- Translations, as the NAT helper asks for them ---
     NatHwResult updateTwiceNatTranslation(IpAndPort srcOld, IpAndPort srcNew, IpAndPort dstOld,
