@@ -174,16 +174,18 @@ public:
     // refuses an entry.
     bool addTrapRule(const Ip::Nat::DynamicKey& key, const Ip::Nat::NatTrapInfo& trapInfo,
                      uint32_t seqNum, Ip::IpAddrWithFullMask src, Ip::IpAddrWithFullMask dst,
-                     bool deny, bool reverse);
+                     bool deny, bool reverse) override;
     // The same for a protocol, with port ranges (0 to 0: any port).
     bool addProtocolTrapRule(const Ip::Nat::DynamicKey& key, const Ip::Nat::NatTrapInfo& trapInfo,
                              uint32_t seqNum, uint8_t protocol, Ip::IpAddrWithFullMask src,
                              Ip::IpAddrWithFullMask dst, uint16_t srcPortStart, uint16_t srcPortEnd,
-                             uint16_t dstPortStart, uint16_t dstPortEnd, bool deny, bool reverse);
+                             uint16_t dstPortStart, uint16_t dstPortEnd, bool deny,
+                             bool reverse) override;
     // Everything, in the last slot of the priority's block.
-    bool addTrapAllRule(const Ip::Nat::DynamicKey& key, const Ip::Nat::NatTrapInfo& trapInfo);
-    void delTrapRule(uint32_t profileId, const Ip::Nat::DynamicKey& key, Ip::VrfId vrfId);
-    void commitTrapRules();
+    bool addTrapAllRule(const Ip::Nat::DynamicKey& key,
+                        const Ip::Nat::NatTrapInfo& trapInfo) override;
+    void delTrapRule(uint32_t profileId, const Ip::Nat::DynamicKey& key, Ip::VrfId vrfId) override;
+    void commitTrapRules() override;
 
     int32_t getHwPriority(const std::string& aclName, uint32_t priority, uint32_t seqNum,
                           uint16_t group);

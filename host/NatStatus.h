@@ -43,6 +43,47 @@ struct NatStaticConnection {
     bool operator==(const NatStaticConnection&) const = default;
 };
 
+// A CPU trap rule's ACL: its name and, for twice NAT, its group (0 for dynamic NAT).
+struct DynamicKey {
+    std::string acl;
+    uint16_t group = 0;
+    auto operator<=>(const DynamicKey&) const = default;
+    std::string str() const;
+};
+
+// One rule of an access list that selects the packets of a dynamic NAT rule. Rules are matched
+// in ascending sequence number, the first match deciding; a port range 0-0 matches any port.
+struct AclRule {
+    uint32_t seqNum = 0;
+    bool deny = false;
+    uint8_t protocol = 0; // 0: any
+    IpAddrWithFullMask src;
+    IpAddrWithFullMask dst;
+    uint16_t srcPortStart = 0;
+    uint16_t srcPortEnd = 0;
+    uint16_t dstPortStart = 0;
+    uint16_t dstPortEnd = 0;
+
+    bool anyPort() const { return !srcPortStart && !srcPortEnd && !dstPortStart && !dstPortEnd; }
+    // Permits every packet.
+    bool permitsAll() const { return !deny && !protocol && !src.mask && !dst.mask && anyPort(); }
+    bool operator==(const AclRule&) const = default;
+};
+
+// An access list's rules, in ascending sequence number.
+using AclRules = std::vector<AclRule>;
+
+// A dynamic NAT rule of a NAT profile: the packets its ACL selects are translated from a pool,
+// or to the address of the profile's interface ("overload") when no pool is named.
+struct DynamicNatRule {
+    NatTarget target = kSourceTranslation;
+    std::string pool; // empty: overload
+    bool fullCone = false;
+    bool addrOnly = false;
+    uint32_t priority = 0; // among the profile's rules; a smaller one wins
+    bool operator==(const DynamicNatRule&) const = default;
+};
+
 // One interface's NAT status. NAT profile interfaces are named "NatProfile<id>".
 class IntfStatus : public Ert::Entity {
 public:
@@ -52,6 +93,7 @@ public:
     Ert::Attr<uint32_t> vrfId{this, "vrfId"};
     // The interfaces the NAT configuration of this interface or profile applies to.
     Ert::Collection<std::string, bool> validIntf{this, "validIntf"};
+    Ert::Collection<DynamicKey, DynamicNatRule> dynamicRule{this, "dynamicRule"};
 };
 
 struct VrfPolicer {
@@ -76,14 +118,6 @@ struct NatProfileBinding {
     uint16_t profile = 0;
     std::string vrfName;
     bool operator==(const NatProfileBinding&) const = default;
-};
-
-// A CPU trap rule's ACL: its name and, for twice NAT, its group (0 for dynamic NAT).
-struct DynamicKey {
-    std::string acl;
-    uint16_t group = 0;
-    auto operator<=>(const DynamicKey&) const = default;
-    std::string str() const;
 };
 
 // What a trap rule traps for: the NAT profile, the kind of translation and the rule's place
@@ -171,6 +205,9 @@ public:
     Ert::Collection<uint16_t, NatProfileBinding> vlanNatProfile{this, "vlanNatProfile"};
     Ert::Collection<TwiceNatKey, TwiceNatTranslation> twiceNat{this, "twiceNat"};
     Ert::Collection<NatFlowKey, NatFlowEntry> natFlow{this, "natFlow"};
+    // The access lists and address pools that dynamic NAT rules name; a pool by its id.
+    Ert::Collection<std::string, AclRules> acl{this, "acl"};
+    Ert::Collection<std::string, uint32_t> pool{this, "pool"};
 };
 
 // What is programmed on one interface: each static translation, programmed or not.
@@ -181,6 +218,9 @@ public:
     Ert::Collection<StaticKey, bool> staticConnection{this, "staticConnection"};
     // Why a translation is not programmed, where the hardware said.
     Ert::Collection<StaticKey, std::string> reason{this, "reason"};
+    // Whether each dynamic NAT rule's CPU traps are in hardware, and why not.
+    Ert::Collection<DynamicKey, bool> dynamicRule{this, "dynamicRule"};
+    Ert::Collection<DynamicKey, std::string> dynamicRuleReason{this, "dynamicRuleReason"};
 };
 
 class HwVrfStatus : public Ert::Entity {

@@ -137,6 +137,24 @@ public:
                                         uint16_t group, bool ingress, Ip::VrfId vrf,
                                         bool dynamic) = 0;
 
+    // CPU trap rules: the first packets of dynamic NAT and twice-NAT connections go to the CPU.
+    // A rule's ACL entries are gathered under its key and NAT profile; false when the hardware
+    // refused the entry (what was written of the ACL stays until its delete).
+    virtual bool addTrapRule(const Ip::Nat::DynamicKey& key, const Ip::Nat::NatTrapInfo& trapInfo,
+                             uint32_t seqNum, Ip::IpAddrWithFullMask src,
+                             Ip::IpAddrWithFullMask dst, bool deny, bool reverse) = 0;
+    virtual bool addProtocolTrapRule(const Ip::Nat::DynamicKey& key,
+                                     const Ip::Nat::NatTrapInfo& trapInfo, uint32_t seqNum,
+                                     uint8_t protocol, Ip::IpAddrWithFullMask src,
+                                     Ip::IpAddrWithFullMask dst, uint16_t srcPortStart,
+                                     uint16_t srcPortEnd, uint16_t dstPortStart,
+                                     uint16_t dstPortEnd, bool deny, bool reverse) = 0;
+    virtual bool addTrapAllRule(const Ip::Nat::DynamicKey& key,
+                                const Ip::Nat::NatTrapInfo& trapInfo) = 0;
+    virtual void delTrapRule(uint32_t profileId, const Ip::Nat::DynamicKey& key,
+                             Ip::VrfId vrfId) = 0;
+    virtual void commitTrapRules() = 0;
+
     // NAT flows.
     virtual bool addNatFlowEntry(const std::string& policy, const std::string& match,
                                  uint16_t profile, const Ip::Nat::NatFlow& flow, uint32_t groupUc,

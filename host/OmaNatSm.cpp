@@ -59,6 +59,10 @@ public:
                 [this](const Ip::Nat::TwiceNatKey& k) { sm_.syncTwice(k); });
         onEntry(&Ip::Nat::Status::natFlow,
                 [this](const Ip::Nat::NatFlowKey& k) { sm_.syncFlow(k); });
+        onEntry(&Ip::Nat::Status::acl,
+                [this](const std::string& acl) { sm_.syncTrapRulesNaming(acl, {}); });
+        onEntry(&Ip::Nat::Status::pool,
+                [this](const std::string& pool) { sm_.syncTrapRulesNaming({}, pool); });
         follow(std::move(status));
     }
 
@@ -72,6 +76,8 @@ public:
         : sm_(sm), intf_(std::move(intf)) {
         onEntry(&Ip::Nat::IntfStatus::staticConnection,
                 [this](const Ip::Nat::StaticKey& k) { sm_.syncStatic(intf_, k); });
+        onEntry(&Ip::Nat::IntfStatus::dynamicRule,
+                [this](const Ip::Nat::DynamicKey& k) { sm_.syncTrapRule(intf_, k); });
         onChange(&Ip::Nat::IntfStatus::vrfId, [this] { sm_.syncIntf(intf_); });
         follow(std::move(status));
     }
@@ -173,6 +179,25 @@ void NatSm::syncIntf(const std::string& intf) {
     }
     for (const auto& key : keys) {
         syncStatic(intf, key);
+    }
+    // Rules reported not programmed hold nothing applied, only their status.
+    std::set<Ip::Nat::DynamicKey> rules;
+    if (const auto* hw = in_.natHwStatus->intfStatus.find(intf); hw && *hw) {
+        for (const auto& [key, programmed] : (*hw)->dynamicRule) {
+            rules.insert(key);
+        }
+    }
+    for (auto it = appliedTraps_.lower_bound({intf, {}});
+         it != appliedTraps_.end() && it->first.first == intf; ++it) {
+        rules.insert(it->first.second);
+    }
+    if (status && *status) {
+        for (const auto& [key, rule] : (*status)->dynamicRule) {
+            rules.insert(key);
+        }
+    }
+    for (const auto& key : rules) {
+        syncTrapRule(intf, key);
     }
 }
 
@@ -363,7 +388,7 @@ void NatSm::publish(const StaticTranslationId& id, std::optional<bool> programme
     } else {
         hw->staticConnection.erase(id.key);
         status_->staticTranslation.erase(id);
-        if (hw->staticConnection.empty()) {
+        if (hw->staticConnection.empty() && hw->dynamicRule.empty()) {
             in_.natHwStatus->intfStatus.erase(id.intf);
         }
     }

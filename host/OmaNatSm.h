@@ -53,6 +53,8 @@ public:
     Ert::Attr<uint32_t> twiceNotProgrammed{this, "twiceNotProgrammed"};
     Ert::Attr<uint32_t> flowProgrammed{this, "flowProgrammed"};
     Ert::Attr<uint32_t> flowNotProgrammed{this, "flowNotProgrammed"};
+    Ert::Attr<uint32_t> trapRuleProgrammed{this, "trapRuleProgrammed"};
+    Ert::Attr<uint32_t> trapRuleNotProgrammed{this, "trapRuleNotProgrammed"};
 };
 
 // What the NAT state machine is built from. It follows the NAT status, the dynamic connection
@@ -107,6 +109,8 @@ private:
     class OwnStatusReactor;
     class DynamicReactor;
     struct Applied;
+    struct AppliedTrap;
+    using TrapRuleId = std::pair<std::string, Ip::Nat::DynamicKey>;
     struct AppliedVrf;
     // What the state machine asked of the helper for a connection, a twice-NAT translation or
     // a flow, and whether the hardware holds it.
@@ -153,6 +157,12 @@ private:
     void syncTwice(const Ip::Nat::TwiceNatKey& key);
     void deleteTwice(const Ip::Nat::TwiceNatKey& key, const Ip::Nat::TwiceNatTranslation& t);
     void syncFlow(const Ip::Nat::NatFlowKey& key);
+    // CPU trap rules: a dynamic NAT rule's ACL, installed whole or not at all.
+    void syncTrapRule(const std::string& intf, const Ip::Nat::DynamicKey& key);
+    void syncTrapRulesNaming(const std::string& acl, const std::string& pool);
+    bool installTrapRule(const Ip::Nat::DynamicKey& key, const AppliedTrap& t);
+    void publishTrapRule(const TrapRuleId& id, std::optional<bool> programmed,
+                         const std::string& reason = {});
     Ert::Ptr<Ip::Nat::HwVrfStatus> hwVrf(const std::string& vrf);
     uint32_t nextHopOf(Ip::IpAddr addr) const;
 
@@ -174,6 +184,7 @@ private:
         appliedConns_;
     std::map<Ip::Nat::TwiceNatKey, AppliedAs<Ip::Nat::TwiceNatTranslation>> appliedTwice_;
     std::map<Ip::Nat::NatFlowKey, AppliedAs<Ip::Nat::NatFlowEntry>> appliedFlows_;
+    std::map<TrapRuleId, AppliedTrap> appliedTraps_;
     // Address-only entries match no VRF: the programmed connection holding each (tuple,
     // direction, profile), which connections of other VRFs cannot share.
     std::map<std::tuple<Ip::ConnTuple, Ip::Nat::NatTarget, uint16_t>, Ip::Nat::DynamicConnectionKey>

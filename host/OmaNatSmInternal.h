@@ -35,6 +35,17 @@ void publishHw(Held& hw, Why& reasons, Ert::Attr<uint32_t>& yes, Ert::Attr<uint3
     no.set(uint32_t(n));
 }
 
+// What the state machine installed for one dynamic NAT rule.
+struct NatSm::AppliedTrap {
+    Ip::Nat::NatTrapInfo info;
+    Ip::Nat::AclRules rules;
+    Ip::VrfId vrfId = 0;
+    bool programmed = false;
+    bool operator==(const AppliedTrap& o) const {
+        return info == o.info && rules == o.rules && vrfId == o.vrfId;
+    }
+};
+
 struct NatSm::AppliedVrf {
     uint32_t vrfId = 0;
     std::map<Ip::IpAddr, Ip::IpAddr> src;

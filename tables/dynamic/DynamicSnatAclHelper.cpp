@@ -122,6 +122,27 @@ std::optional<VyrP4::DynamicSnatAclMatchSpec> VyrDynamicSnatAclHelper::programDy
     return ms;
 }
 
+bool VyrDynamicSnatAclHelper::dynamicSnatAclPriorityUpdate(const DynamicSnatAclEntryKey& key,
+                                                           int32_t oldPriority, int32_t priority) {
+    auto it = dynamicSnatAcl_.find(key);
+    if (it == dynamicSnatAcl_.end() || it->second.matchSpec.priority() != oldPriority) {
+        return true;
+    }
+    VyrP4::DynamicSnatAclMatchSpec& ms = it->second.matchSpec;
+    const auto entryOld = table_->entry(ms);
+    VYR_CHECK(entryOld, "entryOld.match()");
+    VyrP4::DynamicSnatAclMatchSpec moved = ms;
+    moved.priorityIs(priority);
+    if (WriteRefusal refused =
+            tableWriteRefused([&] { table_->entryAdd(moved, entryOld->action()); })) {
+        VTRACE(dynamicTrace, 1, "dynamicSnatAclPriorityUpdate: " << refused.reason());
+        return false;
+    }
+    table_->entryDel(ms);
+    ms = moved;
+    return true;
+}
+
 void VyrDynamicSnatAclHelper::deleteDynamicSnatAcl(const VyrP4::DynamicSnatAclMatchSpec& ms) {
     VYR_CHECK(table_, "dynamicSnatAclTable not initialized");
     table_->entryDel(ms);

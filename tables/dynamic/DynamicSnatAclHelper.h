@@ -55,6 +55,12 @@ public:
                                    IpAddrWithFullMask dstIp, uint8_t protocol, uint16_t sport,
                                    uint16_t sportMask, uint16_t dport, uint16_t dportMask);
 
+    // Moves the entry of `key` to `priority` when it still carries `oldPriority`, that is when
+    // the rule being moved wrote it; the new entry goes in before the old one goes. False when
+    // the table refuses the new entry, which leaves the old one.
+    bool dynamicSnatAclPriorityUpdate(const DynamicSnatAclEntryKey& key, int32_t oldPriority,
+                                      int32_t priority);
+
     std::optional<VyrP4::DynamicSnatAclMatchSpec>
     programDynamicSnatAcl(uint16_t profile, IpAddrWithFullMask srcIp, IpAddrWithFullMask dstIp,
                           uint8_t protocol, uint16_t sport, uint16_t sportMask, uint16_t dport,

@@ -279,7 +279,17 @@ bool VyrNatTableMgrDynamic::natCpuTrapAclToHwPriorityRedistribute(uint32_t slots
     for (const auto& [key, block] : natCpuTrapAclToHwPriorityToUpdate_) {
         if (auto it = hwNatCpuTrapAcl_.find(key); it != hwNatCpuTrapAcl_.end()) {
             for (HwNatCpuTrapAclEntry& e : it->second.trapAclEntries()) {
+                const int32_t before = e.matchSpec.priority();
                 move(e.matchSpec, block);
+                // The rule's SNAT ACL entry orders the SNAT matches the same way; left where it
+                // was, it would keep an order that the ACLs no longer have.
+                if (snatAclTrapped(e) && e.matchSpec.priority() != before &&
+                    !dynamicSnatAclHelper_->dynamicSnatAclPriorityUpdate(
+                        {key.profile, e.src, e.dst, e.protocol, e.sport, e.sportMask, e.dport,
+                         e.dportMask},
+                        before, e.matchSpec.priority())) {
+                    allMoved = false;
+                }
             }
         }
     }

@@ -59,8 +59,11 @@ std::size_t countProgrammed(const Held& hw, const Ert::Attr<uint32_t>& yes,
 }
 
 class RandomDynamicNat {
+    static constexpr const char* kTrapIntf = "NatProfile1";
+
 public:
     explicit RandomDynamicNat(unsigned seed) : rng_(seed), a_(scenario()) {
+        a_.status()->pool.set("pool", 1);
         dyn_ = a_.owner().tableMgrDynamic();
         twice_ = a_.owner().tableMgrTwice();
         flow_ = a_.owner().tableMgrNatFlow();
@@ -73,7 +76,8 @@ public:
             addFaults_.add(*a_.chip().table(t));
         }
         for (auto* t : {"staticSnatAcl", "staticDnatAcl", "addrOnlySnat", "addrOnlyDnat",
-                        "addrPortSnat", "natFlow"}) {
+                        "addrPortSnat", "natFlow", "natCpuTrapAcl", "dynamicSnatAcl",
+                        "twiceNatAclId", "twiceNatCpuTrapAcl"}) {
             faults_.add(*a_.chip().table(t));
         }
     }
@@ -86,8 +90,10 @@ public:
             twiceNat();
         } else if (pick < 70) {
             natFlow();
-        } else if (pick < 80) {
+        } else if (pick < 75) {
             staticTranslation();
+        } else if (pick < 80) {
+            trapRule();
         } else if (pick < 90) {
             hit();
         } else if (pick < 95) {
@@ -164,6 +170,7 @@ public:
         }
 
         out += activity();
+        out += trapRulesCheck();
 
         countProgrammed(a_.hwStatus()->natFlow, sm.flowProgrammed, sm.flowNotProgrammed, out);
         for (const auto& [key, p] : a_.hwStatus()->natFlow) {
@@ -182,6 +189,8 @@ public:
         a_.status()->twiceNat.clear();
         a_.status()->natFlow.clear();
         a_.status()->intfStatus.clear();
+        a_.status()->acl.clear();
+        a_.status()->pool.clear();
         a_.run();
         std::string out = a_.leftOver() + check();
         if (!a_.connectionsHw()->dynamicConnectionHw.empty() || !a_.hwStatus()->twiceNat.empty() ||
@@ -318,6 +327,68 @@ private:
     }
 
     // Static translations share the address-only tables with the connections' fragment entries.
+    // A dynamic NAT rule of one of a few ACLs, dynamic or twice NAT, to a pool or overload, at a
+    // priority that is fixed or mapped; or a change of an ACL's rules.
+    void trapRule() {
+        const Ip::Nat::DynamicKey key{std::string(1, char('a' + rng_() % 4)),
+                                      uint16_t(rng_() % 4 == 0)};
+        const unsigned pick = rng_() % 4;
+        if (pick == 0) {
+            last_ = "withdraw trap rule " + key.str();
+            a_.dynamicRuleDel(kTrapIntf, key);
+        } else if (pick == 1) {
+            Ip::Nat::AclRules rules;
+            for (uint32_t seq = 10, n = rng_() % 4; rules.size() < n; seq += 10) {
+                Ip::Nat::AclRule r;
+                r.seqNum = seq;
+                r.deny = rng_() % 4 == 0;
+                r.src = {Ip::IpAddr(10, 0, uint8_t(rng_() % 3), 0), 0xFFFFFF00};
+                if (rng_() % 2) {
+                    r.protocol = 17;
+                    r.dstPortStart = any<uint16_t>({50, 60});
+                    r.dstPortEnd = uint16_t(r.dstPortStart + rng_() % 20);
+                }
+                rules.push_back(r);
+            }
+            last_ = "ACL " + key.acl + " of " + std::to_string(rules.size()) + " rules";
+            if (rules.empty()) {
+                a_.status()->acl.erase(key.acl);
+            } else {
+                a_.status()->acl.set(key.acl, rules);
+            }
+        } else {
+            Ip::Nat::DynamicNatRule rule;
+            rule.pool = rng_() % 3 ? "pool" : "";
+            rule.fullCone = rng_() % 4 == 0;
+            rule.priority = any<uint32_t>({0, 5, 1023, 1024, 1100, 2000, 2001, 2002, 4000, 9000});
+            last_ = "trap rule " + key.str() + " priority " + std::to_string(rule.priority);
+            a_.dynamicRuleIs(kTrapIntf, key, rule);
+        }
+    }
+
+    // Every published dynamic NAT rule has a hardware status, and only those; a programmed one
+    // holds its ACL in the NAT helper, and one that is not holds nothing there.
+    std::string trapRulesCheck() {
+        std::string out;
+        const auto* is = a_.status()->intfStatus.find(kTrapIntf);
+        const auto* hw = a_.hwStatus()->intfStatus.find(kTrapIntf);
+        const auto want = is && *is ? *is : Ert::make<Ip::Nat::IntfStatus>(kTrapIntf);
+        const auto heldBy = hw && *hw ? *hw : Ert::make<Ip::Nat::HwIntfStatus>(kTrapIntf);
+        const auto& held = heldBy->dynamicRule;
+        out += keysDiffer("trap rule", want->dynamicRule, held);
+        countProgrammed(held, a_.natSm().status()->trapRuleProgrammed,
+                        a_.natSm().status()->trapRuleNotProgrammed, out);
+        for (const auto& [key, p] : held) {
+            const bool recorded =
+                a_.helper().hwNatCpuTrapAclKeyToPrio().count({key.acl, key.group, 1}) != 0;
+            if (p != recorded) {
+                out += "trap rule " + key.str() +
+                       (p ? " programmed, not recorded\n" : " not programmed, yet recorded\n");
+            }
+        }
+        return out;
+    }
+
     void staticTranslation() {
         const auto key = staticKey({host("10.0.0.1", 4), any<uint16_t>({0, 1024})});
         const std::string intf = "NatProfile1";

@@ -99,8 +99,8 @@ TEST(ScenarioPlay, EveryShippedScenarioEndsWithTheChipAsItStarted) {
         EXPECT_EQ(reports, steps + 2) << text;
         EXPECT_EQ(log.flushedAt.back(), text.size());
     }
-    EXPECT_GE(files, 7)
-        << "demo, egress, VRF, dynamic, partitioned, twice-flow and aging scenarios";
+    EXPECT_GE(files, 8)
+        << "demo, egress, VRF, dynamic, partitioned, twice-flow, aging and trap scenarios";
 }
 
 // What the dynamic, partitioned and twice-NAT-and-flow scenarios are there to show, line by line:
@@ -198,6 +198,32 @@ TEST(ScenarioPlay, TheDynamicTwiceAndFlowScenariosShowWhatTheyDescribe) {
           "step 5: ", "  snat tcp 10.1.0.3:40000 > 198.51.100.2:443 to 192.0.2.1:1026: withdrawn\n",
           "step 6: ", "end: the chip's tables hold only the 36 fixed entries written at start-up\n",
           "6 translations programmed, 0 not, 6 aged as idle, faults: "}},
+        {"traps.yaml",
+         {"step 1: ", "outerIpv4HdrSip=10.1.0.99/0xffffffff, priority=16765950 => OnMiss()",
+          "l4PortHdrDstPort=80/0xfffc, l4PortHdrSrcPort=0/0x0, outerIpv4HdrDip=0.0.0.0/0x0, "
+          "outerIpv4HdrProtocol=6/0xff, outerIpv4HdrSip=10.1.0.0/0xffff0000, priority=16765949 "
+          "=> SetNatCpuTrap(",
+          "step 2: ",
+          "outerIpv4HdrDip=192.0.2.1/0xffffffff, outerIpv4HdrProtocol=6/0xff, "
+          "outerIpv4HdrSip=0.0.0.0/0x0, priority=7864318 => SetNatCpuTrap(",
+          "step 3: ",
+          "  - natCpuTrapAcl  ingMdIngNatProfileId=0/0x0, ingMdEgrNatProfileId=1/0xfff, "
+          "ingMdNatRvsTrap=1/0x1, l4PortHdrDstPort=0/0x0, l4PortHdrSrcPort=0/0x0, "
+          "outerIpv4HdrDip=192.0.2.1/",
+          "  + natCpuTrapAcl  ingMdIngNatProfileId=0/0x0, ingMdEgrNatProfileId=1/0xfff, "
+          "ingMdNatRvsTrap=1/0x1, l4PortHdrDstPort=0/0x0, l4PortHdrSrcPort=0/0x0, "
+          "outerIpv4HdrDip=192.0.2.2/",
+          "step 4: ", "outerIpv4HdrSip=0.0.0.0/0x0, priority=3932159 => SetNatCpuTrap(", "step 5: ",
+          // The SNAT ACL entries move with their rules.
+          "outerIpv4HdrSip=10.3.1.0/0xffffff00, l4PortHdrSrcPort=0/0x0, l4PortHdrDstPort=0/0x0, "
+          "priority=12358654 => SetDip()",
+          "outerIpv4HdrSip=10.3.1.0/0xffffff00, priority=12358654 => SetNatCpuTrap(",
+          "outerIpv4HdrSip=10.3.12.0/0xffffff00, priority=562174 => SetNatCpuTrap(",
+          "step 6: ", "(no change in the chip's tables)",
+          "NOT programmed (pool nowhere is not configured)\n", "step 7: ",
+          "  NatProfile1  trap rules of acl r12 (snat, pool public, priority 2112): withdrawn\n",
+          "end: the chip's tables hold only the 36 fixed entries written at start-up\n",
+          "15 translations programmed, 1 not, faults: 0 writes refused"}},
         {"twice-flows.yaml",
          {"step 1: ",
           "  + twiceNatAddrOnly  l3InfoVrfId=0, outerIpv4HdrSip=10.4.0.1, "

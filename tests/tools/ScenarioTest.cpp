@@ -231,6 +231,19 @@ TEST(ScenarioFile, EachFaultIsRefusedWithOneMessageNamingFileAndLine) {
                 "10.0.0.3, dstNew: 10.0.0.4}]\n    traffic: {pipe: 1, twiceNat: [{srcOld: "
                 "10.0.0.1, dstOld: 10.0.0.2}]}\n",
          6, "traffic on pipe 1, but the chip has 1 pipes"},
+        {chip + "steps:\n  - at: 1\n    acls:\n      a: [{seq: 1}, {seq: 1, deny: true}]\n", 6,
+         "ACL a has two rules with seq 1"},
+        {chip + "steps:\n  - at: 1\n    acls:\n      a: [{seq: 1, dstPorts: 80}]\n", 6,
+         "an ACL rule with ports needs 'proto'"},
+        {chip + "steps:\n  - at: 1\n    acls: {a: [{src: 10.0.0.0/8}]}\n", 5,
+         "an ACL rule needs 'seq'"},
+        {chip + "steps:\n  - at: 1\n    dynamicRules: [{intf: NatProfile1, acl: a}]\n", 5,
+         "a dynamic NAT rule needs 'priority'"},
+        {chip + "steps:\n  - at: 1\n    removeDynamicRules: [{intf: NatProfile1, acl: a, "
+                "priority: 3}]\n",
+         5, "unknown key 'priority' in dynamic NAT rule to remove"},
+        {chip + "steps:\n  - at: 1\n    intfAddress: {Ethernet1: 10.0.0.300}\n", 5,
+         "'address' must be"},
     };
     for (const auto& [text, line, says] : cases) {
         SCOPED_TRACE(text);

@@ -1,5 +1,7 @@
 #include "tools/scenario/HostState.h"
 
+#include <algorithm>
+
 namespace Scenario {
 
 namespace {
@@ -21,6 +23,10 @@ Ert::Ptr<Ip::Nat::Status> HostState::status() {
 
 Ert::Ptr<Ip::Nat::HwStatus> HostState::hwStatus() {
     return published<Ip::Nat::HwStatus>(db_, "ip/nat/hwStatus");
+}
+
+Ert::Ptr<Ip::Status> HostState::ipStatus() {
+    return published<Ip::Status>(db_, "ip/status");
 }
 
 Ert::Ptr<Oma::NextHopMapStatus> HostState::nextHops() {
@@ -87,9 +93,76 @@ void HostState::staticDel(const std::string& intf, const Ip::Nat::StaticKey& key
     auto s = status();
     if (const auto* is = s->intfStatus.find(intf)) {
         (*is)->staticConnection.erase(key);
-        if ((*is)->staticConnection.empty()) {
-            s->intfStatus.erase(intf);
+    }
+    intfDelIfEmpty(intf);
+}
+
+void HostState::intfDelIfEmpty(const std::string& intf) {
+    auto s = status();
+    const auto* is = s->intfStatus.find(intf);
+    if (is && (*is)->staticConnection.empty() && (*is)->dynamicRule.empty() &&
+        (*is)->validIntf.empty()) {
+        s->intfStatus.erase(intf);
+    }
+}
+
+void HostState::dynamicRuleIs(const std::string& intf, const Ip::Nat::DynamicKey& key,
+                              const Ip::Nat::DynamicNatRule& rule) {
+    child<Ip::Nat::IntfStatus>(status()->intfStatus, intf)->dynamicRule.set(key, rule);
+}
+
+void HostState::dynamicRuleDel(const std::string& intf, const Ip::Nat::DynamicKey& key) {
+    if (const auto* is = status()->intfStatus.find(intf)) {
+        (*is)->dynamicRule.erase(key);
+    }
+    intfDelIfEmpty(intf);
+}
+
+// Withdrawals first, so that a rule moved to another ACL or pool in one step frees its entries
+// before the new ones are written.
+void HostState::applyTrapRules(const Step& step) {
+    auto s = status();
+    for (const auto& r : step.dynamicRuleRemove) {
+        dynamicRuleDel(r.intf, r.key);
+    }
+    for (const auto& name : step.aclRemove) {
+        s->acl.erase(name);
+    }
+    for (const auto& name : step.poolRemove) {
+        s->pool.erase(name);
+    }
+    for (const auto& [name, rules] : step.acls) {
+        s->acl.set(name, rules);
+    }
+    for (const auto& [name, id] : step.pools) {
+        s->pool.set(name, id);
+    }
+    for (const auto& [profile, intfs] : step.profileIntfs) {
+        auto is = child<Ip::Nat::IntfStatus>(s->intfStatus, profile);
+        std::vector<std::string> gone;
+        for (const auto& [intf, valid] : is->validIntf) {
+            if (std::find(intfs.begin(), intfs.end(), intf) == intfs.end()) {
+                gone.push_back(intf);
+            }
         }
+        for (const auto& intf : gone) {
+            is->validIntf.erase(intf);
+        }
+        for (const auto& intf : intfs) {
+            is->validIntf.set(intf, true);
+        }
+        intfDelIfEmpty(profile);
+    }
+    auto ip = ipStatus();
+    for (const auto& [intf, addr] : step.intfAddress) {
+        if (addr.isZero()) {
+            ip->intfStatus.erase(intf);
+        } else {
+            child<Ip::IpIntfStatus>(ip->intfStatus, intf)->addr.set(addr);
+        }
+    }
+    for (const auto& r : step.dynamicRuleAdd) {
+        dynamicRuleIs(r.intf, r.key, r.rule);
     }
 }
 
@@ -181,6 +254,7 @@ void HostState::apply(const Step& step) {
     for (const auto& t : step.twiceAdd) {
         s->twiceNat.set(t.key, t.translation);
     }
+    applyTrapRules(step);
     for (const auto& k : step.flowRemove) {
         s->natFlow.erase(k);
     }

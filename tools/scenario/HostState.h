@@ -10,6 +10,7 @@
 #include "host/NatConnections.h"
 #include "host/NatStatus.h"
 #include "host/NextHopMap.h"
+#include "host/PlatformState.h"
 #include "tools/scenario/Scenario.h"
 
 #include <string>
@@ -37,6 +38,7 @@ public:
     Ert::Ptr<Ip::Nat::HwStatus> hwStatus();
     Ert::Ptr<Oma::NextHopMapStatus> nextHops();
     Ert::Ptr<Ip::Nat::Config> natConfig();
+    Ert::Ptr<Ip::Status> ipStatus();
     // The shared-memory connection tables; null without them.
     Ert::Ptr<Ip::Nat::DynamicConnectionStatus> connections();
     Ert::Ptr<Ip::Nat::DynamicConnectionHwStatus> connectionsHw();
@@ -45,6 +47,10 @@ public:
     void staticIs(const std::string& intf, const Ip::Nat::StaticKey& key,
                   const Ip::Nat::NatStaticConnection& conn);
     void staticDel(const std::string& intf, const Ip::Nat::StaticKey& key);
+    // A dynamic NAT rule of a NAT profile interface, and its withdrawal.
+    void dynamicRuleIs(const std::string& intf, const Ip::Nat::DynamicKey& key,
+                       const Ip::Nat::DynamicNatRule& rule);
+    void dynamicRuleDel(const std::string& intf, const Ip::Nat::DynamicKey& key);
     // A VRF's status, made on first use.
     Ert::Ptr<Ip::Nat::VrfStatus> vrf(const std::string& name);
     // What the hardware status says of a static translation: nullopt when it holds nothing.
@@ -67,6 +73,10 @@ public:
     void apply(const NatConfig& config);
 
 private:
+    // Withdraws an interface's status once it holds nothing.
+    void intfDelIfEmpty(const std::string& intf);
+    void applyTrapRules(const Step& step);
+
     Hubdb::EntityManager& db_;
     Hubdb::EntityManager* mirra_;
 };

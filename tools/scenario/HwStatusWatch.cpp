@@ -73,6 +73,9 @@ public:
         onEntry(&Ip::Nat::HwIntfStatus::staticConnection, [&w, name](const Ip::Nat::StaticKey& k) {
             w.mark({Kind::intf, name, k, {}});
         });
+        onEntry(&Ip::Nat::HwIntfStatus::dynamicRule, [&w, name](const Ip::Nat::DynamicKey& k) {
+            w.mark({Kind::trapRule, name, {}, {}, k});
+        });
         follow(std::move(intf));
     }
 };
@@ -133,7 +136,8 @@ void HwStatusWatch::touched(const std::string& intf, const Ip::Nat::StaticKey& k
 void HwStatusWatch::ownerChanged(const std::string& owner, bool vrf) {
     for (auto it = known_.lower_bound({Kind::intf, owner, {}, {}});
          it != known_.end() && it->first.owner == owner; ++it) {
-        if ((it->first.kind != Kind::intf) == vrf) {
+        const bool ofIntf = it->first.kind == Kind::intf || it->first.kind == Kind::trapRule;
+        if (ofIntf != vrf) {
             dirty_.insert(it->first);
         }
     }
@@ -152,6 +156,9 @@ void HwStatusWatch::intfChanged(const std::string& name) {
     }
     for (const auto& [key, programmed] : (*intf)->staticConnection) {
         mark({Kind::intf, name, key, {}});
+    }
+    for (const auto& [key, programmed] : (*intf)->dynamicRule) {
+        mark({Kind::trapRule, name, {}, {}, key});
     }
 }
 
@@ -175,7 +182,31 @@ void HwStatusWatch::vrfChanged(const std::string& name) {
     mark({Kind::vrfPolicer, name, {}, {}});
 }
 
+std::optional<HwStatusWatch::State> HwStatusWatch::trapRuleNow(const Ref& ref) const {
+    const auto* hwIntf = hw_->intfStatus.find(ref.owner);
+    const bool* programmed = hwIntf ? (*hwIntf)->dynamicRule.find(ref.rule) : nullptr;
+    if (!programmed) {
+        return std::nullopt;
+    }
+    const auto* intf = status_->intfStatus.find(ref.owner);
+    const Ip::Nat::DynamicNatRule* rule = intf ? (*intf)->dynamicRule.find(ref.rule) : nullptr;
+    std::string line = ref.owner + "  trap rules of acl " + ref.rule.acl;
+    line += ref.rule.group ? " group " + std::to_string(ref.rule.group) : "";
+    if (rule) {
+        line += rule->target == Ip::Nat::kSourceTranslation ? " (snat" : " (dnat";
+        line += rule->pool.empty() ? ", overload" : ", pool " + rule->pool;
+        line += rule->fullCone ? ", full cone" : "";
+        line += rule->addrOnly ? ", address only" : "";
+        line += ", priority " + std::to_string(rule->priority) + ")";
+    }
+    return State{Host::printable(line), *programmed,
+                 reasonOf((*hwIntf)->dynamicRuleReason, ref.rule)};
+}
+
 std::optional<HwStatusWatch::State> HwStatusWatch::now(const Ref& ref) const {
+    if (ref.kind == Kind::trapRule) {
+        return trapRuleNow(ref);
+    }
     if (ref.kind == Kind::intf) {
         const auto* hwIntf = hw_->intfStatus.find(ref.owner);
         const bool* programmed = hwIntf ? (*hwIntf)->staticConnection.find(ref.key) : nullptr;

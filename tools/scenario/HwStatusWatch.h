@@ -35,6 +35,9 @@ public:
     // A translation the control plane changed: its description may change while its state in
     // the hardware status does not.
     void touched(const std::string& intf, const Ip::Nat::StaticKey& key);
+    void touched(const std::string& intf, const Ip::Nat::DynamicKey& rule) {
+        mark({Kind::trapRule, intf, {}, {}, rule});
+    }
 
     // What changed since the last call: "  LINE: programmed", "  LINE: NOT programmed (WHY)" and
     // "  LINE: withdrawn" lines, under a "hardware status (P programmed, N not):" heading; empty
@@ -49,15 +52,19 @@ public:
     std::size_t neverProgrammed() const;
 
 private:
-    enum class Kind { intf, vrfSrc, vrfDst, vrfPolicer };
-    // One translation of the status: a static translation of an interface, a VRF's source or
-    // destination translation, or a VRF's policer.
+    enum class Kind { intf, trapRule, vrfSrc, vrfDst, vrfPolicer };
+    // One translation of the status: a static translation of an interface, the trap rules of a
+    // dynamic NAT rule, a VRF's source or destination translation, or a VRF's policer.
     struct Ref {
+        Ref(Kind k, std::string o, Ip::Nat::StaticKey sk = {}, Ip::IpAddr a = {},
+            Ip::Nat::DynamicKey r = {})
+            : kind(k), owner(std::move(o)), key(std::move(sk)), addr(a), rule(std::move(r)) {}
         Kind kind;
         std::string owner; // the interface or VRF
         Ip::Nat::StaticKey key;
         Ip::IpAddr addr;
-        auto tie() const { return std::tie(owner, kind, key, addr); }
+        Ip::Nat::DynamicKey rule;
+        auto tie() const { return std::tie(owner, kind, key, addr, rule); }
         bool operator<(const Ref& o) const { return tie() < o.tie(); }
     };
     struct State {
@@ -78,6 +85,7 @@ private:
     void ownerChanged(const std::string& owner, bool vrf);
     void mark(Ref ref) { dirty_.insert(std::move(ref)); }
     std::optional<State> now(const Ref& ref) const;
+    std::optional<State> trapRuleNow(const Ref& ref) const;
 
     Ert::Ptr<Ip::Nat::HwStatus> hw_;
     Ert::Ptr<Ip::Nat::Status> status_;

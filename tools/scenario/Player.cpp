@@ -145,6 +145,9 @@ void Player::apply(const Step& step) {
     for (const auto& r : step.staticRemove) {
         hw_->touched(r.intf, r.key);
     }
+    for (const auto& r : step.dynamicRuleAdd) {
+        hw_->touched(r.intf, r.key);
+    }
 }
 
 std::string Player::tableSummary() const {

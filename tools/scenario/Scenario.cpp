@@ -255,9 +255,9 @@ void readStep(const YAML::Node& n, Step& step) {
             out.push_back(readBulk(x));
         }
     };
-    readKeys(
-        n, "step",
-        {{"at",
+    std::map<std::string, KeyReader> readers = trapRuleReaders(step);
+    readers.merge(std::map<std::string, KeyReader>{
+        {"at",
           [&](const YAML::Node& v) {
               step.at = toSeconds(v, "at");
               hasAt = true;
@@ -373,6 +373,7 @@ void readStep(const YAML::Node& n, Step& step) {
                   step.flowRemove.push_back(readFlow(x, false).key);
               }
           }}});
+    readKeys(n, "step", readers);
     if (!hasAt) {
         fail(n, "a step needs 'at', its time in seconds");
     }

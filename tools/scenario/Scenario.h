@@ -109,6 +109,18 @@ struct Traffic {
     int line = 0;
 };
 
+// A dynamic NAT rule of a NAT profile interface, named by its ACL and group.
+struct DynamicRule {
+    std::string intf;
+    Ip::Nat::DynamicKey key;
+    Ip::Nat::DynamicNatRule rule;
+};
+
+struct DynamicRuleRef {
+    std::string intf;
+    Ip::Nat::DynamicKey key;
+};
+
 struct NatFlowChange {
     Ip::Nat::NatFlowKey key;
     Ip::Nat::NatFlowEntry entry;
@@ -137,6 +149,16 @@ struct Step {
     std::vector<NatFlowChange> flowAdd;
     std::vector<Ip::Nat::NatFlowKey> flowRemove;
     std::optional<Traffic> traffic;
+    // Dynamic NAT rules with their ACLs and pools; the interfaces of NAT profiles and their
+    // addresses (0.0.0.0: none), which overload rules trap traffic to.
+    std::map<std::string, Ip::Nat::AclRules> acls;
+    std::vector<std::string> aclRemove;
+    std::map<std::string, uint32_t> pools;
+    std::vector<std::string> poolRemove;
+    std::vector<DynamicRule> dynamicRuleAdd;
+    std::vector<DynamicRuleRef> dynamicRuleRemove;
+    std::map<std::string, std::vector<std::string>> profileIntfs;
+    std::map<std::string, Ip::IpAddr> intfAddress;
     int connectionsLine = 0; // of the step's first connection key, for the checks of the whole
     int flowsLine = 0;
 

@@ -51,4 +51,8 @@ TwiceTranslation readTwice(const YAML::Node& v, bool adding);
 NatFlowChange readFlow(const YAML::Node& v, bool adding);
 Traffic readTraffic(const YAML::Node& v);
 
+// The trap-rule parts of a step: ACLs, pools, dynamic NAT rules, profile interfaces and their
+// addresses, each under its key.
+std::map<std::string, KeyReader> trapRuleReaders(Step& step);
+
 } // namespace Scenario::Read
