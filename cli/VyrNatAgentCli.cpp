@@ -55,6 +55,15 @@ std::optional<T> lookup(const std::pair<const char*, T> (&table)[N], const std::
     return std::nullopt;
 }
 
+template <class T, std::size_t N>
+bool lookupInto(const std::pair<const char*, T> (&table)[N], const std::string& word, T& value) {
+    const auto found = lookup(table, word);
+    if (found) {
+        value = *found;
+    }
+    return found.has_value();
+}
+
 constexpr std::pair<const char*, StaticCliCommand> kStaticTypes[] = {
     {"all", staticAll},
     {"acl", staticAcl},
@@ -295,26 +304,17 @@ void VyrNatCliCallback::showDynamic(int fd, const std::string& command, uint32_t
     DynamicDnatCliTable dnatTable = dnatTableAll;
     if (const auto known = lookup(kDynamicTypes, type)) {
         cmd = *known;
-    } else if (type == "snat") {
+    } else if (type == "snat" || type == "dnat") {
+        // The table on the side named; "dynamicDnat1" is a table of both sides.
         const std::string table = nextFieldS(command, &pos);
-        const auto t = lookup(kSnatTables, table);
-        if (!t) {
-            VTRACE(th, kLevel, "Unknown snat table " << table);
+        const bool snat = type == "snat";
+        if (!(snat ? lookupInto(kSnatTables, table, snatTable)
+                   : lookupInto(kDnatTables, table, dnatTable))) {
+            VTRACE(th, kLevel, "Unknown " << type << " table " << table);
             cliErrorsInc();
             return;
         }
-        cmd = dynamicSnat;
-        snatTable = *t;
-    } else if (type == "dnat") {
-        const std::string table = nextFieldS(command, &pos);
-        const auto t = lookup(kDnatTables, table);
-        if (!t) {
-            VTRACE(th, kLevel, "Unknown dnat table " << table);
-            cliErrorsInc();
-            return;
-        }
-        cmd = dynamicDnat;
-        dnatTable = *t;
+        cmd = snat ? dynamicSnat : dynamicDnat;
     } else {
         VTRACE(th, kLevel, "Unknow dynamic command " << type);
         cliErrorsInc();
