@@ -63,6 +63,13 @@ Dip                  Protocol    Frag   AclId   RefCount   AddrOnlyRC
 0.0.0.0/0                  17    1/ff       5          1            0
 
 )";
+    const std::string hostUnprogrammed = R"(NAT static unprogrammed entries:
+----------------------------------------------------------------------------------------------
+                       Profile                            Acl              Ip    Port Pipeline
+----------------------------------------------------------------------------------------------
+                   NatProfile3                            DUP        10.0.0.1       0  Ingress
+
+)";
     // Ingress SNAT of every kind, the host's refused duplicate included.
     EXPECT_EQ(ask("showNatStatic ingress snat all"), acls + R"(sNAT AddrOnly entries (non fragment):
 -------------------------------------------------------
@@ -90,13 +97,7 @@ Sip               SrcPort   AclId   Egr.Profile   New Sip           New Port
 10.0.0.3               80       2             3   192.0.2.3             8080
 10.0.0.3               81       2             3   192.0.2.4             8081
 
-NAT static unprogrammed entries:
-----------------------------------------------------------------------------------------------
-                       Profile                            Acl              Ip    Port Pipeline
-----------------------------------------------------------------------------------------------
-                   NatProfile3                            DUP        10.0.0.1       0  Ingress
-
-)");
+)" + hostUnprogrammed);
     // Any other direction word lists ingress and egress entries of the side and kind asked.
     EXPECT_EQ(ask("showNatStatic sideways dnat addr-port"), R"(dnat AddrPort entries:
 ---------------------------------------------------------------------------------------------
@@ -119,13 +120,7 @@ Dip                  Protocol   Sip               Egr.Profile   New Sips
 ------------------------------------------------------------------------
 0.0.0.0/0                   6   10.0.0.3                    3          2
 
-NAT static unprogrammed entries:
-----------------------------------------------------------------------------------------------
-                       Profile                            Acl              Ip    Port Pipeline
-----------------------------------------------------------------------------------------------
-                   NatProfile3                            DUP        10.0.0.1       0  Ingress
-
-)");
+)" + hostUnprogrammed);
     // The ACL entries, which ingress and egress share, are listed once.
     EXPECT_EQ(ask("showNatStatic egress snat acl"), acls);
     EXPECT_EQ(ask("showNatStatic both snat acl"), acls);
