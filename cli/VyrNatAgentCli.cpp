@@ -140,9 +140,13 @@ bool VyrNatCliCallback::admitted(int fd) const {
         dprintf(fd, "Agent not initialized yet");
         return false;
     }
-    int size = kSendBufferBytes;
-    // Not every descriptor is a socket; the reply is written all the same.
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    // Forcing the size past the system's limit takes privilege; without it the request gets
+    // as much as the limit allows. Not every descriptor is a socket: the reply is written all
+    // the same.
+    const int size = kSendBufferBytes;
+    if (::setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &size, sizeof size) != 0) {
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    }
     return true;
 }
 

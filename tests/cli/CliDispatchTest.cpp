@@ -4,9 +4,15 @@
 #include "cli/VyrNatAgentCli.h"
 #include "tables/static/VyrNatTableMgrStatic.h"
 #include "tests/helper/NatTestUtil.h"
+#include "tests/support/RandomRun.h"
 #include "tests/support/TraceCapture.h"
 
 #include <gtest/gtest.h>
+
+#include <random>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -116,6 +122,80 @@ TEST(CliDispatch, KeywordsAndArgumentsAreReadAsWrittenAndEveryRequestIsCounted) 
     ask(a.booted(), "clearNatCounters");
     EXPECT_EQ(a.helper().dynAdd(), 0u);
     EXPECT_EQ(ask(a.booted(), "showNatProfiles"), "NAT Profile\n------------------\n");
+}
+
+TEST(CliDispatch, ARequestSocketGetsARoomySendBufferAndTheReply) {
+    NatAgent a("default");
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    int before = 0, after = 0;
+    socklen_t len = sizeof before;
+    ::getsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &before, &len);
+    a.booted().agent->cliCallback()->handleCommand(uint32_t(fds[0]), "showNatProfiles");
+    len = sizeof after;
+    ::getsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &after, &len);
+    EXPECT_GT(after, before);
+    ::close(fds[0]);
+    std::string reply;
+    char buf[256];
+    for (ssize_t n; (n = ::read(fds[1], buf, sizeof buf)) > 0;) {
+        reply.append(buf, std::size_t(n));
+    }
+    ::close(fds[1]);
+    EXPECT_EQ(reply, "NAT Profile\n------------------\n");
+}
+
+// Requests made of keywords, arguments and junk, with any blanks: each is answered or rejected,
+// exactly one of the two, and a rejected one writes nothing.
+TEST(CliDispatch, RandomRequestsAreEachCountedOnceAndRejectionsWriteNothing) {
+    const unsigned seed = TestSupport::testSeed(18);
+    SCOPED_TRACE(TestSupport::seedNote(seed));
+    std::mt19937 rng(seed);
+    NatAgent a("egressNat");
+    auto cli = a.booted().agent->cliCallback();
+    const char* words[] = {"showNatStatic",
+                           "showNatEgress",
+                           "showNatTwice",
+                           "showNatDynamic",
+                           "showNatAddress",
+                           "showNatFlowMatch",
+                           "showNatProfiles",
+                           "ingress",
+                           "egress",
+                           "snat",
+                           "dnat",
+                           "all",
+                           "acl",
+                           "addr-only",
+                           "addr-port",
+                           "fragment",
+                           "unprogrammed",
+                           "cpu",
+                           "dynamicDnat1",
+                           "dynamicSnat1",
+                           "dynamicAddrOnlyDnat",
+                           "10.0.0.1",
+                           "",
+                           "x"};
+    uint32_t total = 0;
+    std::string broken;
+    TestSupport::randomSteps(
+        2000,
+        [&] {
+            std::string command;
+            for (int n = 1 + int(rng() % 4); n > 0; --n) {
+                command += std::string(rng() % 3, ' ') + words[rng() % std::size(words)];
+            }
+            const uint32_t errors = cli->cliErrors();
+            const std::string reply =
+                a.booted().runner.environment().commandRequestDirSm->request(command).value_or("");
+            broken = cli->cliErrors() != errors && !reply.empty() ? "a reply to a rejection\n" : "";
+            ++total;
+            return "'" + command + "'";
+        },
+        [&] {
+            return broken + (cli->cliCmds() + cli->cliErrors() == total ? "" : "counted wrong\n");
+        });
 }
 
 TEST(CliDispatch, TheTokenizerSkipsBlanksAndEndsAtTheText) {
