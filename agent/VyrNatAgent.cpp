@@ -1,5 +1,6 @@
 #include "agent/VyrNatAgent.h"
 
+#include "helper/VyrNatHelper.h"
 #include "host/Duolog.h"
 #include "host/Ringlog.h"
 
@@ -212,6 +213,37 @@ void VyrNatAgent::vyrNatTableMgrIs(const VyrNatTableMgrInputs& inputs) {
 
 void VyrNatAgent::vyrNatTableMgrDel() {
     vyrNatTableMgr_.reset();
+}
+
+NatHelper* VyrNatAgent::cliNatHelper() const {
+    return natAgentSm_ ? natAgentSm_->natHelper().get() : nullptr;
+}
+
+Oma::NatSm* VyrNatAgent::cliOmaNatSm() const {
+    return natAgentSm_ ? natAgentSm_->omaNatSm().get() : nullptr;
+}
+
+bool VyrNatAgent::doCheckAgentCleanState() const {
+    std::vector<RecordCount> counts;
+    if (const NatHelper* helper = cliNatHelper()) {
+        counts = helper->recordCounts();
+    }
+    if (vyrNatTableMgr_) {
+        // Managers the profile has no tables for are not in the list.
+        for (const auto& mgr : vyrNatTableMgr_->managers()) {
+            const auto more = mgr->recordCounts();
+            counts.insert(counts.end(), more.begin(), more.end());
+        }
+    }
+    bool clean = true;
+    for (const RecordCount& r : counts) {
+        if (r.cleanStateChecked && r.count != 0) {
+            DUOLOG(th, 0, "%s: %s%s%u", __PRETTY_FUNCTION__, "doCheckAgentCleanState", r.label,
+                   r.count);
+            clean = false;
+        }
+    }
+    return clean;
 }
 
 } // namespace VyrNat

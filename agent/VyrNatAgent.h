@@ -29,6 +29,9 @@ public:
                           Ert::Ptr<Hubdb::EntityManager> em) override;
     void doStartAgent() override;
     void handleFlushEntityLogComplete() override;
+    // True when nothing the agent programmed is left in its records; names every collection
+    // that still holds something.
+    bool doCheckAgentCleanState() const override;
 
     // The ring-trace file prefix doInit chose; empty when the ring trace is disabled.
     const std::string& ringlogPrefix() const { return ringlogPrefix_; }
@@ -67,6 +70,8 @@ public:
     const Ert::Ptr<VyrNatCliCallback>& cliCallback() const { return cliCallback_; }
     const Ert::Ptr<VyrNatTableMgr>& vyrNatTableMgr() const { return vyrNatTableMgr_; }
     VyrNatTableMgr* cliTableMgr() const override { return vyrNatTableMgr_.get(); }
+    NatHelper* cliNatHelper() const override;
+    Oma::NatSm* cliOmaNatSm() const override;
     const Ert::Ptr<VyrNatAgentSm>& natAgentSm() const { return natAgentSm_; }
     const Ert::Ptr<VyrAgentLib::VyrAgentLibHwMgr>& vyrAgentLibHwMgr() const {
         return vyrAgentLibHwMgr_;

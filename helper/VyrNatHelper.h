@@ -15,6 +15,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace VyrNat {
 
@@ -217,6 +218,12 @@ public:
                             uint32_t prio);
     void delOverloadRvsTrap(uint32_t profileId, const std::string& aclName);
     void updateOverloadRvsTrapIntf(uint32_t profileId, const std::string& intfId, bool add);
+
+    // --- CLI and the clean-state check ---
+    // The helper's part of "showNatSummary": its dynamic counts, trap rules and learning rates.
+    void showSummary(int fd) const;
+    // The helper's collections that hold programmed state, as the managers' recordCounts.
+    std::vector<RecordCount> recordCounts() const;
 
     VYR_NAT_COUNTER(uint64_t, dynSrcAdd)
     VYR_NAT_COUNTER(uint64_t, dynDstAdd)

@@ -20,17 +20,17 @@ class HitBitService;
 
 namespace Agent {
 
-// Receives the CLI requests addressed to the agent; replies are written to `fd`.
-class AgentCommandCallback : public Ert::RefCounted {
+// Receives the CLI requests addressed to the agent; replies are written to `fd`. An entity, so
+// that what a callback counts can be followed.
+class AgentCommandCallback : public Ert::Entity {
 public:
+    ERT_ENTITY_TYPE("Agent::AgentCommandCallback")
     AgentCommandCallback(std::string name, std::string path)
-        : name_(std::move(name)), path_(std::move(path)) {}
-    const std::string& name() const { return name_; }
+        : Entity(std::move(name)), path_(std::move(path)) {}
     const std::string& path() const { return path_; }
     virtual void handleCommand(uint32_t fd, const std::string& command) = 0;
 
 private:
-    std::string name_;
     std::string path_;
 };
 
@@ -122,7 +122,8 @@ public:
     virtual void doInit() {}
     virtual void doMountsComplete(const Hubdb::MountStatus&, Ert::Ptr<Hubdb::EntityManager>) {}
     virtual void doStartAgent() {}
-    virtual bool doCheckAgentCleanState() { return true; }
+    // Whether the agent released everything it programmed; asked once its configuration is gone.
+    virtual bool doCheckAgentCleanState() const { return true; }
     virtual void handleFlushEntityLogComplete() {}
 
     // Set by the host before doInit.

@@ -373,8 +373,8 @@ void NatSm::publish(const StaticTranslationId& id, std::optional<bool> programme
     // as much as all of them.
     int yes = int(status_->staticProgrammed());
     int no = int(status_->staticNotProgrammed());
-    if (const bool* before = status_->staticTranslation.find(id)) {
-        (*before ? yes : no) -= 1;
+    if (const auto* before = status_->staticTranslation.find(id)) {
+        (before->programmed ? yes : no) -= 1;
     }
     if (programmed && !*programmed && !reason.empty()) {
         hw->reason.set(id.key, reason);
@@ -383,7 +383,12 @@ void NatSm::publish(const StaticTranslationId& id, std::optional<bool> programme
     }
     if (programmed) {
         hw->staticConnection.set(id.key, *programmed);
-        status_->staticTranslation.set(id, *programmed);
+        StaticTranslationState state{*programmed};
+        if (auto a = applied_.find(id); a != applied_.end()) {
+            state.egressPipe = id.key.egressTarget() || reverseOf(a->second.conn);
+            state.dnat = !a->second.conn.sourceTranslation();
+        }
+        status_->staticTranslation.set(id, state);
         (*programmed ? yes : no) += 1;
     } else {
         hw->staticConnection.erase(id.key);

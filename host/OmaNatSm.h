@@ -36,12 +36,21 @@ struct EgressAddrId {
     auto operator<=>(const EgressAddrId&) const = default;
 };
 
+// Whether a static translation is in hardware, and where the CLI lists it.
+struct StaticTranslationState {
+    bool programmed = false;
+    bool egressPipe = false; // its entries belong to the egress pipeline
+    bool dnat = false;       // a destination translation
+    bool operator==(const StaticTranslationState&) const = default;
+};
+
 // The state machine's own account of what it programmed.
 class NatSmStatus : public Ert::Entity {
 public:
     using Entity::Entity;
     ERT_ENTITY_TYPE("Oma::NatSmStatus")
-    Ert::Collection<StaticTranslationId, bool> staticTranslation{this, "staticTranslation"};
+    Ert::Collection<StaticTranslationId, StaticTranslationState> staticTranslation{
+        this, "staticTranslation"};
     // Address entries that the egress static manager wrote on a retry, after their
     // translations were reported not programmed: the state machine marks those programmed.
     Ert::Collection<EgressAddrId, bool> egressAddrRetried{this, "egressAddrRetried"};
@@ -100,6 +109,17 @@ public:
 
     // The NAT profile of a NAT profile interface ("NatProfile<id>"); nullopt for other names.
     static std::optional<uint16_t> profileOfIntf(const std::string& intf);
+
+    // --- CLI ---
+    // What is programmed and the dynamic connections handled since the counters were cleared.
+    void showSummary(int fd) const;
+    void initDynamicStats();
+    struct DynamicStats {
+        uint64_t added = 0;   // connections the helper programmed
+        uint64_t refused = 0; // connections it refused
+        uint64_t deleted = 0; // programmed connections removed
+    };
+    const DynamicStats& dynamicStats() const { return dynamicStats_; }
 
 private:
     class StatusReactor;
@@ -193,6 +213,7 @@ private:
     // profile): the published translation that holds each.
     std::map<Ip::Nat::TwiceNatKey, Ip::Nat::TwiceNatKey> twiceHolders_;
     std::string refusal_;
+    DynamicStats dynamicStats_;
     Ert::Ptr<Tasking::TimerTask> activityPoll_;
 };
 

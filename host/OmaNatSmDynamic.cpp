@@ -90,6 +90,7 @@ void NatSm::syncConnection(const Ip::Nat::DynamicConnectionKey& key) {
         }
         if (a.programmed) {
             deleteConnection(key, a.value);
+            ++dynamicStats_.deleted;
         }
         appliedConns_.erase(applied);
     }
@@ -98,6 +99,7 @@ void NatSm::syncConnection(const Ip::Nat::DynamicConnectionKey& key) {
         return;
     }
     const bool ok = addConnection(key, *want, false);
+    ++(ok ? dynamicStats_.added : dynamicStats_.refused);
     appliedConns_.emplace(key, AppliedAs<Ip::Nat::DynamicConnection>{*want, ok});
     publishConnection(key, ok, ok ? "" : refusal());
 }

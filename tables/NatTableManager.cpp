@@ -2,9 +2,29 @@
 
 #include "host/Assert.h"
 
+#include <cstdio>
+#include <cstring>
+#include <string>
+
 namespace VyrNat {
 
-void NatTableManager::showSummary(int) const {}
+// A manager without a summary of its own shows its tables' sizes and use, under its name.
+void NatTableManager::showSummary(int fd) const {
+    const auto built = tables_.built();
+    if (built.empty()) {
+        return;
+    }
+    dprintf(fd, "%s\n%s\n", trace_.name(), std::string(std::strlen(trace_.name()), '-').c_str());
+    dprintf(fd, "Hw tables size:\n");
+    for (const auto& t : built) {
+        dprintf(fd, "   %s: %u\n", t.name, t.engine->capacity());
+    }
+    dprintf(fd, "Current tables occupation:\n");
+    for (const auto& t : built) {
+        dprintf(fd, "   %s: %zu\n", t.name, t.engine->entryCount());
+    }
+    dprintf(fd, "\n");
+}
 
 NatTableManager::NatTableManager(VyrAgentLib::VyrTableMgr* tableMgr, Trace::Handle& trace)
     : tableMgr_(tableMgr), trace_(trace) {

@@ -12,6 +12,7 @@
 // configuration are not owned.
 
 #include "chip/P4Tables.h"
+#include "common/NatCliCommands.h"
 #include "host/EventLoop.h"
 #include "host/NatConfig.h"
 #include "host/TableService.h"
@@ -35,6 +36,13 @@ public:
 
     void handleInitialized();
     std::vector<RecordCount> recordCounts() const override;
+
+    // --- Show commands, written to the request socket `fd` ---
+    // The VLAN bindings of the two NAT profile tables of the egress pipeline.
+    void showProfiles(int fd) const;
+    // The address-and-port and address entries of the kinds `cmd` selects, of the sides `snat`
+    // and `dnat` select (neither: both); "unprogrammed" lists those not in hardware.
+    void showEntries(int fd, bool snat, bool dnat, StaticCliCommand cmd) const;
 
     // Translations. Port 0 in `oldSrc`/`oldDst` means address-only. `update` says the host
     // changes a translation it added before. True: the translation is in hardware. False for an

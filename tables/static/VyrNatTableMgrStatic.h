@@ -8,6 +8,7 @@
 #include "chip/P4Tables.h"
 #include "chip/ResourceInfo.h"
 #include "common/AclIdTable.h"
+#include "common/NatCliCommands.h"
 #include "host/NatConfig.h"
 #include "host/TableService.h"
 #include "tables/NatTableManager.h"
@@ -25,6 +26,21 @@ public:
 
     void handleInitialized();
     std::vector<RecordCount> recordCounts() const override;
+
+    // --- Show commands, written to the request socket `fd` ---
+    void showSummary(int fd) const override;
+    // The VLAN-to-profile bindings of the egress NAT profile tables.
+    void showProfiles(int fd) const;
+    // The ingress entries of the kinds `cmd` selects, of the sides `snat` and `dnat` select
+    // (neither: both).
+    void showEntries(int fd, bool snat, bool dnat, StaticCliCommand cmd) const;
+    // The egress unicast entries the same way. The ACL entries, which ingress and egress share,
+    // are listed here only for a request that named the egress direction (`egressOnly`);
+    // otherwise the ingress listing has them.
+    void showEgressEntries(int fd, bool snat, bool dnat, StaticCliCommand cmd,
+                           bool egressOnly) const;
+    // The ingress and egress entries in which `addr` is the old or the new address.
+    void showAddress(int fd, IpAddr addr) const;
 
     // Translations, as the NAT helper asks for them. True when the translation is in hardware
     // (its own entry, or a fragment entry it shares).

@@ -38,7 +38,11 @@ void BootedAgent::boot() {
 }
 
 std::string BootedAgent::leftOver() const {
-    return owner() ? TestSupport::leftOver(*owner(), *chip, started) : "";
+    std::string out = owner() ? TestSupport::leftOver(*owner(), *chip, started) : "";
+    if (!agent->doCheckAgentCleanState()) {
+        out += "doCheckAgentCleanState: false\n";
+    }
+    return out;
 }
 
 } // namespace TestSupport

@@ -26,7 +26,8 @@ public:
     // Starts the agent and runs the loop until nothing is pending; `started` then holds the
     // tables as start-up left them.
     void boot();
-    // What the managers still hold beyond what start-up wrote (see TestSupport::leftOver).
+    // What the managers still hold beyond what start-up wrote (see TestSupport::leftOver), and
+    // whether the agent's own clean-state check fails.
     std::string leftOver() const;
 
     Tasking::EventLoop loop;
