@@ -86,10 +86,36 @@ bool NatHelper::trapRule(const Ip::Nat::DynamicKey& key, const Ip::Nat::NatTrapI
     return true;
 }
 
+bool NatHelper::trapRuleRecorded(const Ip::Nat::DynamicKey& key,
+                                 const Ip::Nat::NatTrapInfo& trapInfo, uint32_t seqNum,
+                                 const TrapMatch& match, bool deny, bool reverse) {
+    const bool ok = trapRule(key, trapInfo, seqNum, match, deny, reverse);
+    if (!ok) {
+        // The rule's other matches may be in hardware; it stays listed until it is deleted.
+        trapRuleUnprogrammedIs(trapInfo.profileId, key, true);
+    }
+    return ok;
+}
+
+void NatHelper::trapRuleUnprogrammedIs(uint32_t profileId, const Ip::Nat::DynamicKey& key,
+                                       bool unprogrammed) {
+    auto* dyn = tableMgr_->tableMgrDynamic();
+    Oma::NatSmStatus* status = dyn ? dyn->omaNatSmStatus().get() : nullptr;
+    if (!status || (!unprogrammed && status->trapRuleUnprogrammed.empty())) {
+        return;
+    }
+    const Oma::TrapRuleId id{Oma::NatSm::profileIntf(profileId), key.acl, key.group};
+    if (unprogrammed) {
+        status->trapRuleUnprogrammed.set(id, true);
+    } else {
+        status->trapRuleUnprogrammed.erase(id);
+    }
+}
+
 bool NatHelper::addTrapRule(const Ip::Nat::DynamicKey& key, const Ip::Nat::NatTrapInfo& trapInfo,
                             uint32_t seqNum, Ip::IpAddrWithFullMask src, Ip::IpAddrWithFullMask dst,
                             bool deny, bool reverse) {
-    return trapRule(key, trapInfo, seqNum, {0, src, dst, 0, 0, 0, 0}, deny, reverse);
+    return trapRuleRecorded(key, trapInfo, seqNum, {0, src, dst, 0, 0, 0, 0}, deny, reverse);
 }
 
 bool NatHelper::addProtocolTrapRule(const Ip::Nat::DynamicKey& key,
@@ -98,19 +124,20 @@ bool NatHelper::addProtocolTrapRule(const Ip::Nat::DynamicKey& key,
                                     Ip::IpAddrWithFullMask dst, uint16_t srcPortStart,
                                     uint16_t srcPortEnd, uint16_t dstPortStart, uint16_t dstPortEnd,
                                     bool deny, bool reverse) {
-    return trapRule(key, trapInfo, seqNum,
-                    {protocol, src, dst, srcPortStart, srcPortEnd, dstPortStart, dstPortEnd}, deny,
-                    reverse);
+    return trapRuleRecorded(
+        key, trapInfo, seqNum,
+        {protocol, src, dst, srcPortStart, srcPortEnd, dstPortStart, dstPortEnd}, deny, reverse);
 }
 
 bool NatHelper::addTrapAllRule(const Ip::Nat::DynamicKey& key,
                                const Ip::Nat::NatTrapInfo& trapInfo) {
-    return trapRule(key, trapInfo, trapPrio_.hwPriorityNumResources() - 1,
-                    {0, kAnyAddr, kAnyAddr, 0, 0, 0, 0}, false, false);
+    return trapRuleRecorded(key, trapInfo, trapPrio_.hwPriorityNumResources() - 1,
+                            {0, kAnyAddr, kAnyAddr, 0, 0, 0, 0}, false, false);
 }
 
 void NatHelper::delTrapRule(uint32_t profileId, const Ip::Nat::DynamicKey& key, Ip::VrfId vrfId) {
     VTRACE(th, 2, "delTrapRule " << key.str() << " profile " << profileId << " vrf " << vrfId);
+    trapRuleUnprogrammedIs(profileId, key, false);
     const HwNatCpuTrapAclKey aclKey = trapAclKey(key, profileId);
     auto it = hwNatCpuTrapAclKeyToPrio_.find(aclKey);
     if (it == hwNatCpuTrapAclKeyToPrio_.end()) {

@@ -36,6 +36,14 @@ struct EgressAddrId {
     auto operator<=>(const EgressAddrId&) const = default;
 };
 
+// A CPU trap rule the hardware does not hold: its NAT profile interface, ACL and group.
+struct TrapRuleId {
+    std::string intf;
+    std::string acl;
+    uint32_t group = 0;
+    auto operator<=>(const TrapRuleId&) const = default;
+};
+
 // The state machine's own account of what it programmed.
 class NatSmStatus : public Ert::Entity {
 public:
@@ -53,6 +61,12 @@ public:
     Ert::Attr<uint32_t> twiceNotProgrammed{this, "twiceNotProgrammed"};
     Ert::Attr<uint32_t> flowProgrammed{this, "flowProgrammed"};
     Ert::Attr<uint32_t> flowNotProgrammed{this, "flowNotProgrammed"};
+    // What the hardware does not hold, as it was asked for: the managers' show commands list it.
+    Ip::Nat::ConnectionCollection<Ip::Nat::DynamicConnection> dynamicUnprogrammed{
+        this, "dynamicUnprogrammed"};
+    Ert::Collection<Ip::Nat::TwiceNatKey, Ip::Nat::TwiceNatTranslation> twiceUnprogrammed{
+        this, "twiceUnprogrammed"};
+    Ert::Collection<TrapRuleId, bool> trapRuleUnprogrammed{this, "trapRuleUnprogrammed"};
 };
 
 // What the NAT state machine is built from. It follows the NAT status, the dynamic connection
@@ -98,6 +112,8 @@ public:
 
     // The NAT profile of a NAT profile interface ("NatProfile<id>"); nullopt for other names.
     static std::optional<uint16_t> profileOfIntf(const std::string& intf);
+    // The NAT profile interface of a profile id.
+    static std::string profileIntf(uint32_t profile);
 
 private:
     class StatusReactor;

@@ -89,6 +89,15 @@ TEST(NatTrapRules, PrioritiesSlotsAndTheReverseTrapsOfOverloadInterfaces) {
     h.delTrapRule(3, {"overload", 0}, 0);
     EXPECT_TRUE(h.overloadRvsEntries().empty());
 
+    // A rule the chip refuses is listed as not programmed until it is deleted.
+    dyn.natCpuTrapAclTable()->engine().failNextWritesIs(1);
+    EXPECT_FALSE(h.addTrapRule({"refused", 0}, trapInfo(4, 7), 0, inside, any, false, false));
+    const auto& unprogrammed = dyn.omaNatSmStatus()->trapRuleUnprogrammed;
+    EXPECT_EQ(unprogrammed.size(), 1u);
+    EXPECT_TRUE(unprogrammed.has({"NatProfile4", "refused", 0}));
+    h.delTrapRule(4, {"refused", 0}, 0);
+    EXPECT_TRUE(unprogrammed.empty());
+
     h.delTrapRule(1, {"fixed", 0}, 0);
     h.delTrapRule(2, {"web", 0}, 0);
     EXPECT_EQ(TestSupport::invariants(a.owner()), "");
