@@ -7,6 +7,7 @@
 #include "tables/dynamic/VyrNatTableMgrDynamic.h"
 
 #include <optional>
+#include <type_traits>
 #include <variant>
 
 namespace VyrNat {
@@ -102,13 +103,15 @@ void connRow(ShowSection& s, const FlowAndVrfType& c, const MatchAddrs& m, const
     }
 }
 
-// The rows of the connections `records` places in `place`, whose entries are in `table`.
+// The section of the connections `records` places in `place`, whose entries are in `table`.
 template <class Table, class Records, class Place, class Spec>
-void connRows(ShowSection& s, const Table* table, const Records& records, Place place, bool snat,
+void connRows(int fd, const char* title, const Table* table, const Records& records, Place place,
               const std::optional<IpAddr>& addr, Spec&& spec) {
+    constexpr bool snat = std::is_same_v<Place, DynamicSnatTable>;
     if (!table || records.count(place) == 0) {
         return;
     }
+    ShowSection s = snat ? snatSection(fd, title) : dnatSection(fd, title);
     records.forEach([&](const FlowAndVrfType& c, const typename Records::Found& f) {
         if (f.place != place) {
             return;
@@ -158,36 +161,21 @@ void connSection(int fd, const VyrNatTableMgrDynamic& m, ConnSection which, cons
     using S = DynamicSnatTable;
     using D = DynamicDnatTable;
     switch (which) {
-    case ConnSection::snat1: {
-        ShowSection s = snatSection(fd, title);
-        connRows(s, m.dynamicSnat1Table().get(), m.dynamicSnatTable(), S::dynSnat1, true, addr,
-                 specOf<VyrP4::DynamicSnat1MatchSpec>(m));
-        break;
-    }
-    case ConnSection::snat2: {
-        ShowSection s = snatSection(fd, title);
-        connRows(s, m.dynamicSnat2Table().get(), m.dynamicSnatTable(), S::dynSnat2, true, addr,
-                 specOf<VyrP4::DynamicSnat2MatchSpec>(m));
-        break;
-    }
-    case ConnSection::dnat1Snat: {
-        ShowSection s = snatSection(fd, title);
-        connRows(s, m.dynamicDnat1Table().get(), m.dynamicSnatTable(), S::dynDnat1Snat, true, addr,
-                 specOf<VyrP4::DynamicDnat1MatchSpec>(m));
-        break;
-    }
-    case ConnSection::dnat1Dnat: {
-        ShowSection s = dnatSection(fd, title);
-        connRows(s, m.dynamicDnat1Table().get(), m.dynamicDnatTable(), D::dynDnat1Dnat, false, addr,
-                 specOf<VyrP4::DynamicDnat1MatchSpec>(m));
-        break;
-    }
-    case ConnSection::dnat2: {
-        ShowSection s = dnatSection(fd, title);
-        connRows(s, m.dynamicDnat2Table().get(), m.dynamicDnatTable(), D::dynDnat2, false, addr,
-                 specOf<VyrP4::DynamicDnat2MatchSpec>(m));
-        break;
-    }
+    case ConnSection::snat1:
+        return connRows(fd, title, m.dynamicSnat1Table().get(), m.dynamicSnatTable(), S::dynSnat1,
+                        addr, specOf<VyrP4::DynamicSnat1MatchSpec>(m));
+    case ConnSection::snat2:
+        return connRows(fd, title, m.dynamicSnat2Table().get(), m.dynamicSnatTable(), S::dynSnat2,
+                        addr, specOf<VyrP4::DynamicSnat2MatchSpec>(m));
+    case ConnSection::dnat1Snat:
+        return connRows(fd, title, m.dynamicDnat1Table().get(), m.dynamicSnatTable(),
+                        S::dynDnat1Snat, addr, specOf<VyrP4::DynamicDnat1MatchSpec>(m));
+    case ConnSection::dnat1Dnat:
+        return connRows(fd, title, m.dynamicDnat1Table().get(), m.dynamicDnatTable(),
+                        D::dynDnat1Dnat, addr, specOf<VyrP4::DynamicDnat1MatchSpec>(m));
+    case ConnSection::dnat2:
+        return connRows(fd, title, m.dynamicDnat2Table().get(), m.dynamicDnatTable(), D::dynDnat2,
+                        addr, specOf<VyrP4::DynamicDnat2MatchSpec>(m));
     }
 }
 

@@ -107,27 +107,26 @@ TEST(ShowTwice, TrapAclSectionsWithTheirIdsAndGroups) {
     Twice t;
     Ip::Nat::NatTrapInfo info;
     info.profileId = 3;
-    const auto any = TestSupport::prefix("0.0.0.0/0");
     const auto net = TestSupport::prefix("10.1.0.0/24");
-    ASSERT_TRUE(t.mgr->createNatCpuTrapAcl({"tacl", 1}, info, 6, net, any, 0, 0, 80, 0xffff, 100,
-                                           false, false));
-    ASSERT_TRUE(t.mgr->createNatCpuTrapAcl({"tacl", 2}, info, 6, net, any, 0, 0, 80, 0xffff, 100,
-                                           false, false));
+    for (uint16_t group : {1, 2}) {
+        ASSERT_TRUE(t.mgr->createNatCpuTrapAcl({"tacl", group}, info, 6, net, {}, 0, 0, 80, 0xffff,
+                                               100, false, false));
+    }
+    // One ACL-id entry on the source side that both groups use, one trap entry each on the
+    // destination side; only "all" shows them.
     const auto sections = TestSupport::showSections(t.entries(twiceAll));
     ASSERT_EQ(sections.size(), 2u);
     const auto& ids = sections.at("Twice NAT AclId entries:");
-    ASSERT_EQ(ids.size(), 1u) << "one entry for both groups of the ACL";
-    EXPECT_EQ(ids[0].front(), "tacl");
-    EXPECT_EQ(ids[0][1], "1");
-    EXPECT_EQ(ids[0][ids[0].size() - 2], "cpu");
-    EXPECT_EQ(ids[0].back(), "2") << "groups using the ACL";
+    ASSERT_EQ(ids.size(), 1u);
+    EXPECT_EQ(ids[0],
+              (TestSupport::ShowRows::value_type{"tacl", "1", "6", "10.1.0.0/24", "0.0.0.0/0",
+                                                 "0/0", "0/0", "64", "cpu", "2"}));
     const auto& traps = sections.at("Twice NAT CPU trap acl entries:");
     ASSERT_EQ(traps.size(), 2u);
-    for (const auto& r : traps) {
-        EXPECT_EQ(r.front(), "tacl");
-        EXPECT_EQ(r.back(), "cpu");
-    }
-    EXPECT_EQ(t.entries(twiceAddrOnly), "\n") << "trap ACLs belong to \"all\" only";
+    EXPECT_EQ(traps[0],
+              (TestSupport::ShowRows::value_type{"tacl", "1", "6", "0.0.0.0/0", "0.0.0.0/0", "0/0",
+                                                 "50/ffff", "3/fff", "0/0", "0", "cpu"}));
+    EXPECT_EQ(t.entries(twiceAddrOnly), "\n");
 }
 
 // Random translations, with and without ports, some on one address pair: every address-only
