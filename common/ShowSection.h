@@ -1,14 +1,40 @@
 #pragma once
-// One section of a show command's reply: a title, a separator of dashes, the column header, the
-// separator again, the rows and an empty line. Nothing is written until the first row, so a
-// section without rows (nothing recorded, or nothing that a filter keeps) leaves no trace in
-// the reply, not even its title.
+// What the show commands write to a request socket. A reply is gathered and written in blocks:
+// a listing of a million connections is a few hundred writes, not a million. A client that
+// went away loses the rest of its reply, nothing else.
+//
+// A section is a title, a separator of dashes, the column header, the separator again, the rows
+// and an empty line. Nothing of it is written until its first row, so a section without rows
+// (nothing recorded, or nothing that a filter keeps) leaves no trace in the reply, not even its
+// title.
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace VyrNat {
+
+class ShowWriter {
+public:
+    explicit ShowWriter(int fd) : fd_(fd) {}
+    // Writes what is left.
+    ~ShowWriter() { flush(); }
+    ShowWriter(const ShowWriter&) = delete;
+    ShowWriter& operator=(const ShowWriter&) = delete;
+
+    void printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void vprintf(const char* format, va_list ap) __attribute__((format(printf, 2, 0)));
+    void dashes(std::size_t n);
+    void flush();
+
+private:
+    static constexpr std::size_t kFlushAt = 64 * 1024;
+
+    int fd_;
+    std::string out_;
+    bool notSocket_ = false;
+};
 
 class ShowSection {
 public:
@@ -22,20 +48,15 @@ public:
 
     // One row (or one piece of a row written piecewise), after the head on the first call.
     void row(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    bool empty() const { return !opened_; }
 
 private:
-    void open();
-
-    int fd_;
+    ShowWriter out_;
     const char* title_;
     std::size_t dashes_;
     std::string header_;
     bool opened_ = false;
 };
 
-// A line of `n` dashes.
-void showDashes(int fd, std::size_t n);
 // An address as a dotted quad, for the "%s" columns of a row.
 struct ShowIp {
     explicit ShowIp(uint32_t addr);

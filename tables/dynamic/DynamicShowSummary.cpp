@@ -13,14 +13,14 @@ namespace VyrNat {
 namespace {
 
 // The partitions of one direction, one line each.
-void partitionLines(int fd, const char* side, const DynamicNatPartitionedTable* parts,
+void partitionLines(ShowWriter& out, const char* side, const DynamicNatPartitionedTable* parts,
                     bool occupation) {
     if (!parts) {
         return;
     }
     for (const auto& [id, p] : parts->partition()) {
-        dprintf(fd, "   %s Partition %u: %u\n", side, unsigned(id),
-                occupation ? p->entries() : p->size());
+        out.printf("   %s Partition %u: %u\n", side, unsigned(id),
+                   occupation ? p->entries() : p->size());
     }
 }
 
@@ -28,34 +28,35 @@ void partitionLines(int fd, const char* side, const DynamicNatPartitionedTable* 
 
 void VyrNatTableMgrDynamic::showSummary(int fd) const {
     const auto& caps = tableMgr()->profileCapabilities();
-    dprintf(fd, "Dynamic NAT\n");
-    dprintf(fd, "-----------\n");
-    dprintf(fd, "Hw tables size:\n");
-    dprintf(fd, "   dNAT1: %u\n", dnat1TableSize_);
-    dprintf(fd, "   dNAT2: %u\n", dnat2TableSize_);
-    dprintf(fd, "   sNAT1: %u\n", snat1TableSize_);
-    dprintf(fd, "   sNAT2: %u\n", snat2TableSize_);
-    dprintf(fd, "   sNAT AddrOnly: %u\n", dynamicAddrOnlySnatTableSize_);
-    dprintf(fd, "   dNAT AddrOnly: %u\n", dynamicAddrOnlyDnatTableSize_);
-    partitionLines(fd, "sNAT", dynamicSnatPartitionedTable_.get(), false);
-    partitionLines(fd, "dNAT", dynamicDnatPartitionedTable_.get(), false);
-    dprintf(fd, "   CpuTrapAcl: %u\n", caps.natCpuTrapAclTableSize());
+    ShowWriter out(fd);
+    out.printf("Dynamic NAT\n");
+    out.printf("-----------\n");
+    out.printf("Hw tables size:\n");
+    out.printf("   dNAT1: %u\n", dnat1TableSize_);
+    out.printf("   dNAT2: %u\n", dnat2TableSize_);
+    out.printf("   sNAT1: %u\n", snat1TableSize_);
+    out.printf("   sNAT2: %u\n", snat2TableSize_);
+    out.printf("   sNAT AddrOnly: %u\n", dynamicAddrOnlySnatTableSize_);
+    out.printf("   dNAT AddrOnly: %u\n", dynamicAddrOnlyDnatTableSize_);
+    partitionLines(out, "sNAT", dynamicSnatPartitionedTable_.get(), false);
+    partitionLines(out, "dNAT", dynamicDnatPartitionedTable_.get(), false);
+    out.printf("   CpuTrapAcl: %u\n", caps.natCpuTrapAclTableSize());
 
     using S = DynamicSnatTable;
     using D = DynamicDnatTable;
-    dprintf(fd, "Current tables occupation:\n");
-    dprintf(fd, "   dNAT1: %u (%u sNAT of %u reserved, %u dNAT of %u)\n",
-            dnat1SnatEntries_ + dnat1DnatEntries_, dnat1SnatEntries_, dnat1SnatEntriesMax_,
-            dnat1DnatEntries_, dnat1DnatEntriesMax_);
-    dprintf(fd, "   dNAT2: %u\n", unsigned(dynamicDnatTable_.count(D::dynDnat2)));
-    dprintf(fd, "   sNAT1: %u\n", unsigned(dynamicSnatTable_.count(S::dynSnat1)));
-    dprintf(fd, "   sNAT2: %u\n", unsigned(dynamicSnatTable_.count(S::dynSnat2)));
-    dprintf(fd, "   sNAT AddrOnly: %u\n", unsigned(dynamicAddrOnlySnatKeyToMatchSpec_.size()));
-    dprintf(fd, "   dNAT AddrOnly: %u (%u connections)\n",
-            unsigned(dynamicAddrOnlyDnatKeyToMatchSpecAndRefCount_.size()),
-            unsigned(dynamicAddrOnlyDnatFlowProfileToNewDip_.size()));
-    partitionLines(fd, "sNAT", dynamicSnatPartitionedTable_.get(), true);
-    partitionLines(fd, "dNAT", dynamicDnatPartitionedTable_.get(), true);
+    out.printf("Current tables occupation:\n");
+    out.printf("   dNAT1: %u (%u sNAT of %u reserved, %u dNAT of %u)\n",
+               dnat1SnatEntries_ + dnat1DnatEntries_, dnat1SnatEntries_, dnat1SnatEntriesMax_,
+               dnat1DnatEntries_, dnat1DnatEntriesMax_);
+    out.printf("   dNAT2: %u\n", unsigned(dynamicDnatTable_.count(D::dynDnat2)));
+    out.printf("   sNAT1: %u\n", unsigned(dynamicSnatTable_.count(S::dynSnat1)));
+    out.printf("   sNAT2: %u\n", unsigned(dynamicSnatTable_.count(S::dynSnat2)));
+    out.printf("   sNAT AddrOnly: %u\n", unsigned(dynamicAddrOnlySnatKeyToMatchSpec_.size()));
+    out.printf("   dNAT AddrOnly: %u (%u connections)\n",
+               unsigned(dynamicAddrOnlyDnatKeyToMatchSpecAndRefCount_.size()),
+               unsigned(dynamicAddrOnlyDnatFlowProfileToNewDip_.size()));
+    partitionLines(out, "sNAT", dynamicSnatPartitionedTable_.get(), true);
+    partitionLines(out, "dNAT", dynamicDnatPartitionedTable_.get(), true);
     std::size_t trapEntries = 0;
     for (const auto& [key, acl] : hwNatCpuTrapAcl_) {
         trapEntries += acl.trapAclEntries().size();
@@ -64,13 +65,13 @@ void VyrNatTableMgrDynamic::showSummary(int fd) const {
     for (const auto& [id, overload] : hwNatCpuTrapAclOverload_) {
         overloadEntries += overload.entry().size();
     }
-    dprintf(fd, "   CpuTrapAcl: %u (%u rules, %u overload)\n",
-            unsigned(trapEntries + overloadEntries), unsigned(hwNatCpuTrapAcl_.size()),
-            unsigned(overloadEntries));
+    out.printf("   CpuTrapAcl: %u (%u rules, %u overload)\n",
+               unsigned(trapEntries + overloadEntries), unsigned(hwNatCpuTrapAcl_.size()),
+               unsigned(overloadEntries));
     if (const auto& status = omaNatSmStatus()) {
-        dprintf(fd, "Unprogrammed entries: %u\n", status->dynamicNotProgrammed());
+        out.printf("Unprogrammed entries: %u\n", status->dynamicNotProgrammed());
     }
-    dprintf(fd, "\n");
+    out.printf("\n");
 }
 
 void VyrNatTableMgrDynamic::showCpuTrapAcl(int fd) const {

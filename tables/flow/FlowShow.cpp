@@ -29,29 +29,31 @@ char digit(uint8_t v) {
 
 void VyrNatTableMgrNatFlow::showSummary(int fd) const {
     const auto& caps = tableMgr()->profileCapabilities();
+    ShowWriter out(fd);
     // Multicast groups and their replication entries are the host multicast agent's: nothing
     // of this agent takes any.
     const unsigned mcastGroupsUsed = 0;
     const unsigned mcastReplicationsUsed = 0;
-    dprintf(fd, "NAT flow\n");
-    dprintf(fd, "--------\n");
-    dprintf(fd, "Hw table size:\n");
-    dprintf(fd, "   NAT flow table: %u\n", natFlowTableSize_);
-    dprintf(fd, "   NAT multicast groups table: %u\n", caps.natMcastGroupTableSize());
-    dprintf(fd, "   NAT multicast replication table: %u\n", caps.natMcastReplicationTableSize());
-    dprintf(fd, "Current tables occupation:\n");
-    dprintf(fd, "   NAT flow table: %u\n", unsigned(hwEntries_.size()));
-    dprintf(fd, "   NAT multicast groups table: %u\n", mcastGroupsUsed);
-    dprintf(fd, "   NAT multicast replication table: %u\n", mcastReplicationsUsed);
-    dprintf(fd, "\n");
+    out.printf("NAT flow\n");
+    out.printf("--------\n");
+    out.printf("Hw table size:\n");
+    out.printf("   NAT flow table: %u\n", natFlowTableSize_);
+    out.printf("   NAT multicast groups table: %u\n", caps.natMcastGroupTableSize());
+    out.printf("   NAT multicast replication table: %u\n", caps.natMcastReplicationTableSize());
+    out.printf("Current tables occupation:\n");
+    out.printf("   NAT flow table: %u\n", unsigned(hwEntries_.size()));
+    out.printf("   NAT multicast groups table: %u\n", mcastGroupsUsed);
+    out.printf("   NAT multicast replication table: %u\n", mcastReplicationsUsed);
+    out.printf("\n");
 }
 
 void VyrNatTableMgrNatFlow::showEntries(int fd) const {
-    dprintf(fd, "NAT flow match entries:\n");
-    showDashes(fd, 137);
-    dprintf(fd, "%-7s %-18s %-18s %-3s %-3s %-18s %-18s %-5s %-13s %-13s %-5s %-5s\n", "Profile",
-            "Policy", "Match", "UC", "MC", "Source", "Destination", "Proto", "Src port", "Dst port",
-            "Prio", "Group");
+    ShowWriter out(fd);
+    out.printf("NAT flow match entries:\n");
+    out.dashes(137);
+    out.printf("%-7s %-18s %-18s %-3s %-3s %-18s %-18s %-5s %-13s %-13s %-5s %-5s\n", "Profile",
+               "Policy", "Match", "UC", "MC", "Source", "Destination", "Proto", "Src port",
+               "Dst port", "Prio", "Group");
     if (!natFlowTable_) {
         return;
     }
@@ -62,34 +64,34 @@ void VyrNatTableMgrNatFlow::showEntries(int fd) const {
             VYR_CHECK(entry, "recorded entry in natFlow");
             const auto* result = entry->actionIf<VyrP4::SetNatFlowResultActionSpec>();
             VYR_CHECK(result, "a->actionType() == ...setNatFlowResultActionSpec()");
-            dprintf(fd, "%-7u ", unsigned(ms.ingMdNatProfileId()));
-            dprintf(fd, "%-18s %-18s %c/%c %c/%c ", flow.policy.c_str(), flow.match.c_str(),
-                    digit(ms.l3InfoUnicast()), digit(ms.l3InfoUnicastMask()),
-                    digit(ms.l3InfoMulticast()), digit(ms.l3InfoMulticastMask()));
-            dprintf(fd, "%-18s ", ShowPrefix(ms.outerIpv4HdrSip(), ms.outerIpv4HdrSipMask()).text);
-            dprintf(fd, "%-18s ", ShowPrefix(ms.outerIpv4HdrDip(), ms.outerIpv4HdrDipMask()).text);
-            dprintf(fd, "%-5u ", unsigned(ms.outerIpv4HdrProtocol()));
-            dprintf(fd, "0x%04x/0x%04x ", ms.l4PortHdrSrcPort(), ms.l4PortHdrSrcPortMask());
-            dprintf(fd, "0x%04x/0x%04x ", ms.l4PortHdrDstPort(), ms.l4PortHdrDstPortMask());
-            dprintf(fd, "%5u ", unsigned(ms.priority()));
-            dprintf(fd, "%-5u\n", unsigned(result->natFlowResult()));
+            out.printf("%-7u ", unsigned(ms.ingMdNatProfileId()));
+            out.printf("%-18s %-18s %c/%c %c/%c ", flow.policy.c_str(), flow.match.c_str(),
+                       digit(ms.l3InfoUnicast()), digit(ms.l3InfoUnicastMask()),
+                       digit(ms.l3InfoMulticast()), digit(ms.l3InfoMulticastMask()));
+            out.printf("%-18s ", ShowPrefix(ms.outerIpv4HdrSip(), ms.outerIpv4HdrSipMask()).text);
+            out.printf("%-18s ", ShowPrefix(ms.outerIpv4HdrDip(), ms.outerIpv4HdrDipMask()).text);
+            out.printf("%-5u ", unsigned(ms.outerIpv4HdrProtocol()));
+            out.printf("0x%04x/0x%04x ", ms.l4PortHdrSrcPort(), ms.l4PortHdrSrcPortMask());
+            out.printf("0x%04x/0x%04x ", ms.l4PortHdrDstPort(), ms.l4PortHdrDstPortMask());
+            out.printf("%5u ", unsigned(ms.priority()));
+            out.printf("%-5u\n", unsigned(result->natFlowResult()));
         }
     }
     const VyrP4::NatFlowMatchSpec ms = defaultEntryMatchSpec();
     if (hwEntries_.count(defaultEntryKey()) != 0) {
         const auto entry = natFlowTable_->entry(ms);
         VYR_CHECK(entry, "the default entry in natFlow");
-        dprintf(fd, "%-7s ", "*");
-        dprintf(fd, "%-18s %-18s %c/%c %c/%c ", "default", "-", digit(ms.l3InfoUnicast()),
-                digit(ms.l3InfoUnicastMask()), digit(ms.l3InfoMulticast()),
-                digit(ms.l3InfoMulticastMask()));
-        dprintf(fd, "%-18s ", "*");
-        dprintf(fd, "%-18s ", "*");
-        dprintf(fd, "%-5s ", "*");
-        dprintf(fd, "%-13s ", "*");
-        dprintf(fd, "%-13s ", "*");
-        dprintf(fd, "%5u ", unsigned(ms.priority()));
-        dprintf(fd, "%-5s\n", "Miss");
+        out.printf("%-7s ", "*");
+        out.printf("%-18s %-18s %c/%c %c/%c ", "default", "-", digit(ms.l3InfoUnicast()),
+                   digit(ms.l3InfoUnicastMask()), digit(ms.l3InfoMulticast()),
+                   digit(ms.l3InfoMulticastMask()));
+        out.printf("%-18s ", "*");
+        out.printf("%-18s ", "*");
+        out.printf("%-5s ", "*");
+        out.printf("%-13s ", "*");
+        out.printf("%-13s ", "*");
+        out.printf("%5u ", unsigned(ms.priority()));
+        out.printf("%-5s\n", "Miss");
     }
 }
 

@@ -123,7 +123,7 @@ unsigned prefixLen(uint32_t mask) {
 
 void VyrNatTableMgrTwice::showEntries(int fd, TwiceCliCommand cmd) const {
     const bool all = cmd == twiceAll;
-    dprintf(fd, "\n");
+    ShowWriter(fd).printf("\n");
     addrOnlySections(fd, *this, all || cmd == twiceAddrOnly, all || cmd == twiceFragment,
                      all || cmd == twiceUnprogrammed, std::nullopt);
     if (all || cmd == twiceAddrPort) {
@@ -209,20 +209,21 @@ void VyrNatTableMgrTwice::showAddress(int fd, Ip::IpAddr addr) const {
 }
 
 void VyrNatTableMgrTwice::showSummary(int fd) const {
-    dprintf(fd, "Twice NAT\n");
-    dprintf(fd, "---------\n");
-    dprintf(fd, "Hw tables size:\n");
-    dprintf(fd, "   tNat AddrOnly: %u\n", addrOnlySize_);
-    dprintf(fd, "   tNAT AddrPort: %u\n", addrPortSize_);
+    ShowWriter out(fd);
+    out.printf("Twice NAT\n");
+    out.printf("---------\n");
+    out.printf("Hw tables size:\n");
+    out.printf("   tNat AddrOnly: %u\n", addrOnlySize_);
+    out.printf("   tNAT AddrPort: %u\n", addrPortSize_);
     if (srcPortSize_ != 0) {
-        dprintf(fd, "   tNAT AddrSrcPort: %u\n", srcPortSize_);
+        out.printf("   tNAT AddrSrcPort: %u\n", srcPortSize_);
     }
     if (dstPortSize_ != 0) {
-        dprintf(fd, "   tNAT AddrDstPort: %u\n", dstPortSize_);
+        out.printf("   tNAT AddrDstPort: %u\n", dstPortSize_);
     }
-    dprintf(fd, "   tNAT Rewrite: %u\n", rewriteSize_);
-    dprintf(fd, "   tNAT AclId: %u\n", trapAclSize_);
-    dprintf(fd, "   tNAT CpuTrapAcl: %u\n", trapAclSize_);
+    out.printf("   tNAT Rewrite: %u\n", rewriteSize_);
+    out.printf("   tNAT AclId: %u\n", trapAclSize_);
+    out.printf("   tNAT CpuTrapAcl: %u\n", trapAclSize_);
 
     unsigned regular = 0, fragments = 0, dummy = 0, unprogrammed = 0;
     for (const auto& [key, e] : addrOnlyEntry_) {
@@ -245,22 +246,22 @@ void VyrNatTableMgrTwice::showSummary(int fd) const {
     for (const auto& [name, acl] : natAclId_) {
         aclIdEntries += acl.entry.size();
     }
-    dprintf(fd, "Current tables occupation:\n");
-    dprintf(fd, "   tNAT AddrOnly: %u (%u regular, %u fragments, %u dummy)\n",
-            unsigned(addrOnlyEntry_.size()), regular, fragments, dummy);
-    dprintf(fd, "   tNAT Unprogrammed fragments: %u\n", unprogrammed);
-    dprintf(fd, "   tNAT AddrPort: %u\n", ports[std::size_t(PortTable::addrPort)]);
-    dprintf(fd, "   tNAT AddrSrcPort: %u\n", ports[std::size_t(PortTable::srcPort)]);
-    dprintf(fd, "   tNAT AddrDstPort: %u\n", ports[std::size_t(PortTable::dstPort)]);
-    dprintf(fd, "   tNAT Rewrite: %u\n", unsigned(rewrites_.records().size()));
-    dprintf(fd, "   tNAT AclId: %u\n", unsigned(aclIdEntries));
-    dprintf(fd, "   tNAT CpuTrapAcl: %u\n", unsigned(cpuTrapAcls_.size()));
+    out.printf("Current tables occupation:\n");
+    out.printf("   tNAT AddrOnly: %u (%u regular, %u fragments, %u dummy)\n",
+               unsigned(addrOnlyEntry_.size()), regular, fragments, dummy);
+    out.printf("   tNAT Unprogrammed fragments: %u\n", unprogrammed);
+    out.printf("   tNAT AddrPort: %u\n", ports[std::size_t(PortTable::addrPort)]);
+    out.printf("   tNAT AddrSrcPort: %u\n", ports[std::size_t(PortTable::srcPort)]);
+    out.printf("   tNAT AddrDstPort: %u\n", ports[std::size_t(PortTable::dstPort)]);
+    out.printf("   tNAT Rewrite: %u\n", unsigned(rewrites_.records().size()));
+    out.printf("   tNAT AclId: %u\n", unsigned(aclIdEntries));
+    out.printf("   tNAT CpuTrapAcl: %u\n", unsigned(cpuTrapAcls_.size()));
     if (const auto& status = omaNatSmStatus()) {
-        dprintf(fd, "Unprogrammed entries: %u\n", status->twiceNotProgrammed());
+        out.printf("Unprogrammed entries: %u\n", status->twiceNotProgrammed());
     }
-    dprintf(fd, "AddrOnly entries reserved for non-fragment: %u\n",
-            vyrNatConfig_ ? vyrNatConfig_->twiceNatAddrOnlyNonFragmentReserve() : 0);
-    dprintf(fd, "\n");
+    out.printf("AddrOnly entries reserved for non-fragment: %u\n",
+               vyrNatConfig_ ? vyrNatConfig_->twiceNatAddrOnlyNonFragmentReserve() : 0);
+    out.printf("\n");
 }
 
 } // namespace VyrNat

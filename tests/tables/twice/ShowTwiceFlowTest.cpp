@@ -2,6 +2,7 @@
 // as the request socket receives them, on managers holding entries of every kind, and a random
 // fill of twice NAT whose every record shows exactly once, as the summary counts it.
 
+#include "common/ShowSection.h"
 #include "tables/flow/VyrNatTableMgrNatFlow.h"
 #include "tables/twice/VyrNatTableMgrTwice.h"
 #include "tests/support/AgentFixture.h"
@@ -10,6 +11,8 @@
 #include "tests/support/ShowCapture.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <random>
@@ -245,6 +248,20 @@ TEST(ShowFlow, EntriesAboveTheDefaultEntryAndTheSummary) {
               "   NAT multicast groups table: 1024\n   NAT multicast replication table: 8192\n"
               "Current tables occupation:\n   NAT flow table: 2\n"
               "   NAT multicast groups table: 0\n   NAT multicast replication table: 0\n\n");
+}
+
+// A client that closed its end before the reply: the reply is lost, the agent goes on.
+TEST(ShowWriter, AClientGoneBeforeTheReplyCostsNothingElse) {
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    close(fds[1]);
+    {
+        ShowSection s(fds[0], "title\n", 5, "%s\n", "header");
+        for (int i = 0; i < 20000; ++i) {
+            s.row("%30d\n", i);
+        }
+    }
+    close(fds[0]);
 }
 
 } // namespace
