@@ -276,6 +276,8 @@ ProfileCapabilities defaultProfile() {
     p.twiceNatAclIdTableSizeIs(512);
     p.twiceNatCpuTrapAclTableSizeIs(1024);
     p.natFlowTableSizeIs(2048);
+    p.natMcastGroupTableSizeIs(1024);
+    p.natMcastReplicationTableSizeIs(8192);
     return p;
 }
 

@@ -67,7 +67,9 @@ namespace VyrP4 {
     X(twiceNatRewriteTableSize, 65536, "twiceNatRewrite; also the rewrite ids")                    \
     X(twiceNatAclIdTableSize, kMaxTableSize, "twiceNatAclId")                                      \
     X(twiceNatCpuTrapAclTableSize, kMaxTableSize, "twiceNatCpuTrapAcl")                            \
-    X(natFlowTableSize, kMaxTableSize, "natFlow")
+    X(natFlowTableSize, kMaxTableSize, "natFlow")                                                  \
+    X(natMcastGroupTableSize, 65536, "multicast groups that NAT flows may use")                    \
+    X(natMcastReplicationTableSize, kMaxTableSize, "multicast replication entries for NAT flows")
 
 class ProfileCapabilities {
 public:

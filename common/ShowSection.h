@@ -1,62 +1,75 @@
 #pragma once
-// One section of a show command's reply: a title, a separator of dashes, the column header, the
-// separator again, the rows and an empty line. Nothing of it is written until its first row, so
-// a kind without entries writes nothing at all.
+// What the show commands write to a request socket. A reply is gathered and written in blocks:
+// a listing of a million connections is a few hundred writes, not a million. A client that
+// went away loses the rest of its reply, nothing else.
+//
+// A section is a title, a separator of dashes, the column header, the separator again, the rows
+// and an empty line. Nothing of it is written until its first row, so a section without rows
+// (nothing recorded, or nothing that a filter keeps) leaves no trace in the reply, not even its
+// title.
 
 #include <cstdarg>
-#include <cstdio>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace VyrNat {
 
-// printf into a string, for headers built once per section.
-[[gnu::format(printf, 1, 2)]] inline std::string textf(const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    va_list again;
-    va_copy(again, ap);
-    const int n = std::vsnprintf(nullptr, 0, fmt, ap);
-    va_end(ap);
-    std::string out(n > 0 ? std::size_t(n) : 0, '\0');
-    if (n > 0) {
-        std::vsnprintf(out.data(), out.size() + 1, fmt, again);
-    }
-    va_end(again);
-    return out;
-}
+class ShowWriter {
+public:
+    explicit ShowWriter(int fd) : fd_(fd) {}
+    // Writes what is left.
+    ~ShowWriter() { flush(); }
+    ShowWriter(const ShowWriter&) = delete;
+    ShowWriter& operator=(const ShowWriter&) = delete;
+
+    void printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void vprintf(const char* format, va_list ap) __attribute__((format(printf, 2, 0)));
+    void dashes(std::size_t n);
+    void flush();
+
+private:
+    static constexpr std::size_t kFlushAt = 64 * 1024;
+
+    int fd_;
+    std::string out_;
+    bool notSocket_ = false;
+};
+
+// printf into a string, for headers chosen before their section starts.
+std::string textf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 class ShowSection {
 public:
-    // `header` ends with its line end; the separator has `dashes` dashes, or as many as the
-    // header is wide when 0.
-    ShowSection(int fd, const char* title, std::string header, std::size_t dashes = 0)
-        : fd_(fd), title_(title), header_(std::move(header)), dashes_(dashes) {}
-    ~ShowSection() {
-        if (open_) {
-            dprintf(fd_, "\n");
-        }
-    }
+    // `headerFormat` and the labels after it make the column header line.
+    ShowSection(int fd, const char* title, std::size_t dashes, const char* headerFormat, ...)
+        __attribute__((format(printf, 5, 6)));
+    // A header already made, ending with its line end; a separator as wide as the header when
+    // `dashes` is 0.
+    ShowSection(int fd, const char* title, std::string header, std::size_t dashes = 0);
+    // The empty line after the rows, when there were any.
+    ~ShowSection();
     ShowSection(const ShowSection&) = delete;
     ShowSection& operator=(const ShowSection&) = delete;
 
-    // Call before writing each row; the first call writes the section's head.
-    void row() {
-        if (open_) {
-            return;
-        }
-        open_ = true;
-        const std::size_t width = header_.empty() ? 0 : header_.size() - 1;
-        const std::string separator(dashes_ ? dashes_ : width, '-');
-        dprintf(fd_, "%s%s\n%s%s\n", title_, separator.c_str(), header_.c_str(), separator.c_str());
-    }
-    bool written() const { return open_; }
+    // One row (or one piece of a row written piecewise), after the head on the first call.
+    void row(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 private:
-    int fd_;
+    ShowWriter out_;
     const char* title_;
-    std::string header_;
     std::size_t dashes_;
-    bool open_ = false;
+    std::string header_;
+    bool opened_ = false;
+};
+
+// An address as a dotted quad, for the "%s" columns of a row.
+struct ShowIp {
+    explicit ShowIp(uint32_t addr);
+    const char* c_str() const { return text_; }
+
+private:
+    char text_[16];
 };
 
 } // namespace VyrNat

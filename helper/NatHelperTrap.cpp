@@ -86,10 +86,36 @@ bool NatHelper::trapRule(const Ip::Nat::DynamicKey& key, const Ip::Nat::NatTrapI
     return true;
 }
 
+bool NatHelper::trapRuleRecorded(const Ip::Nat::DynamicKey& key,
+                                 const Ip::Nat::NatTrapInfo& trapInfo, uint32_t seqNum,
+                                 const TrapMatch& match, bool deny, bool reverse) {
+    const bool ok = trapRule(key, trapInfo, seqNum, match, deny, reverse);
+    if (!ok) {
+        // The rule's other matches may be in hardware; it stays listed until it is deleted.
+        trapRuleUnprogrammedIs(trapInfo.profileId, key, true);
+    }
+    return ok;
+}
+
+void NatHelper::trapRuleUnprogrammedIs(uint32_t profileId, const Ip::Nat::DynamicKey& key,
+                                       bool unprogrammed) {
+    auto* dyn = tableMgr_->tableMgrDynamic();
+    Oma::NatSmStatus* status = dyn ? dyn->omaNatSmStatus().get() : nullptr;
+    if (!status || (!unprogrammed && status->trapRuleUnprogrammed.empty())) {
+        return;
+    }
+    const Oma::TrapRuleId id{Oma::NatSm::profileIntf(profileId), key.acl, key.group};
+    if (unprogrammed) {
+        status->trapRuleUnprogrammed.set(id, true);
+    } else {
+        status->trapRuleUnprogrammed.erase(id);
+    }
+}
+
 bool NatHelper::addTrapRule(const Ip::Nat::DynamicKey& key, const Ip::Nat::NatTrapInfo& trapInfo,
                             uint32_t seqNum, Ip::IpAddrWithFullMask src, Ip::IpAddrWithFullMask dst,
                             bool deny, bool reverse) {
-    return trapRule(key, trapInfo, seqNum, {0, src, dst, 0, 0, 0, 0}, deny, reverse);
+    return trapRuleRecorded(key, trapInfo, seqNum, {0, src, dst, 0, 0, 0, 0}, deny, reverse);
 }
 
 bool NatHelper::addProtocolTrapRule(const Ip::Nat::DynamicKey& key,
@@ -98,19 +124,20 @@ bool NatHelper::addProtocolTrapRule(const Ip::Nat::DynamicKey& key,
                                     Ip::IpAddrWithFullMask dst, uint16_t srcPortStart,
                                     uint16_t srcPortEnd, uint16_t dstPortStart, uint16_t dstPortEnd,
                                     bool deny, bool reverse) {
-    return trapRule(key, trapInfo, seqNum,
-                    {protocol, src, dst, srcPortStart, srcPortEnd, dstPortStart, dstPortEnd}, deny,
-                    reverse);
+    return trapRuleRecorded(
+        key, trapInfo, seqNum,
+        {protocol, src, dst, srcPortStart, srcPortEnd, dstPortStart, dstPortEnd}, deny, reverse);
 }
 
 bool NatHelper::addTrapAllRule(const Ip::Nat::DynamicKey& key,
                                const Ip::Nat::NatTrapInfo& trapInfo) {
-    return trapRule(key, trapInfo, trapPrio_.hwPriorityNumResources() - 1,
-                    {0, kAnyAddr, kAnyAddr, 0, 0, 0, 0}, false, false);
+    return trapRuleRecorded(key, trapInfo, trapPrio_.hwPriorityNumResources() - 1,
+                            {0, kAnyAddr, kAnyAddr, 0, 0, 0, 0}, false, false);
 }
 
 void NatHelper::delTrapRule(uint32_t profileId, const Ip::Nat::DynamicKey& key, Ip::VrfId vrfId) {
     VTRACE(th, 2, "delTrapRule " << key.str() << " profile " << profileId << " vrf " << vrfId);
+    trapRuleUnprogrammedIs(profileId, key, false);
     const HwNatCpuTrapAclKey aclKey = trapAclKey(key, profileId);
     auto it = hwNatCpuTrapAclKeyToPrio_.find(aclKey);
     if (it == hwNatCpuTrapAclKeyToPrio_.end()) {
@@ -220,11 +247,30 @@ void NatHelper::delOverloadRvsTrap(uint32_t profileId, const std::string& aclNam
     if (it == overloadRvsEntries_.end()) {
         return;
     }
-    it->second.acls.erase(aclName);
-    if (!it->second.acls.empty()) {
+    auto& e = it->second;
+    e.acls.erase(aclName);
+    auto* dyn = tableMgr_->tableMgrDynamic();
+    if (!e.acls.empty()) {
+        // The reverse traps hold the priority of the overload ACL that made them. When that
+        // ACL goes, its block may go to another priority or be passed over by a respread, so
+        // the traps move, new entries first, to the best priority still in overload mode.
+        std::optional<uint32_t> best;
+        for (const auto& acl : e.acls) {
+            auto p = hwNatCpuTrapAclKeyToPrio_.find({acl, 0, uint16_t(profileId)});
+            if (p != hwNatCpuTrapAclKeyToPrio_.end() && (!best || p->second < *best)) {
+                best = p->second;
+            }
+        }
+        const uint32_t* block = best ? findBlock(*best) : nullptr;
+        if (block && *best != e.prio && dyn) {
+            const uint32_t slots = trapPrio_.hwPriorityNumResources();
+            dyn->natCpuTrapAclOverloadToHwPriorityToUpdateIs(profileId, *block);
+            dyn->natCpuTrapAclToHwPriorityRedistribute(slots);
+            e.prio = *best;
+            e.hwPriority = int32_t(*block * slots + uint32_t(e.hwPriority) % slots);
+        }
         return;
     }
-    auto* dyn = tableMgr_->tableMgrDynamic();
     for (const auto& [intf, addr] : it->second.dstIp) {
         if (dyn) {
             dyn->deleteNatCpuTrapAclOverload(profileId, intf);

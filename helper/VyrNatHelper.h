@@ -273,6 +273,11 @@ private:
     };
     bool trapRule(const Ip::Nat::DynamicKey& key, const Ip::Nat::NatTrapInfo& trapInfo,
                   uint32_t seqNum, const TrapMatch& match, bool deny, bool reverse);
+    // trapRule; a refused rule is listed as not programmed in the NAT state machine's status.
+    bool trapRuleRecorded(const Ip::Nat::DynamicKey& key, const Ip::Nat::NatTrapInfo& trapInfo,
+                          uint32_t seqNum, const TrapMatch& match, bool deny, bool reverse);
+    void trapRuleUnprogrammedIs(uint32_t profileId, const Ip::Nat::DynamicKey& key,
+                                bool unprogrammed);
     static HwNatCpuTrapAclKey trapAclKey(const Ip::Nat::DynamicKey& key, uint32_t profileId) {
         return {key.acl, key.group, uint16_t(profileId)};
     }

@@ -115,6 +115,10 @@ NatSm::NatSm(NatSmInputs inputs)
 
 NatSm::~NatSm() = default;
 
+std::string NatSm::profileIntf(uint32_t profile) {
+    return kProfileIntfPrefix + std::to_string(profile);
+}
+
 std::optional<uint16_t> NatSm::profileOfIntf(const std::string& intf) {
     const std::string_view prefix = kProfileIntfPrefix;
     if (intf.size() <= prefix.size() || intf.compare(0, prefix.size(), prefix) != 0) {

@@ -44,6 +44,14 @@ struct StaticTranslationState {
     bool operator==(const StaticTranslationState&) const = default;
 };
 
+// A CPU trap rule the hardware does not hold: its NAT profile interface, ACL and group.
+struct TrapRuleId {
+    std::string intf;
+    std::string acl;
+    uint32_t group = 0;
+    auto operator<=>(const TrapRuleId&) const = default;
+};
+
 // The state machine's own account of what it programmed.
 class NatSmStatus : public Ert::Entity {
 public:
@@ -64,6 +72,12 @@ public:
     Ert::Attr<uint32_t> flowNotProgrammed{this, "flowNotProgrammed"};
     Ert::Attr<uint32_t> trapRuleProgrammed{this, "trapRuleProgrammed"};
     Ert::Attr<uint32_t> trapRuleNotProgrammed{this, "trapRuleNotProgrammed"};
+    // What the hardware does not hold, as it was asked for: the managers' show commands list it.
+    Ip::Nat::ConnectionCollection<Ip::Nat::DynamicConnection> dynamicUnprogrammed{
+        this, "dynamicUnprogrammed"};
+    Ert::Collection<Ip::Nat::TwiceNatKey, Ip::Nat::TwiceNatTranslation> twiceUnprogrammed{
+        this, "twiceUnprogrammed"};
+    Ert::Collection<TrapRuleId, bool> trapRuleUnprogrammed{this, "trapRuleUnprogrammed"};
 };
 
 // What the NAT state machine is built from. It follows the NAT status, the dynamic connection
@@ -109,6 +123,8 @@ public:
 
     // The NAT profile of a NAT profile interface ("NatProfile<id>"); nullopt for other names.
     static std::optional<uint16_t> profileOfIntf(const std::string& intf);
+    // The NAT profile interface of a profile id.
+    static std::string profileIntf(uint32_t profile);
 
     // --- CLI ---
     // What is programmed and the dynamic connections handled since the counters were cleared.
@@ -130,7 +146,7 @@ private:
     class DynamicReactor;
     struct Applied;
     struct AppliedTrap;
-    using TrapRuleId = std::pair<std::string, Ip::Nat::DynamicKey>;
+    using DynamicRuleId = std::pair<std::string, Ip::Nat::DynamicKey>;
     struct AppliedVrf;
     // What the state machine asked of the helper for a connection, a twice-NAT translation or
     // a flow, and whether the hardware holds it.
@@ -181,7 +197,7 @@ private:
     void syncTrapRule(const std::string& intf, const Ip::Nat::DynamicKey& key);
     void syncTrapRulesNaming(const std::string& acl, const std::string& pool);
     bool installTrapRule(const Ip::Nat::DynamicKey& key, const AppliedTrap& t);
-    void publishTrapRule(const TrapRuleId& id, std::optional<bool> programmed,
+    void publishTrapRule(const DynamicRuleId& id, std::optional<bool> programmed,
                          const std::string& reason = {});
     Ert::Ptr<Ip::Nat::HwVrfStatus> hwVrf(const std::string& vrf);
     uint32_t nextHopOf(Ip::IpAddr addr) const;
@@ -204,7 +220,7 @@ private:
         appliedConns_;
     std::map<Ip::Nat::TwiceNatKey, AppliedAs<Ip::Nat::TwiceNatTranslation>> appliedTwice_;
     std::map<Ip::Nat::NatFlowKey, AppliedAs<Ip::Nat::NatFlowEntry>> appliedFlows_;
-    std::map<TrapRuleId, AppliedTrap> appliedTraps_;
+    std::map<DynamicRuleId, AppliedTrap> appliedTraps_;
     // Address-only entries match no VRF: the programmed connection holding each (tuple,
     // direction, profile), which connections of other VRFs cannot share.
     std::map<std::tuple<Ip::ConnTuple, Ip::Nat::NatTarget, uint16_t>, Ip::Nat::DynamicConnectionKey>

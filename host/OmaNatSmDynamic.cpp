@@ -158,6 +158,15 @@ void NatSm::publishConnection(const Ip::Nat::DynamicConnectionKey& key,
     auto& hw = *in_.dynamicConnectionHwStatus;
     publishHw(hw.dynamicConnectionHw, hw.reason, status_->dynamicProgrammed,
               status_->dynamicNotProgrammed, key, programmed, reason);
+    const Ip::Nat::DynamicConnection* conn = nullptr;
+    if (programmed && !*programmed) {
+        conn = in_.dynamicConnectionStatus->connection.find(key);
+    }
+    if (conn) {
+        status_->dynamicUnprogrammed.set(key, *conn);
+    } else if (!status_->dynamicUnprogrammed.empty()) {
+        status_->dynamicUnprogrammed.erase(key);
+    }
     lastActiveIs(key, programmed);
 }
 
@@ -171,6 +180,11 @@ void NatSm::syncTwice(const Ip::Nat::TwiceNatKey& key) {
         }
         publishHw(hw.twiceNat, hw.twiceNatReason, status_->twiceProgrammed,
                   status_->twiceNotProgrammed, key, programmed, reason);
+        if (programmed && !*programmed && want) {
+            status_->twiceUnprogrammed.set(key, *want);
+        } else {
+            status_->twiceUnprogrammed.erase(key);
+        }
         lastActiveIs(key, programmed, want && want->dynamic);
     };
     const auto call = [&](const Ip::Nat::TwiceNatTranslation& t, bool update) {

@@ -36,7 +36,7 @@ Ip::Nat::AclRule reversed(const Ip::Nat::AclRule& r) {
 
 void NatSm::syncTrapRulesNaming(const std::string& acl, const std::string& pool) {
     // The installed rules may lose their ACL or pool; the configured ones may gain it.
-    std::set<TrapRuleId> ids;
+    std::set<DynamicRuleId> ids;
     for (const auto& [id, t] : appliedTraps_) {
         ids.insert(id);
     }
@@ -56,7 +56,7 @@ void NatSm::syncTrapRulesNaming(const std::string& acl, const std::string& pool)
 }
 
 void NatSm::syncTrapRule(const std::string& intf, const Ip::Nat::DynamicKey& key) {
-    const TrapRuleId id{intf, key};
+    const DynamicRuleId id{intf, key};
     const auto* status = in_.natStatus->intfStatus.find(intf);
     const Ip::Nat::DynamicNatRule* rule =
         status && *status ? (*status)->dynamicRule.find(key) : nullptr;
@@ -141,11 +141,19 @@ bool NatSm::installTrapRule(const Ip::Nat::DynamicKey& key, const AppliedTrap& t
     return true;
 }
 
-void NatSm::publishTrapRule(const TrapRuleId& id, std::optional<bool> programmed,
+void NatSm::publishTrapRule(const DynamicRuleId& id, std::optional<bool> programmed,
                             const std::string& reason) {
     const auto* existing = in_.natHwStatus->intfStatus.find(id.first);
     if (!programmed && !existing) {
         return;
+    }
+    // The helper lists a rule it refused until the rule's delete; the whole rule goes on a
+    // refusal here, so the listing is kept from the rule's state instead.
+    const TrapRuleId listed{id.first, id.second.acl, id.second.group};
+    if (programmed && !*programmed) {
+        status_->trapRuleUnprogrammed.set(listed, true);
+    } else {
+        status_->trapRuleUnprogrammed.erase(listed);
     }
     auto hw = hwIntf(id.first);
     publishHw(hw->dynamicRule, hw->dynamicRuleReason, status_->trapRuleProgrammed,

@@ -82,6 +82,17 @@ private:
 };
 
 using HwNatCpuTrapAclMap = std::map<HwNatCpuTrapAclKey, HwNatCpuTrapAcl>;
+
+// One row of the trap ACL listing: by ACL name (an overload reverse trap's interface), then
+// hardware priority, then match.
+struct HwNatCpuTrapCliKey {
+    std::string acl;
+    int32_t priority = 0;
+    VyrP4::NatCpuTrapAclMatchSpec matchSpec;
+    auto operator<=>(const HwNatCpuTrapCliKey&) const = default;
+};
+// The listing's rows in order, each with whether its entry traps (false: a deny rule's entry).
+using HwNatCpuTrapCliSorter = std::map<HwNatCpuTrapCliKey, bool>;
 using HwNatCpuTrapAclOverloadMap = std::map<uint32_t, HwNatCpuTrapAclOverload>;
 
 } // namespace VyrNat

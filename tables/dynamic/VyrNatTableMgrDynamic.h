@@ -286,6 +286,10 @@ private:
                       VyrP4::VyrSdkEntryHandle handle) const;
     void setUpPartitions();
 
+    // The sections of the show commands that list more than one table's connections.
+    void showCpuTrapAcl(int fd) const;
+    void showUnprogrammed(int fd) const;
+
     // The fixed trap tables, written once as each is built.
     void initTrapTablesOnCreation();
     void initNatTcpFlagsTable();

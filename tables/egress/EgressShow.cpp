@@ -25,9 +25,8 @@ void addrPortRows(int fd, const char* title, const std::map<uint16_t, Hw>& recor
             if (unprogrammedOnly && e.programmed) {
                 continue;
             }
-            s.row();
-            dprintf(fd, "%-10d   %20s   %20s   %5d   %5d\n", profile, key.ip.toString().c_str(),
-                    e.newIpPort.toString().c_str(), key.proto, e.programmed ? 1 : 0);
+            s.row("%-10d   %20s   %20s   %5d   %5d\n", profile, key.ip.toString().c_str(),
+                  e.newIpPort.toString().c_str(), key.proto, e.programmed ? 1 : 0);
         }
     }
 }
@@ -44,10 +43,8 @@ void addrOnlyRows(int fd, const char* title, const std::map<uint16_t, Hw>& recor
             if (unprogrammedOnly && e.programmed) {
                 continue;
             }
-            s.row();
-            dprintf(fd, "%-10d   %15s   %5d   %15s   %5d   %5d\n", profile,
-                    key.ip.toString().c_str(), key.frag, e.newIp.toString().c_str(),
-                    e.programmed ? 1 : 0, e.refCount);
+            s.row("%-10d   %15s   %5d   %15s   %5d   %5d\n", profile, key.ip.toString().c_str(),
+                  key.frag, e.newIp.toString().c_str(), e.programmed ? 1 : 0, e.refCount);
         }
     }
 }

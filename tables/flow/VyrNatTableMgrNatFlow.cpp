@@ -69,11 +69,16 @@ VyrP4::NatFlowMatchSpec VyrNatTableMgrNatFlow::natFlowMatchSpec(const HwNatFlowM
     return ms;
 }
 
-void VyrNatTableMgrNatFlow::initNatFlowTable() {
+VyrP4::NatFlowMatchSpec VyrNatTableMgrNatFlow::defaultEntryMatchSpec() {
     // Neither unicast nor multicast, and nothing else: priority 0, below every flow.
     VyrP4::NatFlowMatchSpec ms;
     ms.l3InfoUnicastIs(0, 1);
     ms.l3InfoMulticastIs(0, 1);
+    return ms;
+}
+
+void VyrNatTableMgrNatFlow::initNatFlowTable() {
+    const VyrP4::NatFlowMatchSpec ms = defaultEntryMatchSpec();
     const WriteRefusal refused =
         tableWriteRefused([&] { natFlowTable_->entryIs(ms, VyrP4::OnMissActionSpec()); });
     VYR_CHECK(!refused, "the natFlow table takes its default entry");

@@ -56,6 +56,7 @@ public:
 
     // The key under which the default entry is recorded.
     static HwNatFlowMatchSpecKey defaultEntryKey();
+    static VyrP4::NatFlowMatchSpec defaultEntryMatchSpec();
     // The match spec of one entry of a flow, at entry priority `priority`.
     static VyrP4::NatFlowMatchSpec natFlowMatchSpec(const HwNatFlowMatchSpecKey& key,
                                                     int32_t priority);

@@ -109,10 +109,9 @@ template <class Side> void aclRows(int fd, const M& m) {
                   textf("%-18s   %8s   %5s   %5s   %8s   %10s\n", W::kPeer, "Protocol", "Frag",
                         "AclId", "RefCount", "AddrOnlyRC"));
     for (const auto& [key, e] : (m.*Side::kAcls).records()) {
-        s.row();
-        dprintf(fd, "%-18s   %8d   %2d/%2x   %5d   %8d   %10d\n", prefixText(key.ipAndMask).c_str(),
-                key.protocol, key.fragment ? 1 : 0, key.fragment ? 0xffu : 0u, e.aclId, e.refCount,
-                e.addrOnly);
+        s.row("%-18s   %8d   %2d/%2x   %5d   %8d   %10d\n", prefixText(key.ipAndMask).c_str(),
+              key.protocol, key.fragment ? 1 : 0, key.fragment ? 0xffu : 0u, e.aclId, e.refCount,
+              e.addrOnly);
     }
 }
 
@@ -144,25 +143,24 @@ void addrOnlyRows(int fd, const M& m, const char* title, bool fragment, const On
                 if (!shows(only, addr, nu)) {
                     continue;
                 }
-                s.row();
                 const std::string a = addr.toString(), n = nu.toString();
                 if constexpr (Side::kDnat) {
                     const NextHop nh = NextHop::ofWord(e.nextHop);
                     if (fragment) {
-                        dprintf(fd, "%-15s   %5d   %11d   %-15s   %7u   %4s   %8d\n", a.c_str(),
-                                e.matchSpec.ingMdDnatAclId(), profileId, n.c_str(), nh.id,
-                                yesNo(nh.ecmp), e.refCount);
+                        s.row("%-15s   %5d   %11d   %-15s   %7u   %4s   %8d\n", a.c_str(),
+                              e.matchSpec.ingMdDnatAclId(), profileId, n.c_str(), nh.id,
+                              yesNo(nh.ecmp), e.refCount);
                     } else {
-                        dprintf(fd, "%-15s   %5d   %11d   %-15s   %7u   %4s\n", a.c_str(),
-                                e.matchSpec.ingMdDnatAclId(), profileId, n.c_str(), nh.id,
-                                yesNo(nh.ecmp));
+                        s.row("%-15s   %5d   %11d   %-15s   %7u   %4s\n", a.c_str(),
+                              e.matchSpec.ingMdDnatAclId(), profileId, n.c_str(), nh.id,
+                              yesNo(nh.ecmp));
                     }
                 } else if (fragment) {
-                    dprintf(fd, "%-15s   %5d   %11d   %-15s   %8d\n", a.c_str(),
-                            e.matchSpec.ingMdSnatAclId(), profileId, n.c_str(), e.refCount);
+                    s.row("%-15s   %5d   %11d   %-15s   %8d\n", a.c_str(),
+                          e.matchSpec.ingMdSnatAclId(), profileId, n.c_str(), e.refCount);
                 } else {
-                    dprintf(fd, "%-15s   %5d   %11d   %-15s\n", a.c_str(),
-                            e.matchSpec.ingMdSnatAclId(), profileId, n.c_str());
+                    s.row("%-15s   %5d   %11d   %-15s\n", a.c_str(), e.matchSpec.ingMdSnatAclId(),
+                          profileId, n.c_str());
                 }
             }
         }
@@ -185,9 +183,8 @@ void unprogrammedRows(int fd, const M& m, const char* title, Records records, Us
                     wanted.count(*only) == 0) {
                     continue;
                 }
-                s.row();
-                dprintf(fd, "%-18s   %8d   %-15s   %11d   %8u\n", prefixText(key.ipAndMask).c_str(),
-                        key.protocol, addr.toString().c_str(), profileId, unsigned(wanted.size()));
+                s.row("%-18s   %8d   %-15s   %11d   %8u\n", prefixText(key.ipAndMask).c_str(),
+                      key.protocol, addr.toString().c_str(), profileId, unsigned(wanted.size()));
             }
         }
     }
@@ -212,16 +209,15 @@ template <class Side> void addrPortRows(int fd, const M& m, const char* title, c
                 if (!shows(only, old.ip, nu.ip)) {
                     continue;
                 }
-                s.row();
                 const std::string a = old.ip.toString(), n = nu.ip.toString();
                 if constexpr (Side::kDnat) {
                     const NextHop nh = NextHop::ofWord(e.nextHop);
-                    dprintf(fd, "%-15s   %7d   %5d   %11d   %-15s   %8d   %7u   %4s\n", a.c_str(),
-                            old.port, e.matchSpec.ingMdDnatAclId(), profileId, n.c_str(), nu.port,
-                            nh.id, yesNo(nh.ecmp));
+                    s.row("%-15s   %7d   %5d   %11d   %-15s   %8d   %7u   %4s\n", a.c_str(),
+                          old.port, e.matchSpec.ingMdDnatAclId(), profileId, n.c_str(), nu.port,
+                          nh.id, yesNo(nh.ecmp));
                 } else {
-                    dprintf(fd, "%-15s   %7d   %5d   %11d   %-15s   %8d\n", a.c_str(), old.port,
-                            e.matchSpec.ingMdSnatAclId(), profileId, n.c_str(), nu.port);
+                    s.row("%-15s   %7d   %5d   %11d   %-15s   %8d\n", a.c_str(), old.port,
+                          e.matchSpec.ingMdSnatAclId(), profileId, n.c_str(), nu.port);
                 }
             }
         }
@@ -258,14 +254,13 @@ void egressRows(int fd, const M& m, bool fragment, StaticCliCommand cmd, const O
                     !shows(only, old.ip, e.newAddr.ip)) {
                     continue;
                 }
-                s.row();
                 const std::string a = old.ip.toString(), n = e.newAddr.ip.toString();
                 if (fragment) {
-                    dprintf(fd, "%-15s   %5d   %11d   %-15s   %8d\n", a.c_str(),
-                            egressAclId(e.matchSpec), profileId, n.c_str(), e.refCount);
+                    s.row("%-15s   %5d   %11d   %-15s   %8d\n", a.c_str(), egressAclId(e.matchSpec),
+                          profileId, n.c_str(), e.refCount);
                 } else {
-                    dprintf(fd, "%-15s   %7d   %5d   %11d   %-15s   %8d\n", a.c_str(), old.port,
-                            egressAclId(e.matchSpec), profileId, n.c_str(), e.newAddr.port);
+                    s.row("%-15s   %7d   %5d   %11d   %-15s   %8d\n", a.c_str(), old.port,
+                          egressAclId(e.matchSpec), profileId, n.c_str(), e.newAddr.port);
                 }
             }
         }
@@ -287,10 +282,9 @@ void hostUnprogrammedRows(int fd, const Oma::NatSmStatus* status, bool snat, boo
             !(both || (state.dnat ? dnat : snat))) {
             continue;
         }
-        s.row();
-        dprintf(fd, "%30s %30s %15s %7d %8s\n", id.intf.c_str(), id.key.aclName.c_str(),
-                id.key.local.ip.toString().c_str(), id.key.local.port,
-                egressPipe ? "Egress" : "Ingress");
+        s.row("%30s %30s %15s %7d %8s\n", id.intf.c_str(), id.key.aclName.c_str(),
+              id.key.local.ip.toString().c_str(), id.key.local.port,
+              egressPipe ? "Egress" : "Ingress");
     }
 }
 

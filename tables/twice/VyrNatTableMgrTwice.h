@@ -233,6 +233,8 @@ private:
                             uint32_t nextHop, bool ecmp, uint32_t profile, bool update,
                             bool dynamic);
     const AddrPortEntry* portEntry(const AddrPortKey& key) const;
+    // The two trap ACL sections of "showNatTwice".
+    void showTrapAcls(int fd) const;
     // Moves one ACL-id entry to `priority`, the new entry first; false leaves it where it was.
     bool moveAclIdEntry(const std::string& acl, const VyrP4::TwiceNatAclIdMatchSpec& old,
                         const VyrP4::TwiceNatAclIdMatchSpec& moved);

@@ -145,6 +145,26 @@ public:
             }
         }
 
+        // The state machine lists what is not programmed, as it was asked for.
+        for (const auto& [key, p] : hw.dynamicConnectionHw) {
+            const auto* listed = sm.dynamicUnprogrammed.find(key);
+            if (p == (listed != nullptr) ||
+                (listed && *listed != *a_.connections()->connection.find(key))) {
+                out += "unprogrammed list disagrees: " + key.str() + "\n";
+            }
+        }
+        for (const auto& [key, p] : a_.hwStatus()->twiceNat) {
+            const auto* listed = sm.twiceUnprogrammed.find(key);
+            if (p == (listed != nullptr) ||
+                (listed && *listed != *a_.status()->twiceNat.find(key))) {
+                out += "unprogrammed list disagrees: twice NAT " + key.str() + "\n";
+            }
+        }
+        if (sm.dynamicUnprogrammed.size() != sm.dynamicNotProgrammed() ||
+            sm.twiceUnprogrammed.size() != sm.twiceNotProgrammed()) {
+            out += "unprogrammed lists hold what is no longer asked for\n";
+        }
+
         // Each programmed translation is one profile's use of an entry the manager holds.
         std::size_t held = 0;
         for (const auto& [k, e] : twice_->addrPortEntry()) {

@@ -89,6 +89,15 @@ TEST(NatTrapRules, PrioritiesSlotsAndTheReverseTrapsOfOverloadInterfaces) {
     h.delTrapRule(3, {"overload", 0}, 0);
     EXPECT_TRUE(h.overloadRvsEntries().empty());
 
+    // A rule the chip refuses is listed as not programmed until it is deleted.
+    dyn.natCpuTrapAclTable()->engine().failNextWritesIs(1);
+    EXPECT_FALSE(h.addTrapRule({"refused", 0}, trapInfo(4, 7), 0, inside, any, false, false));
+    const auto& unprogrammed = dyn.omaNatSmStatus()->trapRuleUnprogrammed;
+    EXPECT_EQ(unprogrammed.size(), 1u);
+    EXPECT_TRUE(unprogrammed.has({"NatProfile4", "refused", 0}));
+    h.delTrapRule(4, {"refused", 0}, 0);
+    EXPECT_TRUE(unprogrammed.empty());
+
     h.delTrapRule(1, {"fixed", 0}, 0);
     h.delTrapRule(2, {"web", 0}, 0);
     EXPECT_EQ(TestSupport::invariants(a.owner()), "");
@@ -103,6 +112,7 @@ struct Rule {
     uint8_t protocol;
     uint16_t dportStart, dportEnd;
     bool deny;
+    bool overload = false; // translated to the address of the profile's interface
 
     bool matches(uint32_t pProfile, uint32_t sip, uint32_t dip, uint8_t proto,
                  uint16_t dport) const {
@@ -118,18 +128,30 @@ struct Packet {
     uint32_t profile, sip, dip;
     uint8_t proto;
     uint16_t dport;
+    bool reverse = false; // coming back, to a translated address
 };
+
+// Profile 1's interface, whose address overload rules trap traffic to.
+constexpr const char* kOverloadIntf = "Ethernet1";
+constexpr uint32_t kOverloadAddrs[] = {0xC0000201u, 0xC0000202u};
 
 class TrapOrderRun {
 public:
     explicit TrapOrderRun(unsigned seed) : rng_(seed), a_("default") {
         dyn_ = a_.owner().tableMgrDynamic();
+        helper_ = &a_.helper();
+        ipStatus_ = a_.ipStatus();
         for (int i = 0; i < 24; ++i) {
             samples_.push_back({1 + pick(2),
                                 any({0x0A000001u, 0x0A000105u, 0x0A010001u, 0xC0A80101u}),
                                 any({0xC6336401u, 0xC63364C8u, 0xCB007105u}),
                                 uint8_t(any({6u, 17u})), uint16_t(any({53u, 80u, 443u, 8080u}))});
         }
+        for (int i = 0; i < 8; ++i) {
+            samples_.push_back({1 + pick(2), any({0x0A000001u, 0xC6336401u}), kOverloadAddrs[i % 2],
+                                uint8_t(any({6u, 17u})), uint16_t(any({80u, 443u})), true});
+        }
+        intfAddressIs(kOverloadAddrs[0]);
         a_.chip()
             .table("natCpuTrapAcl")
             ->entryObserverIs([this](const VyrP4::TableEngine&, VyrP4::EntryChange change,
@@ -143,6 +165,11 @@ public:
     ~TrapOrderRun() { a_.chip().table("natCpuTrapAcl")->entryObserverIs(nullptr); }
 
     std::string step() {
+        if (pick(10) == 0) {
+            const uint32_t addr = kOverloadAddrs[pick(2)];
+            intfAddressIs(addr);
+            return std::string(kOverloadIntf) + " address " + Ip::IpAddr(addr).toString();
+        }
         if (!rules_.empty() && pick(5) < 2) {
             auto it = rules_.begin();
             std::advance(it, pick(uint32_t(rules_.size())));
@@ -168,12 +195,13 @@ public:
         r.dportStart = range[0];
         r.dportEnd = range[1];
         r.deny = pick(6) == 0;
+        r.overload = r.profile == 1 && pick(4) == 0;
         const std::string acl = "acl" + std::to_string(++nextAcl_);
         pending_ = r;
         pendingAcl_ = acl;
-        const bool ok = a_.helper().addProtocolTrapRule({acl, 0}, trapInfo(r.profile, r.prio),
-                                                        pick(4), r.protocol, r.src, r.dst, 0, 0,
-                                                        r.dportStart, r.dportEnd, r.deny, false);
+        const bool ok = a_.helper().addProtocolTrapRule(
+            {acl, 0}, trapInfo(r.profile, r.prio, !r.overload), pick(4), r.protocol, r.src, r.dst,
+            0, 0, r.dportStart, r.dportEnd, r.deny, false);
         pending_.reset();
         if (ok) {
             rules_[acl] = r;
@@ -190,6 +218,8 @@ public:
     }
 
     uint64_t writes() const { return writes_; }
+    // Reverse traps seen in the chip at a priority other than the one they were written at.
+    uint32_t overloadTrapsMoved() const { return overloadMoves_; }
     uint32_t respreads() { return a_.helper().redistributeTrapRulesHwPriorityCount(); }
     std::string leftOver() {
         while (!rules_.empty()) {
@@ -202,6 +232,38 @@ public:
 
 private:
     uint32_t pick(uint32_t n) { return rng_() % n; }
+    // The interface's address as the host publishes it; the NAT helper's interface state
+    // machine moves the reverse traps.
+    void intfAddressIs(uint32_t addr) {
+        Scenario::Step s;
+        s.profileIntfs["NatProfile1"] = {kOverloadIntf};
+        s.intfAddress[kOverloadIntf] = Ip::IpAddr(addr);
+        a_.apply(s);
+        a_.run();
+    }
+    // The ACL priority whose reverse trap catches `p`, if any: the profile has overload rules
+    // and the packet goes to its interface's address. Settled when the host's address and the
+    // one the helper traps agree; while the helper follows a change, the trap may be either way.
+    struct Overload {
+        uint32_t prio;
+        bool settled;
+    };
+    std::optional<Overload> overloadPrio(const Packet& p) const {
+        const auto& entries = helper_->overloadRvsEntries();
+        auto it = entries.find(p.profile);
+        if (!p.reverse || p.proto != 6 || it == entries.end() || it->second.acls.empty()) {
+            return std::nullopt;
+        }
+        const auto* intf = ipStatus_->intfStatus.find(kOverloadIntf);
+        const bool published = intf && *intf && (*intf)->addr().value == p.dip;
+        auto trapped = it->second.dstIp.find(kOverloadIntf);
+        const bool helperTraps =
+            trapped != it->second.dstIp.end() && trapped->second.value == p.dip;
+        if (!published && !helperTraps) {
+            return std::nullopt;
+        }
+        return Overload{it->second.prio, published && helperTraps};
+    }
     uint32_t any(std::initializer_list<uint32_t> v) {
         return *(v.begin() + pick(uint32_t(v.size())));
     }
@@ -243,6 +305,13 @@ private:
     // the priority, and the rule being added or removed.
     std::set<uint32_t> prioOfEntry(const EntryIndex& idx, const NatCpuTrapAclMatchSpec& ms,
                                    bool pendingMatches) const {
+        // A reverse trap is its profile's, at the priority its overload rules were given.
+        if (ms.ingMdNatRvsTrapMask() && ms.ingMdNatRvsTrap()) {
+            const auto& overload = helper_->overloadRvsEntries();
+            auto it = overload.find(ms.ingMdEgrNatProfileId());
+            return it == overload.end() ? std::set<uint32_t>()
+                                        : std::set<uint32_t>{it->second.prio};
+        }
         if (auto it = idx.exact.find(ms); it != idx.exact.end()) {
             return it->second;
         }
@@ -259,6 +328,15 @@ private:
     // Each sample packet meets the rule of the best ACL priority that matches it (or one of
     // equal priority); the rule being added or removed may also be met, where it outranks them.
     void checkOrder() {
+        for (const auto& [id, rec] : dyn_->hwNatCpuTrapAclOverload()) {
+            for (const auto& [intf, ms] : rec.entry()) {
+                auto [it, fresh] = overloadSeen_.try_emplace(unprioritized(ms), ms.priority());
+                if (!fresh && it->second != ms.priority()) {
+                    ++overloadMoves_;
+                    it->second = ms.priority();
+                }
+            }
+        }
         const EntryIndex idx = entryIndex();
         for (const Packet& p : samples_) {
             std::optional<uint32_t> best;
@@ -268,12 +346,16 @@ private:
                     best = r.prio;
                 }
             }
+            const auto overload = overloadPrio(p);
+            if (overload && overload->settled && (!best || overload->prio < *best)) {
+                best = overload->prio;
+            }
             const bool pendingMatches =
                 pending_ && pending_->matches(p.profile, p.sip, p.dip, p.proto, p.dport);
             NatCpuTrapAclMatchSpec packet;
             packet.ingMdIngNatProfileIdIs(p.profile, 0xfff);
             packet.ingMdEgrNatProfileIdIs(p.profile, 0xfff);
-            packet.ingMdNatRvsTrapIs(0, 1);
+            packet.ingMdNatRvsTrapIs(p.reverse, 1);
             packet.outerIpv4HdrSipIs(p.sip, ~0u);
             packet.outerIpv4HdrDipIs(p.dip, ~0u);
             packet.outerIpv4HdrProtocolIs(p.proto, 0xff);
@@ -290,8 +372,9 @@ private:
             } else if (best && got.count(*best)) {
                 ok = true;
             } else {
-                ok = pendingMatches && got.count(pending_->prio) &&
-                     (!best || pending_->prio <= *best);
+                ok = (pendingMatches && got.count(pending_->prio) &&
+                      (!best || pending_->prio <= *best)) ||
+                     (overload && got.count(overload->prio) && (!best || overload->prio <= *best));
             }
             if (!ok && broken_.size() < 2000) {
                 broken_ += "write " + std::to_string(writes_) + ": packet to " +
@@ -306,6 +389,8 @@ private:
     std::mt19937 rng_;
     NatAgent a_;
     VyrNat::VyrNatTableMgrDynamic* dyn_ = nullptr;
+    VyrNat::NatHelper* helper_ = nullptr;
+    Ert::Ptr<Ip::Status> ipStatus_;
     std::vector<Packet> samples_;
     std::map<std::string, Rule> rules_;
     std::optional<Rule> pending_; // the rule being added or removed
@@ -313,6 +398,8 @@ private:
     uint32_t nextPrio_ = 6000;
     uint32_t nextAcl_ = 0;
     uint64_t writes_ = 0;
+    std::map<NatCpuTrapAclMatchSpec, int32_t> overloadSeen_;
+    uint32_t overloadMoves_ = 0;
     std::string broken_;
 };
 
@@ -324,6 +411,7 @@ TEST(NatTrapRules, EveryChipWriteKeepsTheRulesInAclOrder) {
         TestSupport::randomSteps(
             500, [&] { return r.step(); }, [&] { return r.check(); });
         EXPECT_GE(r.respreads(), 1u);
+        EXPECT_GE(r.overloadTrapsMoved(), 1u);
         EXPECT_EQ(r.leftOver(), "");
     }
 }
