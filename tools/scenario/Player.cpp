@@ -168,7 +168,7 @@ void Player::header(const std::string& title) {
 
 Player::Changes Player::takeChanges(std::size_t most) {
     lastReport_ = loop_->nowSeconds();
-    Changes c{logLines_.str(), journal_->takeChanges(most), hw_->takeChanges(most), {}};
+    Changes c{logLines_.str(), journal_->takeChanges(most), hw_->takeChanges(most), {}, {}};
     logLines_.str("");
     return c;
 }
