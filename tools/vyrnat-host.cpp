@@ -29,7 +29,7 @@ void usage(FILE* out) {
                  "  --check          only check the scenario and exit (0 when it is valid)\n"
                  "  --listen PATH    after the scenario, keep the agent running in real time and\n"
                  "                   answer CLI requests (vyrnat-cli -s PATH ...) on a Unix\n"
-                 "                   domain socket at PATH, readable by this user only, until\n"
+                 "                   domain socket at PATH, usable by this user only, until\n"
                  "                   SIGINT or SIGTERM; the socket is removed then. A socket\n"
                  "                   file nobody answers on is replaced; a live one is an error\n"
                  "  -h, --help       this text\n"
