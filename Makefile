@@ -1,10 +1,13 @@
 # Thin wrapper over CMake. `make run` plays the demo, `make test` builds and runs every test.
 BUILD   ?= build
 ASAN    ?= build-asan
+FUZZ    ?= build-fuzz
+FUZZ_SECONDS ?= 30
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
 .PHONY: all deps configure build run test bench test-asan format clean
+.PHONY: fuzz
 
 all: build
 
@@ -35,8 +38,19 @@ test-asan: deps
 	cmake --build $(ASAN) -j $(JOBS)
 	ctest --test-dir $(ASAN) --output-on-failure -j $(JOBS)
 
+# The libFuzzer targets, built with clang, each run for FUZZ_SECONDS after replaying the crashes
+# kept in fuzz/regressions; any crash fails.
+fuzz:
+	@tools/install-deps.sh fuzz
+	cmake -S . -B $(FUZZ) -DVYRNAT_FUZZ=ON -DVYRNAT_BENCH=OFF -DCMAKE_C_COMPILER=clang \
+		-DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Fuzz \
+		-DCMAKE_CXX_FLAGS='-O1 -gline-tables-only'
+	cmake --build $(FUZZ) -j $(JOBS) --target fuzzers
+	tools/run-fuzzers.sh $(FUZZ) $(FUZZ_SECONDS)
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
 	rm -rf $(BUILD) $(ASAN)
+	rm -rf $(FUZZ)

@@ -29,6 +29,14 @@ std::optional<std::string> AgentCommandRequestDirSm::request(const std::string& 
     return reply;
 }
 
+bool AgentCommandRequestDirSm::request(int fd, const std::string& command) {
+    if (!callback_) {
+        return false;
+    }
+    callback_->handleCommand(static_cast<uint32_t>(fd), command);
+    return true;
+}
+
 } // namespace Agent
 
 namespace Host {

@@ -41,6 +41,9 @@ public:
     const Ert::Ptr<AgentCommandCallback>& agentCommandCallback() const { return callback_; }
     // Runs one request and returns the reply text; nullopt when no callback is registered.
     std::optional<std::string> request(const std::string& command);
+    // Runs one request whose reply goes straight to `fd`, the requester's open socket; false when
+    // no callback is registered.
+    bool request(int fd, const std::string& command);
 
 private:
     Ert::Ptr<AgentCommandCallback> callback_;

@@ -2,7 +2,9 @@
 
 #include "host/Assert.h"
 
+#include <cerrno>
 #include <cmath>
+#include <poll.h>
 #include <thread>
 
 namespace Tasking {
@@ -134,15 +136,76 @@ void EventLoop::runUntilStopped(Duration limit) {
 void EventLoop::run() {
     VYR_ASSERT(mode_ == Mode::realTime);
     runPending();
-    while (!stopped_ && !heap_.empty()) {
-        TimerTask* t = heap_.front();
-        const Duration wait = t->due_ - now();
-        if (wait > Duration::zero()) {
-            std::this_thread::sleep_for(wait);
+    while (!stopped_ && (!heap_.empty() || !watches_.empty())) {
+        if (heap_.empty()) {
+            waitForWatches(Duration(-1));
+            runPending();
+            continue;
         }
-        runTimer(t);
+        const Duration wait = heap_.front()->due_ - now();
+        if (wait > Duration::zero()) {
+            if (watches_.empty()) {
+                std::this_thread::sleep_for(wait);
+            } else if (waitForWatches(wait)) {
+                // A handler ran instead of the timer; it may have changed what is due.
+                runPending();
+                continue;
+            }
+        }
+        if (stopped_ || heap_.empty()) {
+            continue;
+        }
+        runTimer(heap_.front());
         runPending();
     }
+}
+
+void EventLoop::continueInRealTime() {
+    if (mode_ == Mode::virtualTime) {
+        realStart_ = std::chrono::steady_clock::now() -
+                     std::chrono::duration_cast<std::chrono::steady_clock::duration>(virtualNow_);
+        mode_ = Mode::realTime;
+    }
+}
+
+void EventLoop::watchReadable(int fd, std::function<void()> handler) {
+    VYR_ASSERT(fd >= 0 && handler);
+    watches_[fd] = std::move(handler);
+}
+
+void EventLoop::unwatch(int fd) {
+    watches_.erase(fd);
+}
+
+bool EventLoop::waitForWatches(Duration wait) {
+    std::vector<pollfd> fds;
+    fds.reserve(watches_.size());
+    for (const auto& [fd, handler] : watches_) {
+        fds.push_back({fd, POLLIN, 0});
+    }
+    timespec ts{};
+    if (wait >= Duration::zero()) {
+        ts.tv_sec = static_cast<time_t>(wait.count() / 1000000000);
+        ts.tv_nsec = static_cast<long>(wait.count() % 1000000000);
+    }
+    const int n =
+        ::ppoll(fds.data(), fds.size(), wait >= Duration::zero() ? &ts : nullptr, nullptr);
+    if (n <= 0) {
+        // A timeout, or a signal whose handler left its word in a watched pipe.
+        return n < 0 && errno == EINTR;
+    }
+    for (const pollfd& p : fds) {
+        if (p.revents == 0) {
+            continue;
+        }
+        // A handler may unwatch its own or another descriptor.
+        const auto it = watches_.find(p.fd);
+        if (it != watches_.end()) {
+            auto handler = it->second;
+            handler();
+        }
+    }
+    return true;
 }
 
 Ert::Ptr<TaskScheduler> EventLoop::scheduler(const std::string& name) {

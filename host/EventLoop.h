@@ -160,8 +160,17 @@ public:
     void advance(Duration d);
     // Virtual time: jumps from timer to timer until stop(), no timer is left or `limit` passes.
     void runUntilStopped(Duration limit);
-    // Real time: sleeps between timers until stop() or nothing is left to run.
+    // Real time: sleeps between timers, woken by watched descriptors, until stop() or neither a
+    // timer nor a watch is left.
     void run();
+    // Switches a virtual clock to the real one from the time it shows, so that a run played ahead
+    // of time goes on live with every timer where it is.
+    void continueInRealTime();
+
+    // Real time: calls `handler` on the loop whenever `fd` is readable, until unwatched.
+    void watchReadable(int fd, std::function<void()> handler);
+    void unwatch(int fd);
+    std::size_t watchCount() const { return watches_.size(); }
     void stop() { stopped_ = true; }
     // Lets runUntilStopped() and run() go on after a stop().
     void resume() { stopped_ = false; }
@@ -180,6 +189,9 @@ private:
     void schedule(TimerTask* t);
     void unschedule(TimerTask* t);
     void runTimer(TimerTask* t);
+    // Waits up to `wait` (forever when negative) for a watched descriptor and runs the handlers of
+    // those readable; returns whether any was.
+    bool waitForWatches(Duration wait);
     bool before(const TimerTask* a, const TimerTask* b) const;
     void siftUp(std::size_t i);
     void siftDown(std::size_t i);
@@ -197,6 +209,7 @@ private:
     std::size_t count_ = 0;
 
     std::vector<TimerTask*> heap_;
+    std::map<int, std::function<void()>> watches_;
     uint64_t nextSeq_ = 0;
     std::map<std::string, Ert::Ptr<TaskScheduler>> schedulers_;
 };

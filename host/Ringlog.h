@@ -65,6 +65,9 @@ struct Record {
 // describes, within the file's real size and the writer's limits. A value the writer cut short
 // prints followed by kCutMark, a value it left out as kCutMark.
 std::optional<std::vector<Record>> readFile(const std::string& path, std::string& error);
+// A record as the decoder prints it, "TIME LEVEL TEXT" ("-" for no time), its text escaped so
+// that no value reaches a terminal as a control sequence.
+std::string recordLine(const Record& r);
 
 } // namespace Ringlog
 

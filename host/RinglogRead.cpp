@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -177,6 +179,21 @@ std::optional<std::vector<Record>> readFile(const std::string& path, std::string
     std::sort(out.begin(), out.end(),
               [](const Record& a, const Record& b) { return a.seq < b.seq; });
     return out;
+}
+
+std::string recordLine(const Record& r) {
+    char when[64] = "-";
+    if (r.timeNs != 0) {
+        const auto secs = static_cast<std::time_t>(r.timeNs / 1000000000u);
+        std::tm tm;
+        std::size_t n = 0;
+        if (::gmtime_r(&secs, &tm)) {
+            n = std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
+        }
+        std::snprintf(when + n, sizeof when - n, ".%06u",
+                      static_cast<unsigned>(r.timeNs % 1000000000u / 1000u));
+    }
+    return std::string(when) + " " + std::to_string(r.level) + " " + Host::printable(r.text);
 }
 
 } // namespace Ringlog

@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 int main(int argc, char** argv) {
     if (argc != 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
@@ -24,17 +23,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     for (const Ringlog::Record& r : *records) {
-        char when[32] = "-";
-        if (r.timeNs != 0) {
-            std::time_t secs = static_cast<std::time_t>(r.timeNs / 1000000000u);
-            std::tm tm;
-            ::gmtime_r(&secs, &tm);
-            std::size_t n = std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
-            std::snprintf(when + n, sizeof when - n, ".%06u",
-                          static_cast<unsigned>(r.timeNs % 1000000000u / 1000u));
-        }
-        // Values may hold any bytes; none reaches the terminal as a control sequence.
-        std::printf("%s %d %s\n", when, r.level, Host::printable(r.text).c_str());
+        std::printf("%s\n", Ringlog::recordLine(r).c_str());
     }
     return 0;
 }

@@ -2,6 +2,7 @@
 // from a scenario, and drives the agent through the scenario on the event loop.
 
 #include "host/Format.h"
+#include "tools/HostListen.h"
 #include "tools/scenario/Player.h"
 
 #include <cstdio>
@@ -26,6 +27,11 @@ void usage(FILE* out) {
                  "  --real-time      run in real time, waiting for each step's time\n"
                  "  --dump           also print every table's contents after each step\n"
                  "  --check          only check the scenario and exit (0 when it is valid)\n"
+                 "  --listen PATH    after the scenario, keep the agent running in real time and\n"
+                 "                   answer CLI requests (vyrnat-cli -s PATH ...) on a Unix\n"
+                 "                   domain socket at PATH, usable by this user only, until\n"
+                 "                   SIGINT or SIGTERM; the socket is removed then. A socket\n"
+                 "                   file nobody answers on is replaced; a live one is an error\n"
                  "  -h, --help       this text\n"
                  "\n"
                  "Environment:\n"
@@ -43,7 +49,7 @@ void usage(FILE* out) {
                  "\n"
                  "Exit code: the first non-zero code the agent exited with (0 when it only went\n"
                  "down or restarted cleanly), 1 when the library cannot be loaded, 2 for a bad\n"
-                 "command line or scenario.\n");
+                 "command line or scenario, 3 when --listen cannot take its socket.\n");
 }
 
 } // namespace
@@ -54,6 +60,7 @@ int main(int argc, char** argv) {
     Scenario::PlayOptions options;
     bool checkOnly = false;
     bool scenarioGiven = false;
+    std::string listenPath;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
@@ -69,6 +76,12 @@ int main(int argc, char** argv) {
             options.mode = Tasking::EventLoop::Mode::virtualTime;
         } else if (a == "--real-time") {
             options.mode = Tasking::EventLoop::Mode::realTime;
+        } else if (a == "--listen") {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+                std::fprintf(stderr, "vyrnat-host: --listen needs a socket path\n");
+                return 2;
+            }
+            listenPath = argv[++i];
         } else if (a == "--dump") {
             options.dump = true;
         } else if (a == "--check") {
@@ -100,6 +113,12 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    std::unique_ptr<HostTool::Listener> listener;
+    if (!listenPath.empty() && !(listener = HostTool::Listener::open(listenPath, error))) {
+        std::fprintf(stderr, "vyrnat-host: %s\n", Host::printable(error).c_str());
+        return 3;
+    }
+
     void* lib = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!lib) {
         std::fprintf(stderr, "vyrnat-host: cannot load %s: %s\n", Host::printable(library).c_str(),
@@ -116,8 +135,17 @@ int main(int argc, char** argv) {
     int code = 0;
     {
         Scenario::Player player(std::move(*scenario), options, std::cout);
+        if (listener) {
+            listener->stopOnSignals(player);
+        }
         code =
             player.play([factory] { return Ert::Ptr<VyrAgentLib::VyrAgent>(factory("VyrNat")); });
+        if (listener) {
+            const int served = listener->serve(player, std::cout);
+            code = code ? code : served;
+            // Before the player's loop goes: the listener unwatches its descriptors on it.
+            listener.reset();
+        }
     }
     // The library stays loaded: objects of the agent may be released by the host's statics.
     return code;

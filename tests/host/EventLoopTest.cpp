@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -113,6 +114,41 @@ TEST_F(Fixture, SchedulersAreFoundByNameAndYieldOnTheTestHook) {
         answers.push_back(sched->shouldYield());
     }
     EXPECT_EQ(answers, (std::vector<bool>{false, false, true, false, false, true}));
+}
+
+// A run played ahead on the virtual clock goes on live: time continues from where it was, timers
+// stay due where they were, and a readable descriptor wakes the loop before its next timer.
+TEST(EventLoopLive, WatchedDescriptorsWakeTheLoopBetweenTimers) {
+    EventLoop loop;
+    auto sched = loop.scheduler("root");
+    std::vector<std::string> ran;
+    TimerTask late(sched, 0, "late", [&] {
+        ran.push_back("timer");
+        loop.stop();
+    });
+    late.scheduleAt(Tasking::seconds(10.2));
+    loop.advance(Tasking::seconds(10));
+    loop.continueInRealTime();
+    EXPECT_EQ(loop.mode(), EventLoop::Mode::realTime);
+    EXPECT_GE(loop.nowSeconds(), 10.0);
+    EXPECT_LT(loop.nowSeconds(), 10.1);
+
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ASSERT_EQ(::write(fds[1], "x", 1), 1);
+    loop.watchReadable(fds[0], [&] {
+        char c;
+        ASSERT_EQ(::read(fds[0], &c, 1), 1);
+        ran.push_back("readable at " + std::to_string(loop.nowSeconds()).substr(0, 4));
+        loop.unwatch(fds[0]);
+        loop.post(nullptr, [&] { ran.push_back("posted"); });
+    });
+    loop.run();
+    EXPECT_EQ(ran, (std::vector<std::string>{"readable at 10.0", "posted", "timer"}));
+    EXPECT_GE(loop.nowSeconds(), 10.2);
+    EXPECT_EQ(loop.watchCount(), 0u);
+    ::close(fds[0]);
+    ::close(fds[1]);
 }
 
 TEST(EventLoopNesting, NewestLoopIsCurrentUntilDestroyed) {

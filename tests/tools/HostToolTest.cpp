@@ -60,8 +60,8 @@ TEST(HostTool, HelpExplainsEveryOption) {
     EXPECT_EQ(r.code, 0) << r.out;
     for (const char* option :
          {"SCENARIO", "--library", "--virtual-time", "--real-time", "--dump", "--check", "-h,",
-          "--help", "scenarios/REFERENCE.md", "VYRNAT_TRACE ", "VYRNAT_TRACE_FILE", "RINGLOGDIR",
-          "RINGLOG_DISABLE", "VYRNAT_SEED", "Exit code"}) {
+          "--help", "--listen PATH", "scenarios/REFERENCE.md", "VYRNAT_TRACE ", "VYRNAT_TRACE_FILE",
+          "RINGLOGDIR", "RINGLOG_DISABLE", "VYRNAT_SEED", "Exit code"}) {
         EXPECT_TRUE(has(r, option)) << option << " in:\n" << r.out;
     }
     EXPECT_EQ(host("-h").out, r.out);

@@ -82,7 +82,7 @@ TEST(ScenarioPlay, EveryShippedScenarioEndsWithTheChipAsItStarted) {
             text.substr(text.rfind("\nend: ") + 1),
             std::regex("end: the chip's tables (are empty|hold only the [0-9]+ fixed entr(y|ies) "
                        "written at start-up)\nsummary: " +
-                       n + " of " + n + " steps played, [^\n]*\n")))
+                       n + " of " + n + " steps played, [^\n]*\nclean state: yes\n")))
             << text;
         // Start, every step and the end are reported, each header flushed before what follows.
         std::size_t reports = 0;

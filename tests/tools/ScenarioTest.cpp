@@ -244,6 +244,15 @@ TEST(ScenarioFile, EachFaultIsRefusedWithOneMessageNamingFileAndLine) {
          5, "unknown key 'priority' in dynamic NAT rule to remove"},
         {chip + "steps:\n  - at: 1\n    intfAddress: {Ethernet1: 10.0.0.300}\n", 5,
          "'address' must be"},
+        {chip + "steps:\n  - at: 1\n    show: {showNatSummary: 1}\n", 5,
+         "'show' must be a command, such as"},
+        {chip + "steps:\n  - at: 1\n    show:\n      - showNatSummary\n      - [a]\n", 7,
+         "'show' must be a command"},
+        {chip + "steps:\n  - at: 1\n    show: \"  \"\n", 5, "'show' needs a command"},
+        {chip + "steps:\n  - at: 1\n    show: \"showNatSummary\\nshowNatTwice all\"\n", 5,
+         "a 'show' command is one line of text"},
+        {chip + "steps:\n  - at: 1\n    show: " + std::string(4097, 'x') + "\n", 5,
+         "a 'show' command is at most 4096 bytes"},
     };
     for (const auto& [text, line, says] : cases) {
         SCOPED_TRACE(text);

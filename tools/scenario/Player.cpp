@@ -168,7 +168,7 @@ void Player::header(const std::string& title) {
 
 Player::Changes Player::takeChanges(std::size_t most) {
     lastReport_ = loop_->nowSeconds();
-    Changes c{logLines_.str(), journal_->takeChanges(most), hw_->takeChanges(most), {}};
+    Changes c{logLines_.str(), journal_->takeChanges(most), hw_->takeChanges(most), {}, {}};
     logLines_.str("");
     return c;
 }
@@ -180,7 +180,7 @@ void Player::print(const Changes& c) {
         out_ << "  log  " << Host::printable(line) << "\n";
     }
     out_ << c.traffic << "chip:\n"
-         << (c.chip.empty() ? "  (no change in the chip's tables)\n" : c.chip) << c.hw;
+         << (c.chip.empty() ? "  (no change in the chip's tables)\n" : c.chip) << c.hw << c.shows;
     if (options_.dump) {
         const std::string dump = chip_->dump();
         out_ << (dump.empty() ? "  (every table is empty)\n" : dump);
@@ -208,6 +208,7 @@ void Player::step(std::size_t index) {
         if (s.traffic) {
             c.traffic = send(*s.traffic);
         }
+        c.shows = ask(s.show);
         print(c);
     }
 }
@@ -249,6 +250,31 @@ std::string Player::send(const Traffic& traffic) {
         *self = task.get();
         task->scheduleAt(loop_->now() + every);
         trafficRepeats_.push_back(std::move(task));
+    }
+    return out;
+}
+
+std::string Player::ask(const std::vector<std::string>& commands) {
+    std::string out;
+    for (const std::string& command : commands) {
+        out += "show \"" + Host::printable(command) + "\":\n";
+        const auto reply = runner_->environment().commandRequestDirSm->request(command);
+        if (!reply) {
+            out += "  (not asked: the agent has no command callback)\n";
+            continue;
+        }
+        // Each line of the reply behind a bar, so that it stands apart from the report; the
+        // count tells an empty reply, and a last line without its line end, from the rest.
+        std::size_t lines = 0;
+        for (std::size_t at = 0; at < reply->size(); ++lines) {
+            std::size_t end = reply->find('\n', at);
+            end = end == std::string::npos ? reply->size() : end;
+            out += "  | " + Host::printable(std::string_view(*reply).substr(at, end - at)) + "\n";
+            at = end + 1;
+        }
+        out += lines == 0 ? "  (no reply)\n"
+                          : "  (reply: " + count(lines, "line", "lines") +
+                                (reply->back() == '\n' ? ")\n" : ", no line end after the last)\n");
     }
     return out;
 }
@@ -365,7 +391,10 @@ int Player::play(const AgentFactory& factory) {
             HostState(runner_->sysdb(), &runner_->environment().mirra->store()).connections()) {
         summary_.aged = connections->aged();
     }
-    out_ << summary_.str(scenario_.steps.size()) << "\n" << std::flush;
+    out_ << summary_.str(scenario_.steps.size()) << "\n";
+    const auto& agent = runner_->agent();
+    out_ << "clean state: " << (agent && agent->doCheckAgentCleanState() ? "yes" : "no") << "\n"
+         << std::flush;
     return failure;
 }
 

@@ -87,6 +87,7 @@ private:
         std::string chip;
         std::string hw;
         std::string traffic;
+        std::string shows;
         bool empty() const { return logs.empty() && chip.empty() && hw.empty(); }
     };
 
@@ -95,6 +96,8 @@ private:
     void apply(const Step& step);
     // Sends the step's packets; "  traffic ..." lines for the report, one per connection.
     std::string send(const Traffic& traffic);
+    // Asks the agent's CLI each command; the replies, delimited, for the report.
+    std::string ask(const std::vector<std::string>& commands);
     // A report starts with its header, printed before what it reports happens.
     void header(const std::string& title);
     // Beyond `most` lines of one table and sign, the chip's changes are counted.

@@ -2,6 +2,7 @@
 
 #include "tools/scenario/ScenarioRead.h"
 
+#include "host/CommandSocket.h"
 #include "host/Format.h"
 #include "host/OmaNatSm.h"
 
@@ -236,6 +237,27 @@ VrfChange readVrf(const YAML::Node& v) {
     return c;
 }
 
+// A CLI command as an operator types it: one line. What it asks is left to the agent, which
+// answers unknown words as it does on a switch.
+std::string readShow(const YAML::Node& v) {
+    if (!v.IsScalar()) {
+        fail(v, "'show' must be a command, such as \"showNatStatic ingress snat all\", or a list "
+                "of them");
+    }
+    const std::string& text = v.Scalar();
+    if (text.find_first_not_of(' ') == std::string::npos) {
+        fail(v, "'show' needs a command, such as \"showNatSummary\"");
+    }
+    if (text.find_first_of(std::string("\n\r\0", 3)) != std::string::npos) {
+        fail(v, "a 'show' command is one line of text");
+    }
+    if (text.size() > Host::CommandSocket::kMaxRequest) {
+        fail(v, "a 'show' command is at most " + std::to_string(Host::CommandSocket::kMaxRequest) +
+                    " bytes");
+    }
+    return text;
+}
+
 void readStep(const YAML::Node& n, Step& step) {
     bool hasAt = false;
     step.line = lineOf(n);
@@ -338,6 +360,16 @@ void readStep(const YAML::Node& n, Step& step) {
               }
           }},
          {"traffic", [&](const YAML::Node& v) { step.traffic = readTraffic(v); }},
+         {"show",
+          [&](const YAML::Node& v) {
+              if (!v.IsSequence()) {
+                  step.show.push_back(readShow(v));
+                  return;
+              }
+              for (const auto& x : v) {
+                  step.show.push_back(readShow(x));
+              }
+          }},
          {"connectionBulk",
           [&](const YAML::Node& v) {
               connectionsAt(v);

@@ -159,6 +159,9 @@ struct Step {
     std::vector<DynamicRuleRef> dynamicRuleRemove;
     std::map<std::string, std::vector<std::string>> profileIntfs;
     std::map<std::string, Ip::IpAddr> intfAddress;
+    // Commands for the agent's CLI, asked after everything else of the step; their replies are
+    // printed in the step's report.
+    std::vector<std::string> show;
     int connectionsLine = 0; // of the step's first connection key, for the checks of the whole
     int flowsLine = 0;
 
