@@ -7,6 +7,7 @@
 #include "tools/scenario/ChipJournal.h"
 #include "tools/scenario/HostState.h"
 #include "tools/scenario/HwStatusWatch.h"
+#include "tools/scenario/PacketTrace.h"
 #include "tools/scenario/Traffic.h"
 
 #include <cstdio>
@@ -207,6 +208,9 @@ void Player::step(std::size_t index) {
         Changes c = takeChanges(s.bulk() ? kBulkLines : SIZE_MAX);
         if (s.traffic) {
             c.traffic = send(*s.traffic);
+        }
+        for (const auto& packet : s.packets) {
+            c.traffic += tracePacket(*chip_, packet);
         }
         print(c);
     }

@@ -3,6 +3,7 @@
 // agent starts, and timed steps that change it. A scenario is checked whole before anything
 // starts; a fault is reported as "FILE:LINE: what is wrong".
 
+#include "chip/PacketNotation.h"
 #include "chip/Profile.h"
 #include "host/NatConnections.h"
 #include "host/NatStatus.h"
@@ -159,6 +160,8 @@ struct Step {
     std::vector<DynamicRuleRef> dynamicRuleRemove;
     std::map<std::string, std::vector<std::string>> profileIntfs;
     std::map<std::string, Ip::IpAddr> intfAddress;
+    // Packets traced through the tables after the step.
+    std::vector<VyrP4::PacketNotation> packets;
     int connectionsLine = 0; // of the step's first connection key, for the checks of the whole
     int flowsLine = 0;
 
