@@ -396,13 +396,14 @@ void PacketPath::Walk::fullConeStage() {
             }
         }
     }
-    // SNAT1 matches the destination in metadata: the packet's for an ordinary rule, address 0
-    // and the profile id for a full-cone one.
+    // SNAT1 matches the destination in metadata: the packet's for an ordinary rule (and for a
+    // packet no rule's entry takes), address 0 and the profile id for a full-cone rule.
+    phv[ingMdDynNatDip] = phv[outerIpv4HdrDip];
+    phv[ingMdDynNatDport] = phv[l4PortHdrDstPort];
     if (caps.snatDynFullConeSupported()) {
-        if (const auto h = lookup("dynamicSnatAcl")) {
-            const bool full = h->is("ClearDip");
-            phv[ingMdDynNatDip] = full ? 0 : phv[outerIpv4HdrDip];
-            phv[ingMdDynNatDport] = full ? phv[ingMdNatProfileId] : phv[l4PortHdrDstPort];
+        if (const auto h = lookup("dynamicSnatAcl"); h && h->is("ClearDip")) {
+            phv[ingMdDynNatDip] = 0;
+            phv[ingMdDynNatDport] = phv[ingMdNatProfileId];
         }
     }
 }

@@ -2,6 +2,8 @@
 # Installs the Debian packages the build needs, or names the missing ones in one error.
 set -euo pipefail
 packages=(cmake make g++ libgtest-dev libgmock-dev googletest libbenchmark-dev libyaml-cpp-dev)
+# Captures in and out of the packet path, and the independent decoder of the packet tests.
+packages+=(libpcap-dev python3-scapy)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
