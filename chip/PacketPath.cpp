@@ -493,10 +493,11 @@ void PacketPath::Walk::trapStage() {
         return; // no rule, or a deny rule
     }
     phv[ingMdNatCpuTrap] = 1;
-    // The trap header tells the CPU the rule's side: a rule on the egress profile field is an
-    // SNAT rule, one on the ingress field a DNAT rule; twice-NAT rules are both.
-    phv[aclHi] = twiceTrap || trap->mask("ingMdEgrNatProfileId") != 0;
-    phv[aclLo] = twiceTrap || trap->mask("ingMdIngNatProfileId") != 0;
+    // The trap header tells the CPU the rule's side: a rule on the first profile field (a
+    // forward SNAT rule, a reverse DNAT one) is SNAT, one on the second DNAT; twice-NAT rules
+    // are both.
+    phv[aclHi] = twiceTrap || trap->mask("ingMdIngNatProfileId") != 0;
+    phv[aclLo] = twiceTrap || trap->mask("ingMdEgrNatProfileId") != 0;
     out.fate = Fate::trapped;
     if (lookup("natCpuReasonCode")) {
         char buf[24];
