@@ -500,9 +500,7 @@ void PacketPath::Walk::trapStage() {
     phv[aclLo] = twiceTrap || trap->mask("ingMdEgrNatProfileId") != 0;
     out.fate = Fate::trapped;
     if (lookup("natCpuReasonCode")) {
-        char buf[24];
-        std::snprintf(buf, sizeof buf, "tcp flags 0x%02x", unsigned(phv[ingMdNatTcpFlags]));
-        out.reason = buf;
+        out.reasonTcpFlags = std::uint8_t(phv[ingMdNatTcpFlags]);
     }
 }
 
@@ -578,7 +576,7 @@ void PacketPath::Walk::egressPipeStage() {
     }
     if (h && h->is("EgrNatDrop")) {
         out.fate = Fate::dropped;
-        out.reason = "egrAddrDnat drop entry";
+        out.why = "egrAddrDnat drop entry";
         return;
     }
     if (h) {
@@ -602,11 +600,20 @@ void PacketPath::Walk::cpuHeaderStage() {
         return;
     }
     const auto h = lookup("egressNatCpuTrapHeader");
-    const char* side = !h                             ? "trap"
-                       : h->is("SetNatCpuHeaderSnat") ? "snat"
-                       : h->is("SetNatCpuHeaderDnat") ? "dnat"
-                                                      : "twice";
-    out.reason = out.reason.empty() ? side : std::string(side) + ", " + out.reason;
+    out.why = !h                             ? "trap"
+              : h->is("SetNatCpuHeaderSnat") ? "snat"
+              : h->is("SetNatCpuHeaderDnat") ? "dnat"
+                                             : "twice";
+}
+
+std::string PacketOutcome::reason() const {
+    std::string s = why;
+    if (fate == Fate::trapped && reasonTcpFlags) {
+        char buf[24];
+        std::snprintf(buf, sizeof buf, ", tcp flags 0x%02x", unsigned(reasonTcpFlags));
+        s += buf;
+    }
+    return s;
 }
 
 const PacketPath::KeyPlan& PacketPath::plan(const char* table) {

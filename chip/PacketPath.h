@@ -37,9 +37,14 @@ struct StageLookup {
 
 struct PacketOutcome {
     Fate fate = Fate::forwarded;
-    std::string reason;    // trapped or dropped: why
+    // Trapped: the trap header's side ("snat", "dnat", "twice", or "trap" without a header
+    // entry) and the TCP flags the reason code took (0: none). Dropped: the table that dropped.
+    const char* why = "";
+    std::uint8_t reasonTcpFlags = 0;
     std::uint32_t vrf = 0; // the VRF it leaves in
     bool translated = false;
+    // "snat, tcp flags 0x02"; "" when forwarded.
+    std::string reason() const;
 };
 
 struct StageInfo {

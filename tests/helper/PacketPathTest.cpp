@@ -24,9 +24,9 @@ std::string send(VyrP4::Chip& chip, const std::string& text, uint32_t pipe = 0) 
     const VyrP4::PacketOutcome o = VyrP4::PacketPath(chip).send(p, n.meta);
     switch (o.fate) {
     case VyrP4::Fate::trapped:
-        return "trapped (" + o.reason + ")";
+        return "trapped (" + o.reason() + ")";
     case VyrP4::Fate::dropped:
-        return "dropped (" + o.reason + ")";
+        return "dropped (" + o.reason() + ")";
     case VyrP4::Fate::forwarded:
         break;
     }

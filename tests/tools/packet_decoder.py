@@ -244,8 +244,12 @@ def egress_case():
         (udp("10.2.0.1", 53, "8.8.8.8", 53), {"src": "192.0.2.53", "sport": 5353}),
         (udp("10.2.0.10", 5, "8.8.8.8", 53), {"src": "192.0.2.10"}),
         (tcp("8.8.8.8", 5, "192.0.2.11", 80), {"dst": "10.2.0.11", "dport": 8080}),
+        (tcp("8.8.8.8", 5, "192.0.2.11", 81), GONE),  # the drop entry of the port translation
     ]
     out += [(f, {"src": "192.0.2.10"}) for f in frags]
+    web = fragments(tcp("8.8.8.8", 5, "192.0.2.11", 80, size=200, id=66))
+    out.append((web[0], {"dst": "10.2.0.11", "dport": 8080}))
+    out += [(f, {"dst": "10.2.0.11"}) for f in web[1:]]
     return EGRESS, [], [(frame(p, 200), e) for p, e in out]
 
 

@@ -11,9 +11,9 @@ namespace {
 std::string fateStr(const VyrP4::PacketOutcome& o, const VyrP4::Packet& p) {
     switch (o.fate) {
     case VyrP4::Fate::trapped:
-        return "trapped to cpu (reason " + o.reason + ")";
+        return "trapped to cpu (reason " + o.reason() + ")";
     case VyrP4::Fate::dropped:
-        return "dropped (" + o.reason + ")";
+        return "dropped (" + o.reason() + ")";
     case VyrP4::Fate::forwarded:
         break;
     }
