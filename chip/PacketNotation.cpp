@@ -270,4 +270,16 @@ std::string packetStr(const Packet& p, std::uint32_t vrf) {
     return s;
 }
 
+std::string outcomeStr(const PacketOutcome& o, const Packet& p) {
+    switch (o.fate) {
+    case Fate::trapped:
+        return "trapped to cpu (reason " + o.reason() + ")";
+    case Fate::dropped:
+        return "dropped (" + o.reason() + ")";
+    case Fate::forwarded:
+        break;
+    }
+    return packetStr(p, o.vrf);
+}
+
 } // namespace VyrP4

@@ -37,5 +37,7 @@ Packet packetBuild(const PacketNotation& n);
 // the TCP flags when not the default, fragment fields. A frame that is no IPv4 packet prints as
 // "not ipv4".
 std::string packetStr(const Packet& p, std::uint32_t vrf);
+// How a packet left: packetStr of it, "trapped to cpu (reason ...)" or "dropped (...)".
+std::string outcomeStr(const PacketOutcome& o, const Packet& p);
 
 } // namespace VyrP4

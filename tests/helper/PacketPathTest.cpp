@@ -22,15 +22,7 @@ std::string send(VyrP4::Chip& chip, const std::string& text, uint32_t pipe = 0) 
     n.meta.pipe = pipe;
     VyrP4::Packet p = VyrP4::packetBuild(n);
     const VyrP4::PacketOutcome o = VyrP4::PacketPath(chip).send(p, n.meta);
-    switch (o.fate) {
-    case VyrP4::Fate::trapped:
-        return "trapped (" + o.reason() + ")";
-    case VyrP4::Fate::dropped:
-        return "dropped (" + o.reason() + ")";
-    case VyrP4::Fate::forwarded:
-        break;
-    }
-    return VyrP4::packetStr(p, o.vrf);
+    return VyrP4::outcomeStr(o, p);
 }
 
 Ip::Nat::NatTrapInfo trapInfo(uint32_t profile, uint32_t prio, bool fullCone = false,
@@ -68,9 +60,11 @@ TEST(PacketPath, FirstPacketsTrapUntilTheirConnectionIsProgrammedAndThenSetItsHi
     a.run();
 
     const std::string syn = "tcp 10.0.0.5:1000 > 198.51.100.1:80 vlan 100 flags S";
-    EXPECT_EQ(send(chip, syn), "trapped (snat, tcp flags 0x02)");
-    EXPECT_EQ(send(chip, "udp 10.0.0.5:1000 > 198.51.100.1:53 vlan 100"), "trapped (snat)");
-    EXPECT_EQ(send(chip, "udp 198.51.100.1:53 > 192.0.2.9:53 vlan 100"), "trapped (dnat)");
+    EXPECT_EQ(send(chip, syn), "trapped to cpu (reason snat, tcp flags 0x02)");
+    EXPECT_EQ(send(chip, "udp 10.0.0.5:1000 > 198.51.100.1:53 vlan 100"),
+              "trapped to cpu (reason snat)");
+    EXPECT_EQ(send(chip, "udp 198.51.100.1:53 > 192.0.2.9:53 vlan 100"),
+              "trapped to cpu (reason dnat)");
     EXPECT_EQ(send(chip, "tcp 10.9.0.5:1000 > 198.51.100.1:80 vlan 100 flags S"),
               "tcp 10.9.0.5:1000 > 198.51.100.1:80 vlan 100 flags S")
         << "a deny rule leaves the packet to the hardware";
@@ -92,7 +86,7 @@ TEST(PacketPath, FirstPacketsTrapUntilTheirConnectionIsProgrammedAndThenSetItsHi
         << "its fragment entry translates the fragments";
     h.deleteDynamicSrcIpTranslation(out, out.src, out.dst, ipp("192.0.2.1", 3000), 3, false, 0);
     a.run();
-    EXPECT_EQ(send(chip, syn), "trapped (snat, tcp flags 0x02)");
+    EXPECT_EQ(send(chip, syn), "trapped to cpu (reason snat, tcp flags 0x02)");
 }
 
 TEST(PacketPath, FullConeTranslationsTakeEveryPeer) {
@@ -126,7 +120,7 @@ TEST(PacketPath, FullConeTranslationsTakeEveryPeer) {
                                       false, true));
     a.run();
     const std::string first = "udp 198.51.100.3:6000 > 192.0.2.81:5000 vlan 100";
-    EXPECT_EQ(send(a.chip(), first), "trapped (dnat)") << "no connection yet";
+    EXPECT_EQ(send(a.chip(), first), "trapped to cpu (reason dnat)") << "no connection yet";
     const Ip::ConnTuple cone{ipp("198.51.100.3", 6000), ipp("192.0.2.81", 5000), 17};
     ASSERT_TRUE(h.addDynamicDstIpTranslation(cone, cone.src, cone.dst, ipp("10.0.0.81", 5001), &nh,
                                              1, true, 0));

@@ -6,22 +6,6 @@
 
 namespace Scenario {
 
-namespace {
-
-std::string fateStr(const VyrP4::PacketOutcome& o, const VyrP4::Packet& p) {
-    switch (o.fate) {
-    case VyrP4::Fate::trapped:
-        return "trapped to cpu (reason " + o.reason() + ")";
-    case VyrP4::Fate::dropped:
-        return "dropped (" + o.reason() + ")";
-    case VyrP4::Fate::forwarded:
-        break;
-    }
-    return VyrP4::packetStr(p, o.vrf);
-}
-
-} // namespace
-
 std::string tracePacket(VyrP4::Chip& chip, const VyrP4::PacketNotation& n) {
     VyrP4::Packet p = VyrP4::packetBuild(n);
     std::string out = "  packet  " + VyrP4::packetStr(p, n.meta.vrf) +
@@ -50,7 +34,7 @@ std::string tracePacket(VyrP4::Chip& chip, const VyrP4::PacketNotation& n) {
         }
         i = end;
     }
-    return out + "  leaves  " + fateStr(o, p) + "\n";
+    return out + "  leaves  " + VyrP4::outcomeStr(o, p) + "\n";
 }
 
 std::string PcapTotals::str() const {
