@@ -1,11 +1,10 @@
 #include "chip/PacketPath.h"
 
 #include "chip/Check.h"
+#include "chip/PacketWalk.h"
 
 #include <cstdio>
 #include <cstring>
-#include <initializer_list>
-#include <optional>
 
 namespace VyrP4 {
 
@@ -16,177 +15,6 @@ constexpr const char* kFieldNames[] = {
 #include "chip/PhvFields.def"
 #undef VYR_PHV_ENUM
 };
-
-constexpr std::size_t kMaxKeyWords = 16;
-
-bool isMulticast(std::uint32_t addr) {
-    return (addr >> 28) == 0xe;
-}
-
-// A translation an action asks for: the new values it carries and its checksum delta.
-struct Rewrite {
-    bool set = false;
-    std::optional<std::uint32_t> sip, dip;
-    std::optional<std::uint16_t> sport, dport;
-    std::uint16_t delta = 0;
-};
-
-// The twice-NAT protocol types of the address-only and port actions.
-constexpr std::uint64_t kProtocolTcp = 2;
-constexpr std::uint64_t kProtocolUdp = 3;
-
-} // namespace
-
-// One packet's way through the stages: its header vector, the translations found so far and
-// the outcome.
-struct PacketPath::Walk {
-    Walk(PacketPath& p, Packet& pk, const IngressMeta& m, std::vector<StageLookup>* t,
-         const ProfileCapabilities& c)
-        : path(p), packet(pk), meta(m), trace(t), caps(c) {}
-
-    PacketPath& path;
-    Packet& packet;
-    const IngressMeta& meta;
-    std::vector<StageLookup>* trace;
-    const ProfileCapabilities& caps;
-    const char* stage = "";
-    std::array<std::uint64_t, kFieldCount> phv{};
-    bool natProfile = false;    // the VLAN is bound to a NAT profile
-    bool egressProfile = false; // ... in the egress pipeline's profile tables
-    Rewrite twice, snat, dnat;
-    bool drop = false;
-    PacketOutcome out;
-
-    struct Hit {
-        TableEngine* table;
-        EntryView view;
-        const char* action() const { return table->desc().actions[view.action]->name; }
-        bool is(const char* name) const { return std::strcmp(action(), name) == 0; }
-        std::optional<std::uint64_t> param(const char* name) const {
-            for (const FieldDesc& f : table->desc().actions[view.action]->fields) {
-                if (std::strcmp(f.name, name) == 0) {
-                    return Bits::get(view.data, f.word, f.shift, f.width);
-                }
-            }
-            return std::nullopt;
-        }
-        // A ternary field's mask in the entry hit.
-        std::uint64_t mask(const char* name) const {
-            const MatchLayout& m = *table->desc().match;
-            for (const FieldDesc& f : m.fields) {
-                if (std::strcmp(f.name, name) == 0) {
-                    return Bits::get(view.key, unsigned(f.word + m.valueWords), f.shift, f.width);
-                }
-            }
-            return 0;
-        }
-    };
-
-    // The entry `table` hits with the header vector as it stands, `zeroed` fields read as 0
-    // (the pair of a table's fields the pipeline leaves unfilled). A table the chip lacks hits
-    // nothing.
-    std::optional<Hit> lookup(const char* table, std::initializer_list<Field> zeroed = {}) {
-        const KeyPlan& p = path.plan(table);
-        if (!p.table) {
-            return std::nullopt;
-        }
-        std::array<std::uint64_t, kMaxKeyWords> words{};
-        for (const auto& [desc, field] : p.fields) {
-            std::uint64_t v = phv[field];
-            for (Field z : zeroed) {
-                v = z == field ? 0 : v;
-            }
-            Bits::put(words.data(), desc->word, desc->shift, desc->width, v);
-        }
-        const std::optional<EntryView> e = p.table->packetIs(words.data(), meta.pipe);
-        if (trace) {
-            trace->push_back({stage, p.table->name(), e ? p.table->entryStr(*e) : ""});
-        }
-        if (!e) {
-            return std::nullopt;
-        }
-        return Hit{p.table, *e};
-    }
-
-    // A translation action: the values it carries, by their parameter names.
-    static Rewrite rewriteOf(const Hit& h) {
-        Rewrite r;
-        r.set = true;
-        r.delta = std::uint16_t(h.param("checksumDelta").value_or(0));
-        if (auto v = h.param("translatedSip")) {
-            r.sip = std::uint32_t(*v);
-        }
-        if (auto v = h.param("translatedDip")) {
-            r.dip = std::uint32_t(*v);
-        }
-        if (auto v = h.param("translatedSport")) {
-            r.sport = std::uint16_t(*v);
-        }
-        if (auto v = h.param("translatedDport")) {
-            r.dport = std::uint16_t(*v);
-        }
-        return r;
-    }
-    // Takes a translation action for the direction it rewrites, unless an earlier stage already
-    // translated that direction.
-    bool take(const Hit& h) {
-        Rewrite r = rewriteOf(h);
-        Rewrite& slot = r.sip ? snat : dnat;
-        if (slot.set || twice.set) {
-            return false;
-        }
-        slot = r;
-        return true;
-    }
-    bool translated() const { return snat.set || dnat.set || twice.set; }
-
-    // The header fields as the packet now carries them.
-    void parse() {
-        phv[outerIpv4HdrSip] = packet.sip();
-        phv[outerIpv4HdrDip] = packet.dip();
-        phv[outerIpv4HdrProtocol] = packet.protocol();
-        phv[outerIpv4HdrFragment] = packet.laterFragment();
-        phv[l4PortHdrSrcPort] = packet.sport();
-        phv[l4PortHdrDstPort] = packet.dport();
-        phv[tcpHdrFlags] = packet.tcpFlags();
-        phv[l3InfoUnicast] = !isMulticast(packet.dip());
-        phv[l3InfoMulticast] = isMulticast(packet.dip());
-    }
-
-    // The data plane's rewrite: the L4 checksum covers the addresses (through the pseudo
-    // header) and the ports, so it takes the action's delta whole; the IPv4 header covers no
-    // ports, so it takes the delta less the port changes.
-    void apply(const Rewrite& r) {
-        if (!r.set) {
-            return;
-        }
-        std::uint16_t ipDelta = r.delta;
-        if (r.sport && packet.hasPorts()) {
-            ipDelta = deltaSub(ipDelta, wordDelta(packet.sport(), *r.sport));
-        }
-        if (r.dport && packet.hasPorts()) {
-            ipDelta = deltaSub(ipDelta, wordDelta(packet.dport(), *r.dport));
-        }
-        packet.rewrite(r.sip, r.dip, r.sport, r.dport, ipDelta, r.delta);
-    }
-
-    void natProfileStage();
-    void vrfStage();
-    void staticAclStage();
-    void twiceStage();
-    void staticStage();
-    void fullConeStage();
-    void dynamicStage();
-    void flowStage();
-    void trapStage();
-    void rewriteStage();
-    void egressProfileStage();
-    void egressUnicastStage();
-    void egressPipeStage();
-    void cpuHeaderStage();
-};
-
-namespace {
 
 struct Stage {
     StageInfo info;
@@ -209,8 +37,14 @@ struct Stage {
 // - The trap ACLs are consulted only for packets no stage translated; twice-NAT trap rules
 //   before the dynamic ones. The overload reverse-trap flag is set for TCP packets that reach
 //   them (no DNAT entry took them).
-// - In the egress pipeline a later fragment that misses the fragment entries of "egrAddrSnat"
-//   and "egrAddrDnat" also tries their address entries, which translate every packet.
+// - A fragment, for the fragment fields of the keys, is a later fragment (offset above 0): a
+//   first fragment carries the ports and takes the address-and-port entries.
+// - Where no "dynamicSnatAcl" entry takes a packet, SNAT1's metadata destination is the
+//   packet's own, as for an ordinary rule.
+// - The egress unicast tables key on the ingress stages' NAT profile and static ACL ids; in the
+//   egress-pipe tables destination lookups take the VLAN's ingress profile, source lookups its
+//   egress profile. A later fragment that misses the fragment entries of "egrAddrSnat" and
+//   "egrAddrDnat" also tries their address entries, which translate every packet.
 constexpr Stage kStages[] = {
     {{"natProfile", "ingress", "egressNatProfile dynamicEgressNatProfile",
       "ingMdNatProfileId (and both trap profile fields) from the packet's VLAN"},
@@ -236,8 +70,10 @@ constexpr Stage kStages[] = {
       "(cleared to 0 and the profile for full-cone peers), ingMdDynNatDip/Dport"},
      &PacketPath::Walk::fullConeStage},
     {{"dynamicNat", "ingress",
-      "dynamicDnat1 dynamicDnat2 dynamicSnat1 dynamicSnat2 dynamicDnatPartition0-3 "
-      "dynamicSnatPartition0-4 dynamicAddrOnlyDnat dynamicAddrOnlySnat",
+      "dynamicDnat1 dynamicDnat2 dynamicSnat1 dynamicSnat2 dynamicDnatPartition0 "
+      "dynamicDnatPartition1 dynamicDnatPartition2 dynamicDnatPartition3 dynamicSnatPartition0 "
+      "dynamicSnatPartition1 dynamicSnatPartition2 dynamicSnatPartition3 dynamicSnatPartition4 "
+      "dynamicAddrOnlyDnat dynamicAddrOnlySnat",
       "destination and source translation of dynamic connections"},
      &PacketPath::Walk::dynamicStage},
     {{"natFlow", "ingress", "natFlow", "the NAT flow result"}, &PacketPath::Walk::flowStage},
@@ -261,350 +97,6 @@ constexpr Stage kStages[] = {
 };
 
 } // namespace
-
-void PacketPath::Walk::natProfileStage() {
-    phv[ingMdVlanId] = meta.vlan;
-    phv[l3InfoVrfId] = meta.vrf;
-    const auto egr = lookup("egressNatProfile");
-    const auto dyn = lookup("dynamicEgressNatProfile");
-    natProfile = egr || dyn;
-    const std::uint64_t profile = egr   ? *egr->param("egrNatProfileId")
-                                  : dyn ? *dyn->param("dynEgrNatProfileId")
-                                        : 0;
-    phv[ingMdNatProfileId] = profile;
-    phv[ingMdIngNatProfileId] = profile;
-    phv[ingMdEgrNatProfileId] = profile;
-}
-
-void PacketPath::Walk::vrfStage() {
-    // The fixed entry marks the default VRF.
-    if (lookup("ingressNatAclVrf")) {
-        if (const auto h = lookup("addrAndVrfDnat"); h && take(*h)) {
-            out.vrf = std::uint32_t(*h->param("vrfId"));
-        }
-        return;
-    }
-    if (const auto h = lookup("defaultVrfSnat"); h && take(*h)) {
-        out.vrf = 0;
-        lookup("natPolicer");
-    }
-}
-
-void PacketPath::Walk::staticAclStage() {
-    phv[ingMdIpv4Fragment] = packet.laterFragment();
-    if (const auto h = lookup("staticSnatAcl")) {
-        phv[ingMdSnatAclId] = *h->param("snatAclId");
-    }
-    if (const auto h = lookup("staticDnatAcl")) {
-        phv[ingMdDnatAclId] = *h->param("dnatAclId");
-    }
-}
-
-void PacketPath::Walk::twiceStage() {
-    if (translated()) {
-        return;
-    }
-    const auto addrOnly = caps.vrfSupported() ? lookup("twiceNatAddrOnly")
-                                              : lookup("twiceNatAddrOnly", {l3InfoVrfId});
-    if (!addrOnly) {
-        return;
-    }
-    phv[twiceMdAddrOnlyHit] = 1;
-    phv[twiceMdKeyId] = *addrOnly->param("keyId");
-    phv[twiceMdAddrOnlyFragment] = *addrOnly->param("fragment");
-    phv[twiceMdAddrOnlyProtocolType] = *addrOnly->param("protocolType");
-    phv[twiceMdAddrOnlyEcmp] = addrOnly->is("TwiceNatAddrOnlyHitEcmp");
-    std::optional<Hit> port;
-    if (packet.hasPorts()) {
-        for (const char* table :
-             {"twiceNatAddrPort", "twiceNatAddrSrcPort", "twiceNatAddrDstPort"}) {
-            if ((port = lookup(table))) {
-                break;
-            }
-        }
-    }
-    if (port) {
-        phv[twiceMdAddrPortHit] = 1;
-        phv[twiceMdAddrPortProtocolType] = *port->param("protocolType");
-        phv[twiceMdAddrPortEcmp] = std::strstr(port->action(), "Ecmp") != nullptr;
-    }
-    phv[twiceMdEntryGroup] = port ? 1 : 2;
-    const auto check = lookup("twiceNatResultCheck");
-    if (!check) {
-        return;
-    }
-    const bool portResult = std::strncmp(check->action(), "TwiceNatAddrPort", 16) == 0;
-    if (portResult && !port) {
-        return;
-    }
-    const Hit& chosen = portResult ? *port : *addrOnly;
-    // The action's protocol type limits it to TCP or UDP packets.
-    const std::uint64_t type = *chosen.param("protocolType");
-    const std::uint8_t proto = packet.protocol();
-    if ((type == kProtocolTcp && proto != kProtoTcp) ||
-        (type == kProtocolUdp && proto != kProtoUdp)) {
-        return;
-    }
-    phv[twiceMdRewriteId] = *chosen.param("rewriteId");
-    if (phv[twiceMdRewriteId] == 0) {
-        return;
-    }
-    if (const auto rewrite = lookup("twiceNatRewrite")) {
-        twice = rewriteOf(*rewrite);
-    }
-}
-
-void PacketPath::Walk::staticStage() {
-    if (!natProfile) {
-        return;
-    }
-    for (const char* table : {"addrPortDnat", "addrOnlyDnat", "addrPortSnat", "addrOnlySnat"}) {
-        const bool dnatTable = table[std::strlen(table) - 4] == 'D';
-        if (!(dnatTable ? dnat.set : snat.set) && !twice.set) {
-            if (const auto h = lookup(table)) {
-                take(*h);
-            }
-        }
-    }
-}
-
-void PacketPath::Walk::fullConeStage() {
-    if (!natProfile) {
-        return;
-    }
-    if (!dnat.set && !twice.set && caps.dynFullConeDnatSupported()) {
-        if (const auto range = lookup("dynamicFullConeCompressDip")) {
-            phv[ingMdFullConeDipRangeId] = *range->param("rangeId");
-            const auto h = caps.l4PortSupported()
-                               ? lookup("dynamicFullConeDnat")
-                               : lookup("dynamicFullConeDnat", {l4PortHdrDstPort});
-            if (h) {
-                take(*h);
-            }
-        }
-    }
-    // DNAT1 matches the source in metadata: the packet's, or, for a peer of a full-cone
-    // translation, address 0 and the profile id, so that every peer shares one entry.
-    phv[ingMdDynNatSip] = phv[outerIpv4HdrSip];
-    phv[ingMdDynNatSport] = phv[l4PortHdrSrcPort];
-    if (caps.dynFullConeSupported()) {
-        if (const auto range = lookup("dynamicFullConeDip")) {
-            phv[ingMdFullConeDipRangeId] = *range->param("rangeId");
-            if (lookup("dynamicFullCone")) {
-                phv[ingMdDynNatSip] = 0;
-                phv[ingMdDynNatSport] = phv[ingMdNatProfileId];
-            }
-        }
-    }
-    // SNAT1 matches the destination in metadata: the packet's for an ordinary rule (and for a
-    // packet no rule's entry takes), address 0 and the profile id for a full-cone rule.
-    phv[ingMdDynNatDip] = phv[outerIpv4HdrDip];
-    phv[ingMdDynNatDport] = phv[l4PortHdrDstPort];
-    if (caps.snatDynFullConeSupported()) {
-        if (const auto h = lookup("dynamicSnatAcl"); h && h->is("ClearDip")) {
-            phv[ingMdDynNatDip] = 0;
-            phv[ingMdDynNatDport] = phv[ingMdNatProfileId];
-        }
-    }
-}
-
-void PacketPath::Walk::dynamicStage() {
-    if (!natProfile || twice.set) {
-        return;
-    }
-    // Dynamic match specs carry the VRF only where the profile says so.
-    const std::uint64_t vrf = phv[l3InfoVrfId];
-    phv[l3InfoVrfId] = caps.natInVrfSupported() ? vrf : 0;
-    if (!(snat.set && dnat.set)) {
-        // DNAT1 holds both directions; the action tells which.
-        const auto h = caps.dynFullConeSupported()
-                           ? lookup("dynamicDnat1", {outerIpv4HdrSip, l4PortHdrSrcPort})
-                           : lookup("dynamicDnat1", {ingMdDynNatSip, ingMdDynNatSport});
-        if (h) {
-            take(*h);
-        }
-    }
-    if (!dnat.set) {
-        if (const auto h = lookup("dynamicDnat2")) {
-            take(*h);
-        }
-    }
-    if (!snat.set) {
-        const auto h = caps.snatDynFullConeSupported()
-                           ? lookup("dynamicSnat1", {outerIpv4HdrDip, l4PortHdrDstPort})
-                           : lookup("dynamicSnat1", {ingMdDynNatDip, ingMdDynNatDport});
-        if (h) {
-            take(*h);
-        }
-    }
-    if (!snat.set) {
-        if (const auto h = lookup("dynamicSnat2")) {
-            take(*h);
-        }
-    }
-    static constexpr const char* kDnatBanks[] = {"dynamicDnatPartition0", "dynamicDnatPartition1",
-                                                 "dynamicDnatPartition2", "dynamicDnatPartition3"};
-    static constexpr const char* kSnatBanks[] = {"dynamicSnatPartition0", "dynamicSnatPartition1",
-                                                 "dynamicSnatPartition2", "dynamicSnatPartition3",
-                                                 "dynamicSnatPartition4"};
-    for (const char* bank : kDnatBanks) {
-        if (const auto h = !dnat.set ? lookup(bank) : std::nullopt) {
-            take(*h);
-        }
-    }
-    for (const char* bank : kSnatBanks) {
-        if (const auto h = !snat.set ? lookup(bank) : std::nullopt) {
-            take(*h);
-        }
-    }
-    if (const auto h = !dnat.set ? lookup("dynamicAddrOnlyDnat") : std::nullopt) {
-        take(*h);
-    }
-    if (const auto h = !snat.set ? lookup("dynamicAddrOnlySnat") : std::nullopt) {
-        take(*h);
-    }
-    phv[l3InfoVrfId] = vrf;
-}
-
-void PacketPath::Walk::flowStage() {
-    if (natProfile) {
-        lookup("natFlow");
-    }
-}
-
-void PacketPath::Walk::trapStage() {
-    if (!natProfile || translated()) {
-        return;
-    }
-    if (lookup("natTcpFlags")) {
-        phv[ingMdNatTcpFlags] = phv[tcpHdrFlags];
-    }
-    std::optional<Hit> trap;
-    if (const auto acl = lookup("twiceNatAclId"); acl && acl->is("SetTwiceNatAclId")) {
-        phv[twiceMdAclId] = *acl->param("twiceNatAclId");
-        trap = lookup("twiceNatCpuTrapAcl");
-    }
-    const bool twiceTrap = trap.has_value();
-    if (!trap) {
-        phv[ingMdNatRvsTrap] = packet.protocol() == kProtoTcp;
-        trap = lookup("natCpuTrapAcl");
-    }
-    if (!trap || !trap->is("SetNatCpuTrap")) {
-        return; // no rule, or a deny rule
-    }
-    phv[ingMdNatCpuTrap] = 1;
-    // The trap header tells the CPU the rule's side: a rule on the first profile field (a
-    // forward SNAT rule, a reverse DNAT one) is SNAT, one on the second DNAT; twice-NAT rules
-    // are both.
-    phv[aclHi] = twiceTrap || trap->mask("ingMdIngNatProfileId") != 0;
-    phv[aclLo] = twiceTrap || trap->mask("ingMdEgrNatProfileId") != 0;
-    out.fate = Fate::trapped;
-    if (lookup("natCpuReasonCode")) {
-        out.reasonTcpFlags = std::uint8_t(phv[ingMdNatTcpFlags]);
-    }
-}
-
-void PacketPath::Walk::rewriteStage() {
-    if (out.fate != Fate::forwarded) {
-        return;
-    }
-    out.translated = translated();
-    apply(twice);
-    apply(dnat);
-    apply(snat);
-    parse();
-}
-
-void PacketPath::Walk::egressProfileStage() {
-    if (out.fate != Fate::forwarded) {
-        return;
-    }
-    phv[egrMdVlanId] = meta.vlan;
-    phv[egrMdIpv4Fragment] = packet.laterFragment();
-    phv[egrMdSnatAclId] = phv[ingMdSnatAclId];
-    phv[egrMdDnatAclId] = phv[ingMdDnatAclId];
-    // The unicast tables key on the ingress NAT profile; the egress-pipe ones on their own.
-    phv[egrMdNatProfileId] = phv[ingMdNatProfileId];
-    phv[ingMdIngNatProfileId] = 0;
-    phv[ingMdEgrNatProfileId] = 0;
-    if (const auto h = lookup("ingressNatProfileEgressPipe")) {
-        phv[ingMdIngNatProfileId] = *h->param("ingNatProfileId");
-        egressProfile = true;
-    }
-    if (const auto h = lookup("egressNatProfileEgressPipe")) {
-        phv[ingMdEgrNatProfileId] = *h->param("egrNatProfileId");
-        egressProfile = true;
-    }
-}
-
-void PacketPath::Walk::egressUnicastStage() {
-    if (out.fate != Fate::forwarded || !natProfile) {
-        return;
-    }
-    twice = snat = dnat = Rewrite{};
-    if (const auto h = lookup("egrUcDnat")) {
-        take(*h);
-    }
-    if (const auto h = lookup("egrUcSnat")) {
-        take(*h);
-    }
-    out.translated = out.translated || translated();
-    apply(dnat);
-    apply(snat);
-    parse();
-}
-
-void PacketPath::Walk::egressPipeStage() {
-    if (out.fate != Fate::forwarded || !egressProfile) {
-        return;
-    }
-    twice = snat = dnat = Rewrite{};
-    const auto withFragments = [this](const char* table) {
-        auto h = lookup(table);
-        if (!h && phv[egrMdIpv4Fragment]) {
-            phv[egrMdIpv4Fragment] = 0;
-            h = lookup(table);
-            phv[egrMdIpv4Fragment] = 1;
-        }
-        return h;
-    };
-    // Destination lookups take the ingress interface's profile, source lookups the egress one.
-    phv[egrMdNatProfileId] = phv[ingMdIngNatProfileId];
-    auto h = lookup("egrAddrPortDnat");
-    if (!h) {
-        h = withFragments("egrAddrDnat");
-    }
-    if (h && h->is("EgrNatDrop")) {
-        out.fate = Fate::dropped;
-        out.why = "egrAddrDnat drop entry";
-        return;
-    }
-    if (h) {
-        take(*h);
-    }
-    phv[egrMdNatProfileId] = phv[ingMdEgrNatProfileId];
-    h = lookup("egrAddrPortSnat");
-    if (!h) {
-        h = withFragments("egrAddrSnat");
-    }
-    if (h) {
-        take(*h);
-    }
-    out.translated = out.translated || translated();
-    apply(dnat);
-    apply(snat);
-}
-
-void PacketPath::Walk::cpuHeaderStage() {
-    if (out.fate != Fate::trapped) {
-        return;
-    }
-    const auto h = lookup("egressNatCpuTrapHeader");
-    out.why = !h                             ? "trap"
-              : h->is("SetNatCpuHeaderSnat") ? "snat"
-              : h->is("SetNatCpuHeaderDnat") ? "dnat"
-                                             : "twice";
-}
 
 std::string PacketOutcome::reason() const {
     std::string s = why;
@@ -634,7 +126,7 @@ const PacketPath::KeyPlan& PacketPath::plan(const char* table) {
         VYR_CHIP_CHECK(i < kFieldCount); // every match field is in the header vector
         p.fields.emplace_back(&f, Field(i));
     }
-    VYR_CHIP_CHECK(p.table->valueWords() <= kMaxKeyWords);
+    VYR_CHIP_CHECK(p.table->valueWords() <= Walk::kMaxKeyWords);
     return p;
 }
 

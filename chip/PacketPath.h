@@ -6,7 +6,7 @@
 // bit of the entry they hit on the packet's pipe, as the pipe's forwarding path does.
 //
 // The stages, the tables each consults and what each sets are listed once, in kStages of
-// PacketPath.cpp; stages() hands them out for the tracer's help and the tests.
+// PacketPath.cpp; stages() hands them out.
 
 #include "chip/Chip.h"
 #include "chip/Packet.h"
