@@ -39,8 +39,9 @@ std::string tracePacket(VyrP4::Chip& chip, const VyrP4::PacketNotation& n) {
 
 std::string PcapTotals::str() const {
     return std::to_string(read) + " frames read, " + std::to_string(forwarded) + " written (" +
-           std::to_string(translated) + " translated, " + std::to_string(notIpv4) + " not IPv4), " +
-           std::to_string(trapped) + " trapped to cpu, " + std::to_string(dropped) + " dropped";
+           std::to_string(translated) + " translated, " + std::to_string(notIpv4) +
+           " untouched: not IPv4 or cut short), " + std::to_string(trapped) + " trapped to cpu, " +
+           std::to_string(dropped) + " dropped";
 }
 
 bool pcapThrough(VyrP4::Chip& chip, const std::string& in, const std::string& out,

@@ -22,7 +22,7 @@ struct PcapTotals {
     std::size_t translated = 0;
     std::size_t trapped = 0;
     std::size_t dropped = 0;
-    std::size_t notIpv4 = 0; // written unchanged
+    std::size_t notIpv4 = 0; // not IPv4, or cut short in the capture: written unchanged
     std::string str() const;
 };
 
