@@ -165,6 +165,10 @@ int main(int argc, char** argv) {
                      pcapMeta.pipe, scenario->profile.pipes());
         return 2;
     }
+    if (!pcapIn.empty() && !Scenario::pcapReadable(pcapIn, error)) {
+        std::fprintf(stderr, "vyrnat-host: %s\n", Host::printable(error).c_str());
+        return 2;
+    }
     if (checkOnly) {
         std::printf("%s: valid scenario, %zu steps\n", Host::printable(scenarioPath).c_str(),
                     scenario->steps.size());

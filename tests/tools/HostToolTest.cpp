@@ -131,6 +131,7 @@ TEST(HostTool, PacketsTracedAfterTheScenarioAndBadPacketsRefused) {
         {"--pcap-in /nonexistent.pcap", 2, "--pcap-in and --pcap-out go together"},
         {"--pcap-in /nonexistent.pcap --pcap-out /dev/null " + file, 2,
          "cannot read the capture /nonexistent.pcap"},
+        {"--pcap-in " + file + "--pcap-out /dev/null " + file, 2, "cannot read the capture"},
         {"--pcap-vrf 65535", 2, "--pcap-vrf needs a number 0 to 65534, not '65535'"},
         {"--check '" + badStep.path() + "'", 2,
          ":6: packet 'tcp 10.0.0.5 > 10.0.0.6': a tcp or udp packet needs SRC:PORT"},
@@ -139,6 +140,7 @@ TEST(HostTool, PacketsTracedAfterTheScenarioAndBadPacketsRefused) {
         const Result r = host(args);
         EXPECT_EQ(r.code, code) << args;
         EXPECT_TRUE(has(r, says)) << args << ":\n" << r.out;
+        EXPECT_EQ(has(r, "agent started"), code == 0) << args << ":\n" << r.out;
     }
 }
 

@@ -44,18 +44,33 @@ std::string PcapTotals::str() const {
            std::to_string(dropped) + " dropped";
 }
 
-bool pcapThrough(VyrP4::Chip& chip, const std::string& in, const std::string& out,
-                 const VyrP4::IngressMeta& meta, PcapTotals& totals, std::string& error) {
+namespace {
+
+using Reader = std::unique_ptr<pcap_t, decltype(&pcap_close)>;
+
+Reader openCapture(const std::string& in, std::string& error) {
     char err[PCAP_ERRBUF_SIZE] = "";
-    std::unique_ptr<pcap_t, decltype(&pcap_close)> reader(pcap_open_offline(in.c_str(), err),
-                                                          &pcap_close);
+    Reader reader(pcap_open_offline(in.c_str(), err), &pcap_close);
     if (!reader) {
         error = "cannot read the capture " + in + ": " + err;
-        return false;
-    }
-    if (pcap_datalink(reader.get()) != DLT_EN10MB) {
+    } else if (pcap_datalink(reader.get()) != DLT_EN10MB) {
         error = "the capture " + in + " holds no Ethernet frames (link type " +
                 std::to_string(pcap_datalink(reader.get())) + ")";
+        reader.reset();
+    }
+    return reader;
+}
+
+} // namespace
+
+bool pcapReadable(const std::string& in, std::string& error) {
+    return openCapture(in, error) != nullptr;
+}
+
+bool pcapThrough(VyrP4::Chip& chip, const std::string& in, const std::string& out,
+                 const VyrP4::IngressMeta& meta, PcapTotals& totals, std::string& error) {
+    const Reader reader = openCapture(in, error);
+    if (!reader) {
         return false;
     }
     std::unique_ptr<pcap_dumper_t, decltype(&pcap_dump_close)> writer(

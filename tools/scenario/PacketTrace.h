@@ -26,6 +26,9 @@ struct PcapTotals {
     std::string str() const;
 };
 
+// Whether `in` is an Ethernet capture libpcap reads; false with `error` when not.
+bool pcapReadable(const std::string& in, std::string& error);
+
 // Sends every frame of the Ethernet capture `in` through the chip (VLAN from the frame's tag,
 // VRF and pipe from `meta`) and writes the frames that leave to `out`. False with `error` when a
 // file cannot be read or written.
