@@ -190,7 +190,7 @@ Packet packetBuild(const PacketNotation& n) {
     const std::size_t ip = eth;
     b[ip] = 0x45;
     put16(b, ip + 2, std::uint16_t(ipLen));
-    put16(b, ip + 4, 0x1234);
+    put16(b, ip + 4, n.ipId);
     put16(b, ip + 6, std::uint16_t((n.moreFragments ? 0x2000 : 0) | n.fragmentOffset));
     b[ip + 8] = 64;
     b[ip + 9] = n.protocol;

@@ -27,6 +27,7 @@ struct PacketNotation {
     bool moreFragments = false;
     std::uint16_t payload = 16;
     bool noUdpChecksum = false;
+    std::uint16_t ipId = 0x1234; // not in the notation: the sender's choice
 };
 
 // Reads the notation; on a fault returns false with what is wrong in `error`.

@@ -8,6 +8,12 @@
 #include "host/OmaHelperNat.h"
 #include "tables/dynamic/VyrNatTableMgrDynamic.h"
 #include "tests/helper/NatTestUtil.h"
+#include "tools/scenario/PacketTrace.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <pcap/pcap.h>
+#include <unistd.h>
 
 namespace {
 
@@ -23,6 +29,40 @@ std::string send(VyrP4::Chip& chip, const std::string& text, uint32_t pipe = 0) 
     VyrP4::Packet p = VyrP4::packetBuild(n);
     const VyrP4::PacketOutcome o = VyrP4::PacketPath(chip).send(p, n.meta);
     return VyrP4::outcomeStr(o, p);
+}
+
+// Sends the packets as a capture through the chip and has the independent decoder check every
+// packet that leaves (checksums, and every byte but the translated fields); the totals say what
+// left.
+Scenario::PcapTotals throughDecoder(VyrP4::Chip& chip, const std::vector<std::string>& packets) {
+    const auto dir = std::filesystem::temp_directory_path();
+    const std::string in = dir / (std::to_string(::getpid()) + "-packets-in.pcap");
+    const std::string out = dir / (std::to_string(::getpid()) + "-packets-out.pcap");
+    pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65535);
+    pcap_dumper_t* writer = pcap_dump_open(dead, in.c_str());
+    EXPECT_TRUE(writer) << pcap_geterr(dead);
+    for (std::size_t i = 0; writer && i < packets.size(); ++i) {
+        VyrP4::PacketNotation n;
+        std::string error;
+        EXPECT_TRUE(VyrP4::packetNotationParse(packets[i], n, error)) << error;
+        n.ipId = uint16_t(i + 1);
+        const auto bytes = VyrP4::packetBuild(n).bytes();
+        pcap_pkthdr h{};
+        h.caplen = h.len = bpf_u_int32(bytes.size());
+        pcap_dump(reinterpret_cast<u_char*>(writer), &h, bytes.data());
+    }
+    pcap_dump_close(writer);
+    pcap_close(dead);
+    Scenario::PcapTotals totals;
+    std::string error;
+    EXPECT_TRUE(Scenario::pcapThrough(chip, in, out, {}, totals, error)) << error;
+    const std::string check = "/usr/bin/python3 '" VYRNAT_SOURCE_DIR
+                              "/tests/tools/packet_decoder.py' pair '" +
+                              in + "' '" + out + "'";
+    EXPECT_EQ(std::system(check.c_str()), 0) << check;
+    std::filesystem::remove(in);
+    std::filesystem::remove(out);
+    return totals;
 }
 
 Ip::Nat::NatTrapInfo trapInfo(uint32_t profile, uint32_t prio, bool fullCone = false,
@@ -84,6 +124,11 @@ TEST(PacketPath, FirstPacketsTrapUntilTheirConnectionIsProgrammedAndThenSetItsHi
     EXPECT_EQ(send(chip, "tcp 10.0.0.5 > 198.51.100.1 vlan 100 frag 40"),
               "tcp 192.0.2.1 > 198.51.100.1 vlan 100 frag 40")
         << "its fragment entry translates the fragments";
+    const auto totals =
+        throughDecoder(chip, {syn, "tcp 10.0.0.5:1000 > 198.51.100.1:80 vlan 100 len 300",
+                              "tcp 10.0.0.7:1000 > 198.51.100.1:80 vlan 100 flags S"});
+    EXPECT_EQ(totals.translated, 2u);
+    EXPECT_EQ(totals.trapped, 1u) << "another inside host's first packet";
     h.deleteDynamicSrcIpTranslation(out, out.src, out.dst, ipp("192.0.2.1", 3000), 3, false, 0);
     a.run();
     EXPECT_EQ(send(chip, syn), "trapped to cpu (reason snat, tcp flags 0x02)");
@@ -108,6 +153,12 @@ TEST(PacketPath, FullConeTranslationsTakeEveryPeer) {
         }
         EXPECT_EQ(send(a.chip(), "udp 198.51.100.3:6000 > 192.0.2.81:5001 vlan 100"),
                   "udp 198.51.100.3:6000 > 192.0.2.81:5001 vlan 100");
+        EXPECT_EQ(throughDecoder(a.chip(), {"udp " + peers[0] + " > 192.0.2.81:5000 vlan 100",
+                                            "udp " + peers[1] +
+                                                " > 192.0.2.81:5000 vlan 100 "
+                                                "nocsum"})
+                      .translated,
+                  2u);
     }
     // Source-side full cone: a reverse full-cone rule's entries clear the peer, so DNAT1's
     // entry keyed by address 0 and the profile serves every peer of the pool address.
@@ -129,6 +180,9 @@ TEST(PacketPath, FullConeTranslationsTakeEveryPeer) {
         EXPECT_EQ(send(a.chip(), "udp " + peer + " > 192.0.2.81:5000 vlan 100"),
                   "udp " + peer + " > 10.0.0.81:5001 vlan 100");
     }
+    EXPECT_EQ(throughDecoder(a.chip(), {"udp " + peers[1] + " > 192.0.2.81:5000 vlan 100 len 99"})
+                  .translated,
+              1u);
 }
 
 TEST(PacketPath, TheNotationReadsWhatItPrintsAndNamesWhatIsWrong) {

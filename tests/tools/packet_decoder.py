@@ -9,6 +9,7 @@ byte as it came in. The random case sends random packets through random configur
 checks every emitted packet the same way, without expectations of its own.
 
 usage: packet_decoder.py VYRNAT_HOST CASE      (CASE: one of CASES, or "random")
+       packet_decoder.py pair IN.pcap OUT.pcap  (every packet of OUT checked against IN)
 """
 
 import os
@@ -454,10 +455,28 @@ def random_case(host, work):
     return c
 
 
+def pair_case(cin, cout):
+    """Captures made elsewhere: each packet that left, by IP id and offset, against the one sent."""
+    c = Checker()
+    sent = {key(f): f for f in rdpcap(cin)}
+    got = rdpcap(cout)
+    for p in got:
+        s = sent.get(key(p))
+        if s is None:
+            c.fault("left but was never sent", p)
+        else:
+            c.packet(s, p)
+    c.reassembled(got)
+    return c
+
+
 def main():
     host, name = sys.argv[1], sys.argv[2]
-    with tempfile.TemporaryDirectory() as work:
-        c = random_case(host, work) if name == "random" else check_case(host, name, work)
+    if host == "pair":
+        name, c = "pair", pair_case(sys.argv[2], sys.argv[3])
+    else:
+        with tempfile.TemporaryDirectory() as work:
+            c = random_case(host, work) if name == "random" else check_case(host, name, work)
     for f in c.faults:
         print("FAULT", f)
     print(f"{name}: {c.checked} packets checked, {len(c.faults)} faults")
