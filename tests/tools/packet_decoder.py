@@ -254,6 +254,36 @@ def egress_case():
     return EGRESS, [], [(frame(p, 200), e) for p, e in out]
 
 
+# First packets of dynamic NAT rules trap to the CPU and do not leave; a denied source, one no
+# rule names, and a connection already programmed pass the hardware.
+TRAPS = """
+chip: {profile: default}
+natHwCapabilities: {dynamicConnectionTableSize: 1024}
+steps:
+  - at: 1
+    vlanProfile: {100: 1}
+    acls:
+      inside:
+        - {seq: 10, deny: true, src: 10.1.0.99/32}
+        - {seq: 20, proto: tcp, src: 10.1.0.0/16}
+    pools: {public: 1}
+    dynamicRules:
+      - {intf: NatProfile1, acl: inside, pool: public, priority: 10}
+    connections:
+      - {kind: snat, proto: tcp, src: "10.1.0.7:4000", dst: "198.51.100.1:80", to: "192.0.2.1:1024", profile: 1}
+"""
+
+
+def traps_case():
+    return TRAPS, [], [
+        (tcp("10.1.0.5", 4000, "198.51.100.1", 80), GONE),
+        (tcp("10.1.0.99", 4000, "198.51.100.1", 80), None),
+        (tcp("10.2.0.5", 4000, "198.51.100.1", 80), None),
+        (udp("10.1.0.5", 4000, "198.51.100.1", 53), None),
+        (tcp("10.1.0.7", 4000, "198.51.100.1", 80), {"src": "192.0.2.1", "sport": 1024}),
+    ]
+
+
 CASES = {
     "static": static_case,
     "dynamic": dynamic_case,
@@ -263,6 +293,7 @@ CASES = {
     "vrf-red": vrf_red_case,
     "vrf-default": vrf_default_case,
     "egress": egress_case,
+    "traps": traps_case,
 }
 
 
