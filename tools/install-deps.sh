@@ -4,6 +4,8 @@ set -euo pipefail
 packages=(cmake make g++ libgtest-dev libgmock-dev googletest libbenchmark-dev libyaml-cpp-dev)
 # `install-deps.sh fuzz`: also clang with its libFuzzer and sanitizer runtimes.
 [ "${1:-}" = fuzz ] && packages+=(clang libclang-rt-dev)
+# Captures in and out of the packet path, and the independent decoder of the packet tests.
+packages+=(libpcap-dev python3-scapy)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -3,7 +3,10 @@
 
 #include "host/Format.h"
 #include "tools/HostListen.h"
+#include "tools/scenario/PacketTrace.h"
 #include "tools/scenario/Player.h"
+
+#include <charconv>
 
 #include <cstdio>
 #include <cstring>
@@ -12,6 +15,16 @@
 #include <string>
 
 namespace {
+
+bool number(const std::string& s, std::uint32_t max, std::uint32_t& out) {
+    std::uint32_t v = 0;
+    const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (s.empty() || r.ec != std::errc() || r.ptr != s.data() + s.size() || v > max) {
+        return false;
+    }
+    out = v;
+    return true;
+}
 
 void usage(FILE* out) {
     std::fprintf(out,
@@ -32,6 +45,18 @@ void usage(FILE* out) {
                  "                   domain socket at PATH, usable by this user only, until\n"
                  "                   SIGINT or SIGTERM; the socket is removed then. A socket\n"
                  "                   file nobody answers on is replaced; a live one is an error\n"
+                 "  --trace-packet P after the scenario's steps, send the packet P through the\n"
+                 "                   chip's tables and print, stage by stage, the entries it\n"
+                 "                   hits and how it leaves; may be given more than once.\n"
+                 "                   P: 'PROTO SRC > DST [vlan N] [vrf N] [pipe N] [flags FSRPAU]\n"
+                 "                   [frag OFFSET] [mf] [len N] [nocsum]', e.g.\n"
+                 "                   'tcp 10.0.0.5:80 > 198.51.100.1:443 vlan 100'\n"
+                 "  --pcap-in FILE   after the scenario's steps, send every frame of the\n"
+                 "                   Ethernet capture FILE through the chip's tables (VLAN from\n"
+                 "                   the frame's tag) ...\n"
+                 "  --pcap-out FILE  ... and write the frames that leave to FILE (both needed)\n"
+                 "  --pcap-vrf N     the VRF the capture's packets arrive in (default 0)\n"
+                 "  --pcap-pipe N    the pipe they arrive through (default 0)\n"
                  "  -h, --help       this text\n"
                  "\n"
                  "Environment:\n"
@@ -59,6 +84,9 @@ int main(int argc, char** argv) {
     std::string scenarioPath = "scenarios/demo.yaml";
     Scenario::PlayOptions options;
     bool checkOnly = false;
+    std::vector<VyrP4::PacketNotation> tracePackets;
+    std::string pcapIn, pcapOut;
+    VyrP4::IngressMeta pcapMeta;
     bool scenarioGiven = false;
     std::string listenPath;
     for (int i = 1; i < argc; ++i) {
@@ -86,6 +114,31 @@ int main(int argc, char** argv) {
             options.dump = true;
         } else if (a == "--check") {
             checkOnly = true;
+        } else if (a == "--trace-packet" || a == "--pcap-in" || a == "--pcap-out" ||
+                   a == "--pcap-vrf" || a == "--pcap-pipe") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "vyrnat-host: %s needs a value\n", a.c_str());
+                return 2;
+            }
+            const std::string v = argv[++i];
+            std::string why;
+            if (a == "--trace-packet") {
+                VyrP4::PacketNotation n;
+                if (!VyrP4::packetNotationParse(v, n, why)) {
+                    std::fprintf(stderr, "vyrnat-host: --trace-packet '%s': %s\n",
+                                 Host::printable(v).c_str(), Host::printable(why).c_str());
+                    return 2;
+                }
+                tracePackets.push_back(n);
+            } else if (a == "--pcap-in" || a == "--pcap-out") {
+                (a == "--pcap-in" ? pcapIn : pcapOut) = v;
+            } else if (!number(v, a == "--pcap-vrf" ? 0xfffe : VyrP4::kMaxPipes - 1,
+                               a == "--pcap-vrf" ? pcapMeta.vrf : pcapMeta.pipe)) {
+                std::fprintf(stderr, "vyrnat-host: %s needs a number 0 to %u, not '%s'\n",
+                             a.c_str(), a == "--pcap-vrf" ? 0xfffeu : VyrP4::kMaxPipes - 1,
+                             Host::printable(v).c_str());
+                return 2;
+            }
         } else if (!a.empty() && a[0] != '-') {
             if (scenarioGiven) {
                 std::fprintf(stderr, "vyrnat-host: one scenario at a time ('%s' is a second)\n",
@@ -101,9 +154,31 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (pcapIn.empty() != pcapOut.empty()) {
+        std::fprintf(stderr, "vyrnat-host: --pcap-in and --pcap-out go together\n");
+        return 2;
+    }
     std::string error;
     auto scenario = Scenario::loadFile(scenarioPath, error);
     if (!scenario) {
+        std::fprintf(stderr, "vyrnat-host: %s\n", Host::printable(error).c_str());
+        return 2;
+    }
+    for (const auto& packet : tracePackets) {
+        if (packet.meta.pipe >= scenario->profile.pipes()) {
+            std::fprintf(
+                stderr,
+                "vyrnat-host: --trace-packet on pipe %u, but the chip profile has %u pipes\n",
+                packet.meta.pipe, scenario->profile.pipes());
+            return 2;
+        }
+    }
+    if (!pcapIn.empty() && pcapMeta.pipe >= scenario->profile.pipes()) {
+        std::fprintf(stderr, "vyrnat-host: --pcap-pipe %u, but the chip profile has %u pipes\n",
+                     pcapMeta.pipe, scenario->profile.pipes());
+        return 2;
+    }
+    if (!pcapIn.empty() && !Scenario::pcapReadable(pcapIn, error)) {
         std::fprintf(stderr, "vyrnat-host: %s\n", Host::printable(error).c_str());
         return 2;
     }
@@ -140,6 +215,21 @@ int main(int argc, char** argv) {
         }
         code =
             player.play([factory] { return Ert::Ptr<VyrAgentLib::VyrAgent>(factory("VyrNat")); });
+        if (!tracePackets.empty()) {
+            std::cout << "== after the scenario: packets through the chip's tables\n";
+        }
+        for (const auto& packet : tracePackets) {
+            std::cout << Scenario::tracePacket(player.chip(), packet);
+        }
+        if (!pcapIn.empty()) {
+            Scenario::PcapTotals totals;
+            if (!Scenario::pcapThrough(player.chip(), pcapIn, pcapOut, pcapMeta, totals, error)) {
+                std::fprintf(stderr, "vyrnat-host: %s\n", Host::printable(error).c_str());
+                return 2;
+            }
+            std::cout << "== after the scenario: " << Host::printable(pcapIn) << " -> "
+                      << Host::printable(pcapOut) << ": " << totals.str() << "\n";
+        }
         if (listener) {
             const int served = listener->serve(player, std::cout);
             code = code ? code : served;

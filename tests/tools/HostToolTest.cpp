@@ -61,7 +61,8 @@ TEST(HostTool, HelpExplainsEveryOption) {
     for (const char* option :
          {"SCENARIO", "--library", "--virtual-time", "--real-time", "--dump", "--check", "-h,",
           "--help", "--listen PATH", "scenarios/REFERENCE.md", "VYRNAT_TRACE ", "VYRNAT_TRACE_FILE",
-          "RINGLOGDIR", "RINGLOG_DISABLE", "VYRNAT_SEED", "Exit code"}) {
+          "RINGLOGDIR", "RINGLOG_DISABLE", "VYRNAT_SEED", "Exit code", "--trace-packet",
+          "--pcap-in", "--pcap-out", "--pcap-vrf", "--pcap-pipe"}) {
         EXPECT_TRUE(has(r, option)) << option << " in:\n" << r.out;
     }
     EXPECT_EQ(host("-h").out, r.out);
@@ -87,6 +88,44 @@ TEST(HostTool, BadCommandLinesScenariosAndLibrariesExitWithTheReason) {
         EXPECT_EQ(r.code, code) << args;
         EXPECT_TRUE(has(r, says)) << args << ":\n" << r.out;
         EXPECT_FALSE(has(r, "agent started")) << args << ":\n" << r.out;
+    }
+}
+
+// Packets and captures go through the tables the scenario left; a bad one is refused before
+// anything starts.
+TEST(HostTool, PacketsTracedAfterTheScenarioAndBadPacketsRefused) {
+    ScenarioFile s("vyrnat-host-packet.yaml",
+                   "chip: {profile: default}\nsteps:\n  - at: 1\n    vlanProfile: {100: 3}\n"
+                   "    static:\n      - {intf: NatProfile3, local: \"10.0.0.5:80\", global: "
+                   "\"192.0.2.7:8080\", protocol: tcp, filter: [0.0.0.0/0]}\n");
+    ScenarioFile badStep("vyrnat-host-bad-packet.yaml",
+                         "chip: {profile: default}\nsteps:\n  - at: 1\n    packet:\n"
+                         "      - \"tcp 10.0.0.5:1 > 10.0.0.6:2\"\n      - \"tcp 10.0.0.5 > "
+                         "10.0.0.6\"\n");
+    const std::string file = "'" + s.path() + "' ";
+    const std::vector<std::tuple<std::string, int, std::string>> cases = {
+        {"--trace-packet 'tcp 10.0.0.5:80 > 198.51.100.1:443 vlan 100' " + file, 0,
+         "  leaves  tcp 192.0.2.7:8080 > 198.51.100.1:443 vlan 100\n"},
+        {"--trace-packet 'tcp 10.0.0.5:81 > 198.51.100.1:443 vlan 100' " + file, 0,
+         "  leaves  tcp 10.0.0.5:81 > 198.51.100.1:443 vlan 100\n"},
+        {"--trace-packet 'tcp 10.0.0.5 > 198.51.100.1'", 2,
+         "--trace-packet 'tcp 10.0.0.5 > 198.51.100.1': a tcp or udp packet needs SRC:PORT"},
+        {"--trace-packet 'udp 10.0.0.5:1 > 10.0.0.6:2 pipe 1'", 2,
+         "on pipe 1, but the chip profile has 1 pipes"},
+        {"--trace-packet", 2, "--trace-packet needs a value"},
+        {"--pcap-in /nonexistent.pcap", 2, "--pcap-in and --pcap-out go together"},
+        {"--pcap-in /nonexistent.pcap --pcap-out /dev/null " + file, 2,
+         "cannot read the capture /nonexistent.pcap"},
+        {"--pcap-in " + file + "--pcap-out /dev/null " + file, 2, "cannot read the capture"},
+        {"--pcap-vrf 65535", 2, "--pcap-vrf needs a number 0 to 65534, not '65535'"},
+        {"--check '" + badStep.path() + "'", 2,
+         ":6: packet 'tcp 10.0.0.5 > 10.0.0.6': a tcp or udp packet needs SRC:PORT"},
+    };
+    for (const auto& [args, code, says] : cases) {
+        const Result r = host(args);
+        EXPECT_EQ(r.code, code) << args;
+        EXPECT_TRUE(has(r, says)) << args << ":\n" << r.out;
+        EXPECT_EQ(has(r, "agent started"), code == 0) << args << ":\n" << r.out;
     }
 }
 

@@ -7,6 +7,7 @@
 #include "tools/scenario/ChipJournal.h"
 #include "tools/scenario/HostState.h"
 #include "tools/scenario/HwStatusWatch.h"
+#include "tools/scenario/PacketTrace.h"
 #include "tools/scenario/Traffic.h"
 
 #include <cstdio>
@@ -209,6 +210,9 @@ void Player::step(std::size_t index) {
             c.traffic = send(*s.traffic);
         }
         c.shows = ask(s.show);
+        for (const auto& packet : s.packets) {
+            c.traffic += tracePacket(*chip_, packet);
+        }
         print(c);
     }
 }

@@ -370,6 +370,19 @@ void readStep(const YAML::Node& n, Step& step) {
                   step.show.push_back(readShow(x));
               }
           }},
+         {"packet",
+          [&](const YAML::Node& v) {
+              // One packet, or a list of them, in the tracer's notation.
+              for (const auto& x : v.IsSequence() ? v : YAML::Node(std::vector<YAML::Node>{v})) {
+                  const std::string text = scalar(x, "packet");
+                  VyrP4::PacketNotation n;
+                  std::string error;
+                  if (!VyrP4::packetNotationParse(text, n, error)) {
+                      fail(x, "packet '" + text + "': " + error);
+                  }
+                  step.packets.push_back(n);
+              }
+          }},
          {"connectionBulk",
           [&](const YAML::Node& v) {
               connectionsAt(v);
@@ -527,6 +540,13 @@ Scenario read(const YAML::Node& root, const std::string& file) {
             throw Fault{step.traffic->line,
                         "traffic on pipe " + std::to_string(step.traffic->pipe) +
                             ", but the chip has " + std::to_string(s.profile.pipes()) + " pipes"};
+        }
+        for (const auto& packet : step.packets) {
+            if (packet.meta.pipe >= s.profile.pipes()) {
+                throw Fault{step.line, "packet on pipe " + std::to_string(packet.meta.pipe) +
+                                           ", but the chip has " +
+                                           std::to_string(s.profile.pipes()) + " pipes"};
+            }
         }
         // The agent takes a flow on a chip without the flow table as a broken invariant.
         if (step.flowsLine && !s.profile.natFlowSupported()) {

@@ -3,6 +3,7 @@
 // agent starts, and timed steps that change it. A scenario is checked whole before anything
 // starts; a fault is reported as "FILE:LINE: what is wrong".
 
+#include "chip/PacketNotation.h"
 #include "chip/Profile.h"
 #include "host/NatConnections.h"
 #include "host/NatStatus.h"
@@ -162,6 +163,8 @@ struct Step {
     // Commands for the agent's CLI, asked after everything else of the step; their replies are
     // printed in the step's report.
     std::vector<std::string> show;
+    // Packets traced through the tables after the step.
+    std::vector<VyrP4::PacketNotation> packets;
     int connectionsLine = 0; // of the step's first connection key, for the checks of the whole
     int flowsLine = 0;
 

@@ -1,8 +1,8 @@
 #pragma once
-// Traffic in place of packets, until the chip has a packet path: a packet of a connection, or
-// of a twice-NAT translation, goes through the chip's dynamic or twice-NAT tables as the
-// pipeline would take it, and the entry it hits gets its hit bit on the packet's pipe, so that
-// the next hit-bit scan finds it used.
+// Traffic named by what it belongs to: a packet of a connection, or of a twice-NAT
+// translation, is looked up in the chip's dynamic or twice-NAT tables as the pipeline would take
+// it, without being built, and the entry it hits gets its hit bit on the packet's pipe, so that
+// the next hit-bit scan finds it used. Real packets go through chip/PacketPath.
 
 #include "chip/Chip.h"
 #include "host/NatConnections.h"
