@@ -11,9 +11,9 @@
 // dynamic NAT rules are written here too, with the priorities the NAT helper computes, and the
 // fixed trap tables once when each is built.
 
-#include "common/NatCliCommands.h"
 #include "chip/P4Tables.h"
 #include "chip/ResourceInfo.h"
+#include "common/NatCliCommands.h"
 #include "host/HitBit.h"
 #include "host/Hubdb.h"
 #include "host/NatConfig.h"

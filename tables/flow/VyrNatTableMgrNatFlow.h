@@ -8,8 +8,8 @@
 // Owns its table object and its records; the owner, the configuration, the multicast
 // configuration and the system status are not owned.
 
-#include "common/NatCliCommands.h"
 #include "chip/P4Tables.h"
+#include "common/NatCliCommands.h"
 #include "host/Entity.h"
 #include "host/NatConfig.h"
 #include "host/SystemStatus.h"

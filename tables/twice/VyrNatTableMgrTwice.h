@@ -9,10 +9,10 @@
 // CPU trap ACLs of twice-NAT rules are two stages: an ACL-id entry per rule classifies one side
 // into the id of the rule's ACL, a trap entry per (ACL, group, profile) matches the other side.
 
-#include "common/NatCliCommands.h"
 #include "chip/P4Tables.h"
 #include "common/AclIdTable.h"
 #include "common/IdBitmap.h"
+#include "common/NatCliCommands.h"
 #include "host/HitBit.h"
 #include "host/Hubdb.h"
 #include "host/NatConfig.h"

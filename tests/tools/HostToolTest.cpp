@@ -58,11 +58,27 @@ bool has(const Result& r, const std::string& s) {
 TEST(HostTool, HelpExplainsEveryOption) {
     const Result r = host("--help");
     EXPECT_EQ(r.code, 0) << r.out;
-    for (const char* option :
-         {"SCENARIO", "--library", "--virtual-time", "--real-time", "--dump", "--check", "-h,",
-          "--help", "--listen PATH", "scenarios/REFERENCE.md", "VYRNAT_TRACE ", "VYRNAT_TRACE_FILE",
-          "RINGLOGDIR", "RINGLOG_DISABLE", "VYRNAT_SEED", "Exit code", "--trace-packet",
-          "--pcap-in", "--pcap-out", "--pcap-vrf", "--pcap-pipe"}) {
+    for (const char* option : {"SCENARIO",
+                               "--library",
+                               "--virtual-time",
+                               "--real-time",
+                               "--dump",
+                               "--check",
+                               "-h,",
+                               "--help",
+                               "--listen PATH",
+                               "scenarios/REFERENCE.md",
+                               "VYRNAT_TRACE ",
+                               "VYRNAT_TRACE_FILE",
+                               "RINGLOGDIR",
+                               "RINGLOG_DISABLE",
+                               "VYRNAT_SEED",
+                               "Exit code",
+                               "--trace-packet",
+                               "--pcap-in",
+                               "--pcap-out",
+                               "--pcap-vrf",
+                               "--pcap-pipe"}) {
         EXPECT_TRUE(has(r, option)) << option << " in:\n" << r.out;
     }
     EXPECT_EQ(host("-h").out, r.out);
