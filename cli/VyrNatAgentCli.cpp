@@ -64,44 +64,6 @@ bool lookupInto(const std::pair<const char*, T> (&table)[N], const std::string& 
     return found.has_value();
 }
 
-constexpr std::pair<const char*, StaticCliCommand> kStaticTypes[] = {
-    {"all", staticAll},
-    {"acl", staticAcl},
-    {"addr-only", staticAddrOnly},
-    {"addr-port", staticAddrPort},
-    {"fragment", staticFragment},
-};
-constexpr std::pair<const char*, StaticCliCommand> kEgressTypes[] = {
-    {"all", staticAll},
-    {"addr-only", staticAddrOnly},
-    {"addr-port", staticAddrPort},
-    {"unprogrammed", staticUnprogrammed},
-};
-constexpr std::pair<const char*, TwiceCliCommand> kTwiceTypes[] = {
-    {"all", twiceAll},         {"addr-only", twiceAddrOnly}, {"addr-port", twiceAddrPort},
-    {"rewrite", twiceRewrite}, {"fragment", twiceFragment},  {"unprogrammed", twiceUnprogrammed},
-};
-constexpr std::pair<const char*, DynamicCliCommand> kDynamicTypes[] = {
-    {"all", dynamicAll},
-    {"cpu", dynamicCpu},
-    {"unprogrammed", dynamicUnprogrammed},
-};
-constexpr std::pair<const char*, DynamicSnatCliTable> kSnatTables[] = {
-    {"all", snatTableAll},
-    {"dynamicDnat1", snatTableDynamicDnat1},
-    {"dynamicSnat1", snatTableDynamicSnat1},
-    {"dynamicSnat2", snatTableDynamicSnat2},
-    {"dynamicAddrOnlySnat", snatTableDynamicAddrOnlySnat},
-    {"dynamicSnatPartition", snatTableDynamicSnatPartition},
-};
-constexpr std::pair<const char*, DynamicDnatCliTable> kDnatTables[] = {
-    {"all", dnatTableAll},
-    {"dynamicDnat1", dnatTableDynamicDnat1},
-    {"dynamicDnat2", dnatTableDynamicDnat2},
-    {"dynamicAddrOnlyDnat", dnatTableDynamicAddrOnlyDnat},
-    {"dynamicDnatPartition", dnatTableDynamicDnatPartition},
-};
-
 } // namespace
 
 VyrNatCliCallback::VyrNatCliCallback(const std::string& name, const std::string& path,
@@ -129,15 +91,15 @@ VyrNatTableMgr& VyrNatCliCallback::owner() const {
 bool VyrNatCliCallback::admitted(int fd) const {
     const VyrNatTableMgr* owner = agent_ ? agent_->cliTableMgr() : nullptr;
     if (!owner) {
-        dprintf(fd, "Agent not initialized yet");
+        dprintf(fd, "%s", kCliNotInitialized);
         return false;
     }
     if (!owner->intfNat() && !owner->egrMcNat()) {
-        dprintf(fd, "Command not supported in this profile");
+        dprintf(fd, "%s", kCliNotSupported);
         return false;
     }
     if (!owner->allManagersPresent()) {
-        dprintf(fd, "Agent not initialized yet");
+        dprintf(fd, "%s", kCliNotInitialized);
         return false;
     }
     // Forcing the size past the system's limit takes privilege; without it the request gets
@@ -238,7 +200,7 @@ void VyrNatCliCallback::showStatic(int fd, const std::string& command, uint32_t 
     StaticCliCommand cmd = staticUnprogrammed;
     if (kind != "unprogrammed") {
         const std::string type = nextFieldS(command, &pos);
-        const auto known = lookup(kStaticTypes, type);
+        const auto known = lookup(kStaticCliTypes, type);
         if (!known) {
             VTRACE(th, kLevel, "Unknow static command: " << type);
             cliErrorsInc();
@@ -264,7 +226,7 @@ void VyrNatCliCallback::showEgress(int fd, const std::string& command, uint32_t 
     }
     const std::string kind = nextFieldS(command, &pos);
     const std::string type = nextFieldS(command, &pos);
-    const auto cmd = lookup(kEgressTypes, type);
+    const auto cmd = lookup(kEgressCliTypes, type);
     if (!cmd) {
         VTRACE(th, kLevel, "Unknown egress command: " << type);
         cliErrorsInc();
@@ -282,7 +244,7 @@ void VyrNatCliCallback::showTwice(int fd, const std::string& command, uint32_t p
         return;
     }
     const std::string type = nextFieldS(command, &pos);
-    const auto cmd = lookup(kTwiceTypes, type);
+    const auto cmd = lookup(kTwiceCliTypes, type);
     if (!cmd) {
         VTRACE(th, kLevel, "Unknown twice command: " << type);
         cliErrorsInc();
@@ -306,14 +268,14 @@ void VyrNatCliCallback::showDynamic(int fd, const std::string& command, uint32_t
     DynamicCliCommand cmd;
     DynamicSnatCliTable snatTable = snatTableAll;
     DynamicDnatCliTable dnatTable = dnatTableAll;
-    if (const auto known = lookup(kDynamicTypes, type)) {
+    if (const auto known = lookup(kDynamicCliTypes, type)) {
         cmd = *known;
     } else if (type == "snat" || type == "dnat") {
         // The table on the side named; "dynamicDnat1" is a table of both sides.
         const std::string table = nextFieldS(command, &pos);
         const bool snat = type == "snat";
-        if (!(snat ? lookupInto(kSnatTables, table, snatTable)
-                   : lookupInto(kDnatTables, table, dnatTable))) {
+        if (!(snat ? lookupInto(kSnatCliTables, table, snatTable)
+                   : lookupInto(kDnatCliTables, table, dnatTable))) {
             VTRACE(th, kLevel, "Unknown " << type << " table " << table);
             cliErrorsInc();
             return;

@@ -3,6 +3,7 @@
 // interface between the dispatcher and the managers.
 
 #include <cstdint>
+#include <utility>
 
 namespace VyrNat {
 
@@ -49,6 +50,51 @@ enum TwiceCliCommand : uint32_t {
     twiceRewrite = 3,
     twiceFragment = 4,
     twiceUnprogrammed = 5,
+};
+
+// The agent's two answers to a request it cannot serve at all, written without a line end.
+inline constexpr const char* kCliNotInitialized = "Agent not initialized yet";
+inline constexpr const char* kCliNotSupported = "Command not supported in this profile";
+
+// The words of each argument with their values, for the dispatcher and for clients that check
+// a request before sending it.
+inline constexpr std::pair<const char*, StaticCliCommand> kStaticCliTypes[] = {
+    {"all", staticAll},
+    {"acl", staticAcl},
+    {"addr-only", staticAddrOnly},
+    {"addr-port", staticAddrPort},
+    {"fragment", staticFragment},
+};
+inline constexpr std::pair<const char*, StaticCliCommand> kEgressCliTypes[] = {
+    {"all", staticAll},
+    {"addr-only", staticAddrOnly},
+    {"addr-port", staticAddrPort},
+    {"unprogrammed", staticUnprogrammed},
+};
+inline constexpr std::pair<const char*, TwiceCliCommand> kTwiceCliTypes[] = {
+    {"all", twiceAll},         {"addr-only", twiceAddrOnly}, {"addr-port", twiceAddrPort},
+    {"rewrite", twiceRewrite}, {"fragment", twiceFragment},  {"unprogrammed", twiceUnprogrammed},
+};
+// "snat" and "dnat" take a table word after them.
+inline constexpr std::pair<const char*, DynamicCliCommand> kDynamicCliTypes[] = {
+    {"all", dynamicAll},
+    {"cpu", dynamicCpu},
+    {"unprogrammed", dynamicUnprogrammed},
+};
+inline constexpr std::pair<const char*, DynamicSnatCliTable> kSnatCliTables[] = {
+    {"all", snatTableAll},
+    {"dynamicDnat1", snatTableDynamicDnat1},
+    {"dynamicSnat1", snatTableDynamicSnat1},
+    {"dynamicSnat2", snatTableDynamicSnat2},
+    {"dynamicAddrOnlySnat", snatTableDynamicAddrOnlySnat},
+    {"dynamicSnatPartition", snatTableDynamicSnatPartition},
+};
+inline constexpr std::pair<const char*, DynamicDnatCliTable> kDnatCliTables[] = {
+    {"all", dnatTableAll},
+    {"dynamicDnat1", dnatTableDynamicDnat1},
+    {"dynamicDnat2", dnatTableDynamicDnat2},
+    {"dynamicAddrOnlyDnat", dnatTableDynamicAddrOnlyDnat},
+    {"dynamicDnatPartition", dnatTableDynamicDnatPartition},
 };
 
 } // namespace VyrNat

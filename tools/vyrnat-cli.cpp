@@ -2,6 +2,8 @@
 // the reply. The agent reports a wrong argument only in its trace and answers it with nothing,
 // the same as an empty table, so commands are checked here before they are sent.
 
+#include "common/NatCliCommands.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -17,17 +19,28 @@ namespace {
 
 using Words = std::vector<std::string>;
 
-// The agent's answers to a request it cannot serve at all.
-const char* const kRefusals[] = {"Agent not initialized yet",
-                                 "Command not supported in this profile"};
+// The words of an argument, as the agent knows them.
+template <class T, std::size_t N> Words wordsOf(const std::pair<const char*, T> (&table)[N]) {
+    Words out;
+    for (const auto& [word, value] : table) {
+        out.emplace_back(word);
+    }
+    return out;
+}
 
-const Words kStaticTypes = {"all", "acl", "addr-only", "addr-port", "fragment"};
-const Words kEgressTypes = {"all", "addr-only", "addr-port", "unprogrammed"};
-const Words kTwiceTypes = {"all", "addr-only", "addr-port", "rewrite", "fragment", "unprogrammed"};
-const Words kSnatTables = {"all",          "dynamicDnat1",        "dynamicSnat1",
-                           "dynamicSnat2", "dynamicAddrOnlySnat", "dynamicSnatPartition"};
-const Words kDnatTables = {"all", "dynamicDnat1", "dynamicDnat2", "dynamicAddrOnlyDnat",
-                           "dynamicDnatPartition"};
+// The agent's answers to a request it cannot serve at all.
+const char* const kRefusals[] = {VyrNat::kCliNotInitialized, VyrNat::kCliNotSupported};
+
+const Words kStaticTypes = wordsOf(VyrNat::kStaticCliTypes);
+const Words kEgressTypes = wordsOf(VyrNat::kEgressCliTypes);
+const Words kTwiceTypes = wordsOf(VyrNat::kTwiceCliTypes);
+const Words kDynamicTypes = [] {
+    Words w = wordsOf(VyrNat::kDynamicCliTypes);
+    w.insert(w.end(), {"snat", "dnat"});
+    return w;
+}();
+const Words kSnatTables = wordsOf(VyrNat::kSnatCliTables);
+const Words kDnatTables = wordsOf(VyrNat::kDnatCliTables);
 const Words kKinds = {"snat", "dnat"};
 
 constexpr int kRefused = 1;
@@ -80,7 +93,7 @@ bool staticArgs(const Words& a, std::string& why) {
 }
 
 bool dynamicArgs(const Words& a, std::string& why) {
-    if (!word(a, 0, "TYPE", {"all", "cpu", "unprogrammed", "snat", "dnat"}, why)) {
+    if (!word(a, 0, "TYPE", kDynamicTypes, why)) {
         return false;
     }
     if (a[0] == "snat" || a[0] == "dnat") {
