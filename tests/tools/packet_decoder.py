@@ -475,22 +475,14 @@ def random_case(host, work):
             parts = fragments(p, 64) if size > 100 and rnd.random() < 0.5 else [p]
             frames += [Ether(bytes(frame(f))) for f in parts]
         got, _ = run(host, "\n".join(lines) + "\n", [], frames, work)
-        sent = {key(f): f for f in frames}
-        for p in got:
-            s = sent.get(key(p))
-            if s is None:
-                c.fault("left but was never sent", p)
-            else:
-                c.packet(s, p)
-        c.reassembled(got)
+        check_left(c, frames, got)
     return c
 
 
-def pair_case(cin, cout):
-    """Captures made elsewhere: each packet that left, by IP id and offset, against the one sent."""
-    c = Checker()
-    sent = {key(f): f for f in rdpcap(cin)}
-    got = rdpcap(cout)
+def check_left(c, sent_frames, got):
+    """Each packet that left against the one sent with its IP id and offset, then the reassembled
+    datagrams."""
+    sent = {key(f): f for f in sent_frames}
     for p in got:
         s = sent.get(key(p))
         if s is None:
@@ -498,6 +490,12 @@ def pair_case(cin, cout):
         else:
             c.packet(s, p)
     c.reassembled(got)
+
+
+def pair_case(cin, cout):
+    """Captures made elsewhere: each packet that left, by IP id and offset, against the one sent."""
+    c = Checker()
+    check_left(c, rdpcap(cin), rdpcap(cout))
     return c
 
 
